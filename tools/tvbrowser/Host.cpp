@@ -1,0 +1,230 @@
+#include "Host.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QSocketNotifier>
+#include <QWebFrame>
+#include <QWebSettings>
+#include <QWebView>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int gSignalFds[2] = {-1, -1};
+
+void SignalHandler(int sig) {
+  const unsigned char b = static_cast<unsigned char>(sig);
+  (void)!write(gSignalFds[1], &b, 1);
+}
+
+const char* EnvOr(const char* name, const char* fallback) {
+  const char* v = std::getenv(name);
+  return v ? v : fallback;
+}
+
+}  // namespace
+
+// ---- Page ------------------------------------------------------------------
+
+Page::Page(Host* host, QObject* parent) : QWebPage(parent), m_host(host) {}
+
+void Page::javaScriptConsoleMessage(const QString& message, int lineNumber, const QString& sourceID) {
+  if (m_host->Locations() && !sourceID.isEmpty())
+    m_host->Print(message + "  [" + QFileInfo(QUrl(sourceID).path()).fileName() + ":" +
+                  QString::number(lineNumber) + "]");
+  else
+    m_host->Print(message);
+}
+
+void Page::javaScriptAlert(QWebFrame*, const QString& msg) { m_host->Print("alert: " + msg); }
+
+bool Page::javaScriptConfirm(QWebFrame*, const QString& msg) {
+  m_host->Print("confirm (answered no): " + msg);
+  return false;
+}
+
+bool Page::javaScriptPrompt(QWebFrame*, const QString& msg, const QString&, QString*) {
+  m_host->Print("prompt (cancelled): " + msg);
+  return false;
+}
+
+// ---- Hook ------------------------------------------------------------------
+
+bool Hook::headless() const { return m_host->Headless(); }
+void Hook::pass(const QString& message) { m_host->Verdict(true, message); }
+void Hook::fail(const QString& message) { m_host->Verdict(false, message); }
+void Hook::log(const QString& message) { m_host->Print(message); }
+QString Hook::sim(const QString& requestLine) { return m_host->Sim(requestLine); }
+
+// ---- Host ------------------------------------------------------------------
+
+Host::Host(const Options& options, bool headless)
+    : m_options(options), m_headless(headless), m_hook(this), m_sim(EnvOr("QUV_SIM_SOCKET", "")) {
+  QWebSettings* s = QWebSettings::globalSettings();
+  s->setAttribute(QWebSettings::PluginsEnabled, true);
+  s->setAttribute(QWebSettings::JavascriptEnabled, true);
+  s->setAttribute(QWebSettings::LocalContentCanAccessFileUrls, true);
+  s->setAttribute(QWebSettings::DeveloperExtrasEnabled, false);
+
+  m_view = new QWebView;
+  m_page = new Page(this, m_view);
+  m_view->setPage(m_page);
+  m_view->resize(m_options.width, m_options.height);
+  m_page->setViewportSize(QSize(m_options.width, m_options.height));
+  m_view->setWindowTitle("tvbrowser");
+  m_view->installEventFilter(this);
+  QApplication::setQuitOnLastWindowClosed(false);
+  connect(m_page->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, this, &Host::OnWindowObjectCleared);
+  connect(m_page, &QWebPage::loadFinished, this, &Host::OnLoadFinished);
+
+  m_timeout.setSingleShot(true);
+  connect(&m_timeout, &QTimer::timeout, this, &Host::OnTimeout);
+}
+
+Host::~Host() { delete m_view; }
+
+void Host::Open(const QUrl& url) {
+  Print("tvbrowser: opening " + url.toString());
+  if (m_options.timeoutSeconds > 0) m_timeout.start(static_cast<int>(m_options.timeoutSeconds * 1000));
+  // A windowless plug-in is only set up inside a view that is shown; under
+  // Xvfb no one sees it.
+  m_view->show();
+  m_view->load(url);
+}
+
+void Host::Print(const QString& line) {
+  const QByteArray utf8 = line.toUtf8();
+  std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void Host::OnWindowObjectCleared() {
+  m_page->mainFrame()->addToJavaScriptWindowObject("tvbrowser", &m_hook);
+}
+
+void Host::OnLoadFinished(bool ok) {
+  if (!ok && !m_decided) {
+    Print("tvbrowser: FAIL: the page could not be loaded: " + m_page->mainFrame()->requestedUrl().toString());
+    m_decided = true;
+    Finish(2);
+  }
+}
+
+void Host::OnTimeout() {
+  if (m_decided) return;
+  m_decided = true;
+  Print(QString("tvbrowser: FAIL: timeout: the page gave no verdict within %1 s").arg(m_options.timeoutSeconds));
+  Screenshot("timeout");
+  Finish(3);
+}
+
+void Host::Verdict(bool passed, const QString& message) {
+  if (m_decided) {
+    Print(QString("tvbrowser: ignored a second verdict (%1): %2").arg(passed ? "pass" : "fail", message));
+    return;
+  }
+  m_decided = true;
+  m_verdictCode = passed ? 0 : 1;
+  m_timeout.stop();
+  Print(QString("tvbrowser: %1%2").arg(passed ? "PASS" : "FAIL", message.isEmpty() ? "" : ": " + message));
+  // Leave the script call first: exit from the event loop.
+  QTimer::singleShot(0, this, [this, passed] {
+    Screenshot(passed ? "verdict" : "failure");
+    if (m_options.stay && !m_headless) {
+      Print("tvbrowser: staying open; close the window to quit");
+      return;
+    }
+    Finish(passed ? 0 : 1);
+  });
+}
+
+QString Host::Sim(const QString& line) {
+  std::string reply, error;
+  if (!m_sim.Request(line.toStdString(), reply, error)) {
+    Print("tvbrowser: control socket: " + QString::fromStdString(error));
+    // A reply in the protocol's own shape, so that pages handle one format.
+    QString e = QString::fromStdString(error);
+    e.replace('\\', "\\\\").replace('"', "\\\"");
+    return "{\"ok\":false,\"error\":\"tvbrowser: " + e + "\"}";
+  }
+  return QString::fromUtf8(reply.data(), static_cast<int>(reply.size()));
+}
+
+bool Host::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_view && event->type() == QEvent::Close && !m_finishing) {
+    if (m_decided) {
+      Finish(m_verdictCode);
+    } else if (m_options.stay) {
+      Print("tvbrowser: window closed");
+      m_decided = true;
+      Finish(0);
+    } else {
+      Print("tvbrowser: FAIL: the window was closed before the page gave a verdict");
+      m_decided = true;
+      Finish(1);
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+bool Host::Screenshot(const QString& why) {
+  if (m_options.screenshot.empty()) return false;
+  QImage image(m_page->viewportSize(), QImage::Format_ARGB32);
+  image.fill(Qt::white);
+  {
+    QPainter painter(&image);
+    m_page->mainFrame()->render(&painter);
+  }
+  const QString path = QFileInfo(QString::fromStdString(m_options.screenshot)).absoluteFilePath();
+  if (!image.save(path, "PNG")) {
+    Print("tvbrowser: could not write the screenshot " + path);
+    return false;
+  }
+  Print("tvbrowser: screenshot (" + why + ") " + path);
+  return true;
+}
+
+void Host::Finish(int code) {
+  if (m_finishing) return;
+  m_finishing = true;
+  // Destroy the page (and with it the plug-in instances) before the exit.
+  m_view->setPage(nullptr);
+  QApplication::exit(code);
+}
+
+void Host::WatchSignals() {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalFds) != 0) return;
+  struct sigaction sa {};
+  sa.sa_handler = SignalHandler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGUSR1, &sa, nullptr);
+  m_signalNotifier = new QSocketNotifier(gSignalFds[0], QSocketNotifier::Read, this);
+  connect(m_signalNotifier, &QSocketNotifier::activated, this, &Host::OnSignal);
+}
+
+void Host::OnSignal() {
+  unsigned char sig = 0;
+  if (read(gSignalFds[0], &sig, 1) != 1) return;
+  if (sig == SIGUSR1) {
+    if (!Screenshot("SIGUSR1")) Print("tvbrowser: SIGUSR1: no --screenshot file given");
+    m_decided = true;
+    Finish(0);
+    return;
+  }
+  Print(QString("tvbrowser: stopped by signal %1").arg(sig));
+  m_decided = true;
+  Finish(128 + sig);
+}
