@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# The project's test command. Installs what is missing, then runs every stage
+# in its own build tree:
+#   native    build + all suites (unit, end-to-end in the real browser, target)
+#   asan      unit suites built with AddressSanitizer + UndefinedBehaviorSanitizer
+#   tsan      the concurrency suites (label concurrency) with ThreadSanitizer
+#   valgrind  the dlopen suite (label dlopen) under valgrind memcheck
+#   armhf     the cross build for the TV: unit suites under qemu-arm, the
+#             checks on the built module, and the module's size at -O2 and -Os
+# and closes with "N passed, N failed" over all stages (a stage that fails to
+# configure or build counts as one failure). Exits non-zero if anything failed.
+#
+#   tools/run-tests.sh [--quick] [--stages a,b,...] [--no-deps]
+#     --quick      the native stage only
+#     --stages     the named stages only, in the order above
+#     --no-deps    skip tools/install-deps.sh
+set -uo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+
+all_stages=(native asan tsan valgrind armhf)
+stages=("${all_stages[@]}")
+deps=1
+while (($#)); do
+  case $1 in
+    --quick) stages=(native) ;;
+    --stages) shift; IFS=, read -r -a stages <<<"${1:-}" ;;
+    --stages=*) IFS=, read -r -a stages <<<"${1#--stages=}" ;;
+    --no-deps) deps=0 ;;
+    -h|--help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run-tests: unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+  shift
+done
+for s in "${stages[@]}"; do
+  [[ " ${all_stages[*]} " == *" $s "* ]] || { echo "run-tests: unknown stage '$s'" >&2; exit 2; }
+done
+
+jobs=2
+logs=$repo/build/test-logs
+mkdir -p "$logs"
+
+total_passed=0
+total_failed=0
+summary=()
+
+if ((deps)); then
+  if ! tools/install-deps.sh; then
+    echo "run-tests: installing the dependencies failed" >&2
+    echo "0 passed, 1 failed"
+    exit 1
+  fi
+fi
+
+# Runs a command with its output in the stage log; shows the log's tail when
+# it fails.
+quiet() {
+  local log=$1; shift
+  echo "+ $*" >>"$log"
+  if ! "$@" >>"$log" 2>&1; then
+    echo "run-tests: failed: $*" >&2
+    tail -n 60 "$log" >&2
+    return 1
+  fi
+}
+
+# Runs ctest with its output shown and kept, and adds its counts to the
+# totals. Arguments: stage name, ctest arguments.
+ctest_counts() {
+  local stage=$1; shift
+  local log=$logs/$stage.ctest.log
+  ctest "$@" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  local line passed=0 failed=0
+  line=$(grep -Eo '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [[ $line =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+    failed=${BASH_REMATCH[1]}
+    passed=$((BASH_REMATCH[2] - failed))
+  fi
+  if ((rc != 0 && failed == 0)); then
+    failed=1   # ctest itself failed (no tests found, a crash in discovery...)
+  fi
+  stage_passed=$((stage_passed + passed))
+  stage_failed=$((stage_failed + failed))
+}
+
+stage_native() {
+  quiet "$1" cmake --preset native || return 1
+  quiet "$1" cmake --build --preset native -j"$jobs" || return 1
+  ctest_counts native --preset native -j"$jobs" --no-tests=error
+}
+
+stage_asan() {
+  quiet "$1" cmake --preset asan || return 1
+  quiet "$1" cmake --build --preset asan -j"$jobs" || return 1
+  ctest_counts asan --preset asan -j"$jobs" --no-tests=error
+}
+
+stage_tsan() {
+  quiet "$1" cmake --preset tsan || return 1
+  quiet "$1" cmake --build --preset tsan -j"$jobs" || return 1
+  ctest_counts tsan --preset tsan -L concurrency -j"$jobs" --no-tests=error
+}
+
+stage_valgrind() {
+  quiet "$1" cmake --preset valgrind || return 1
+  quiet "$1" cmake --build --preset valgrind -j"$jobs" || return 1
+  local opts="--error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite --track-origins=yes --num-callers=30"
+  local supp=()
+  [[ -f $repo/cmake/valgrind.supp ]] && supp=(--overwrite MemoryCheckSuppressionFile="$repo/cmake/valgrind.supp")
+  ctest_counts valgrind --test-dir build/valgrind -T memcheck -L dlopen -j"$jobs" \
+    --output-on-failure --no-tests=error \
+    --overwrite MemoryCheckCommand="$(command -v valgrind)" \
+    --overwrite MemoryCheckCommandOptions="$opts" "${supp[@]}"
+}
+
+stage_armhf() {
+  quiet "$1" tools/armhf-sysroot.sh || return 1
+  quiet "$1" cmake --preset armhf || return 1
+  quiet "$1" cmake --build --preset armhf -j"$jobs" || return 1
+  ctest_counts armhf --preset armhf -j"$jobs" --no-tests=error
+  # The shipped module's size, stripped, at -O2 and at -Os.
+  quiet "$1" cmake --preset armhf-os || return 1
+  quiet "$1" cmake --build --preset armhf-os -j"$jobs" --target nptv || return 1
+  local preset lib tmp
+  tmp=$(mktemp -d)
+  for preset in armhf armhf-os; do
+    lib=build/$preset/module/libnptv.so
+    if arm-linux-gnueabihf-strip -o "$tmp/$preset.so" "$lib"; then
+      echo "armhf: $preset libnptv.so stripped: $(stat -c %s "$tmp/$preset.so") bytes"
+    fi
+  done
+  rm -rf "$tmp"
+  echo "armhf: libnptv.so DT_NEEDED:" \
+    $(arm-linux-gnueabihf-readelf -d build/armhf/module/libnptv.so | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+}
+
+start_all=$SECONDS
+for stage in "${stages[@]}"; do
+  echo
+  echo "=== stage $stage ==="
+  stage_passed=0
+  stage_failed=0
+  log=$logs/$stage.log
+  : >"$log"
+  start=$SECONDS
+  if ! "stage_$stage" "$log"; then
+    stage_failed=$((stage_failed + 1))
+    echo "run-tests: stage $stage did not build (log: $log)"
+  fi
+  took=$((SECONDS - start))
+  summary+=("$(printf '%-9s %4ds  %5d passed, %d failed' "$stage" "$took" "$stage_passed" "$stage_failed")")
+  total_passed=$((total_passed + stage_passed))
+  total_failed=$((total_failed + stage_failed))
+done
+
+echo
+echo "=== summary (total $((SECONDS - start_all))s) ==="
+printf '%s\n' "${summary[@]}"
+echo "$total_passed passed, $total_failed failed"
+((total_failed == 0))
