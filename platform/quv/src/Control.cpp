@@ -1,0 +1,36 @@
+// The control API of the stand-in (quvstub/Control.h).
+#include <quvstub/Control.h>
+
+#include "Internal.h"
+
+namespace quvstub {
+
+using quvimpl::Library;
+
+void SetReply(const std::string& command, const std::string& reply, int times) {
+  Library::Get().responder.SetReply(command, reply, times);
+}
+void SetDelay(const std::string& command, int ms) {
+  Library::Get().responder.SetDelay(command, ms);
+}
+void ClearReplies() { Library::Get().responder.Clear(); }
+void UseSimulator(bool on) { Library::Get().UseSimulator(on); }
+
+std::vector<JournalEntry> Journal() { return Library::Get().journal.All(); }
+void ClearJournal() { Library::Get().journal.Clear(); }
+
+std::vector<ConnectionInfo> Connections() { return Library::Get().framework.Connections(); }
+
+std::size_t RaiseEvent(int type, const std::string& param1, const std::string& param2) {
+  return Library::Get().framework.Raise(type, param1, param2);
+}
+void WaitForEvents() { Library::Get().framework.WaitForEvents(); }
+std::vector<bool> TakeEventResults() { return Library::Get().framework.TakeResults(); }
+std::thread::id FrameworkThreadId() { return Library::Get().framework.ThreadId(); }
+
+void CaptureLog(bool on) { quvimpl::LogSink::Get().Capture(on); }
+std::vector<LogCall> TakeLog() { return quvimpl::LogSink::Get().Take(); }
+
+void Reset() { Library::Get().Reset(); }
+
+}  // namespace quvstub

@@ -1,0 +1,73 @@
+// The library's single state, built on first use, torn down at unload.
+#include <chrono>
+#include <cstdlib>
+
+#include "Internal.h"
+#include "sim/ControlServer.h"
+#include "sim/Simulator.h"
+
+namespace quvimpl {
+
+Library& Library::Get() {
+  // The log is built first so that it outlives everything below.
+  LogSink::Get();
+  static Library lib;
+  return lib;
+}
+
+Library::Library() : sim_(std::make_unique<Simulator>(framework)) {
+  framework.SetTicker(sim_.get());
+}
+
+Library::~Library() {
+  // Threads first: the socket thread and the framework thread both reach the
+  // simulator, which goes last.
+  control_.reset();
+  framework.Stop();
+  framework.SetTicker(nullptr);
+}
+
+std::string Library::Execute(unsigned connection, const Texts& texts) {
+  journal.Add(connection, texts);
+  int delayMs = 0;
+  std::optional<std::string> forced = responder.TakeForced(texts.empty() ? "" : texts[0], &delayMs);
+  if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+  if (forced) return *forced;
+  if (!SimulatorOn()) return "E";
+  return sim_->Answer(connection, texts);
+}
+
+void Library::UseSimulator(bool on) {
+  std::lock_guard<std::mutex> lk(m_);
+  simOn_ = on;
+}
+
+bool Library::SimulatorOn() {
+  std::lock_guard<std::mutex> lk(m_);
+  return simOn_;
+}
+
+void Library::StartControlSocket() {
+  {
+    std::lock_guard<std::mutex> lk(m_);
+    if (controlTried_) return;
+    controlTried_ = true;
+  }
+  const char* path = std::getenv("QUV_SIM_SOCKET");
+  if (!path || !*path) return;
+  auto server = std::make_unique<ControlServer>(*this, path);
+  if (!server->Listening()) return;
+  std::lock_guard<std::mutex> lk(m_);
+  control_ = std::move(server);
+}
+
+void Library::Reset() {
+  responder.Clear();
+  journal.Clear();
+  framework.ClearResults();
+  LogSink::Get().Take();
+  UseSimulator(true);
+  sim_->Reset();
+}
+
+}  // namespace quvimpl

@@ -1,0 +1,112 @@
+// The framework's log: CQUVDebug::PrintLog.
+#include <quv/CQUVDebug.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "Internal.h"
+
+namespace quvimpl {
+
+namespace {
+std::atomic<bool> g_sinkGone{false};
+}
+
+LogSink& LogSink::Get() {
+  static LogSink sink;
+  return sink;
+}
+
+LogSink::~LogSink() {
+  g_sinkGone = true;
+  std::lock_guard<std::mutex> lk(m_);
+  if (file_ && ownsFile_) std::fclose(file_);
+  file_ = nullptr;
+}
+
+void LogSink::OpenLocked() {
+  if (opened_) return;
+  opened_ = true;
+  const char* path = std::getenv("QUV_LOG");
+  if (!path || !*path) return;
+  if (std::string(path) == "-") {
+    file_ = stderr;
+    return;
+  }
+  file_ = std::fopen(path, "a");
+  if (file_)
+    ownsFile_ = true;
+  else
+    std::fprintf(stderr, "libQuv: cannot open the log file named by QUV_LOG (%s); no log\n",
+                 path);
+}
+
+void LogSink::Write(unsigned module, unsigned level, const std::string& text) {
+  std::lock_guard<std::mutex> lk(m_);
+  if (capture_) {
+    kept_.push_back({module, level, text});
+    return;
+  }
+  OpenLocked();
+  if (!file_) return;
+  std::fwrite(text.data(), 1, text.size(), file_);
+  std::fflush(file_);
+}
+
+void LogSink::Capture(bool on) {
+  std::lock_guard<std::mutex> lk(m_);
+  capture_ = on;
+  kept_.clear();
+}
+
+std::vector<quvstub::LogCall> LogSink::Take() {
+  std::lock_guard<std::mutex> lk(m_);
+  std::vector<quvstub::LogCall> out;
+  out.swap(kept_);
+  return out;
+}
+
+bool LogSink::WritesToStderr() {
+  std::lock_guard<std::mutex> lk(m_);
+  if (capture_) return false;
+  OpenLocked();
+  return file_ == stderr;
+}
+
+void Complain(const std::string& line) {
+  std::string text = "libQuv: " + line + "\n";
+  if (g_sinkGone) {
+    std::fputs(text.c_str(), stderr);
+    return;
+  }
+  LogSink& sink = LogSink::Get();
+  if (!sink.WritesToStderr()) std::fputs(text.c_str(), stderr);
+  sink.Write(0, 1, text);
+}
+
+}  // namespace quvimpl
+
+namespace quv {
+
+void CQUVDebug::PrintLog(unsigned int module, unsigned int level, const char* format, ...) {
+  if (!format) return;
+  va_list ap;
+  va_start(ap, format);
+  va_list ap2;
+  va_copy(ap2, ap);
+  int n = std::vsnprintf(nullptr, 0, format, ap);
+  va_end(ap);
+  std::string text;
+  if (n > 0) {
+    text.resize(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(&text[0], text.size(), format, ap2);
+    text.resize(static_cast<std::size_t>(n));
+  }
+  va_end(ap2);
+  if (quvimpl::g_sinkGone) return;  // the library is being unloaded
+  quvimpl::LogSink::Get().Write(module, level, text);
+}
+
+}  // namespace quv

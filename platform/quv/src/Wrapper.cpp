@@ -1,0 +1,48 @@
+// The framework's connection class: every wrapper is one connection.
+#include <quv/CQuvPluginWrapper.h>
+
+#include "Internal.h"
+
+namespace quv {
+
+struct CQuvPluginWrapper::Impl {
+  unsigned id = 0;
+};
+
+CQuvPluginWrapper::CQuvPluginWrapper(CClientAppFactory::QUV_CLIENT_TYPE type)
+    : m_pImpl(new Impl) {
+  quvimpl::Library& lib = quvimpl::Library::Get();
+  m_pImpl->id = lib.framework.Register(this, static_cast<int>(type));
+  lib.StartControlSocket();
+}
+
+CQuvPluginWrapper::~CQuvPluginWrapper() {
+  quvimpl::Library::Get().framework.Unregister(m_pImpl->id);
+  delete m_pImpl;
+}
+
+bool CQuvPluginWrapper::OnEvent(int, std::string, std::string) { return true; }
+
+bool CQuvPluginWrapper::Open(std::string name, std::string version, std::string credential) {
+  return quvimpl::Library::Get().framework.Open(m_pImpl->id, name, version, credential);
+}
+
+void CQuvPluginWrapper::Close() { quvimpl::Library::Get().framework.Close(m_pImpl->id); }
+
+std::string CQuvPluginWrapper::Execute(std::string name, std::string p1, std::string p2,
+                                       std::string p3, std::string p4) {
+  return quvimpl::Library::Get().Execute(
+      m_pImpl->id, {std::move(name), std::move(p1), std::move(p2), std::move(p3), std::move(p4)});
+}
+
+std::string CQuvPluginWrapper::Execute(std::string name, std::string p1, std::string p2,
+                                       std::string p3, std::string p4, std::string p5,
+                                       std::string p6, std::string p7, std::string p8,
+                                       std::string p9, std::string p10) {
+  return quvimpl::Library::Get().Execute(
+      m_pImpl->id, {std::move(name), std::move(p1), std::move(p2), std::move(p3), std::move(p4),
+                    std::move(p5), std::move(p6), std::move(p7), std::move(p8), std::move(p9),
+                    std::move(p10)});
+}
+
+}  // namespace quv

@@ -1,0 +1,6 @@
+#include "ControlServer.h"
+
+namespace quvimpl {
+ControlServer::ControlServer(Library&, const std::string&) {}
+ControlServer::~ControlServer() = default;
+}  // namespace quvimpl

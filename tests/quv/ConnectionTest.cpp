@@ -1,0 +1,483 @@
+// The connection side of the stand-in: forced replies, the journal, the
+// framework thread and its events, the log, and the clean end of the library.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <quv/CQUVDebug.h>
+
+#include "TestSupport.h"
+
+using namespace quvtest;
+
+namespace {
+
+class Connection : public QuvTest {};
+
+std::string Exec5(quv::CQuvPluginWrapper& w, const std::string& name) {
+  return w.Execute(name, "0", "0", "0", "0");
+}
+
+// ---- forced replies --------------------------------------------------------
+
+struct ForcedCase {
+  const char* what;
+  int times;
+  std::vector<std::string> expected;  // replies to successive GetCountry
+};
+
+TEST_F(Connection, ForcedRepliesAreUsedTheirNumberOfTimes) {
+  const std::vector<ForcedCase> cases = {
+      {"once", 1, {"I3", "E", "E"}},
+      {"twice", 2, {"I3", "I3", "E"}},
+      {"until cleared", -1, {"I3", "I3", "I3", "I3"}},
+      {"zero removes", 0, {"E", "E"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    quvstub::Reset();
+    quvstub::UseSimulator(false);  // everything not forced is "E"
+    Recorder w;
+    quvstub::SetReply("GetCountry", "I3", c.times);
+    quvstub::SetReply("GetLanguage", "I9", -1);  // another command is not touched
+    for (const auto& want : c.expected) {
+      EXPECT_EQ(Exec5(w, "GetCountry"), want);
+    }
+    EXPECT_EQ(Exec5(w, "GetLanguage"), "I9");
+  }
+}
+
+TEST_F(Connection, ASecondSetReplyReplacesTheFirstAndClearRemovesAll) {
+  quvstub::UseSimulator(false);
+  Recorder w;
+  quvstub::SetReply("GetPIP", "I1", -1);
+  quvstub::SetReply("GetPIP", "I0", 1);
+  EXPECT_EQ(Exec5(w, "GetPIP"), "I0");
+  EXPECT_EQ(Exec5(w, "GetPIP"), "E");
+  quvstub::SetReply("GetPIP", "I1", -1);
+  quvstub::ClearReplies();
+  EXPECT_EQ(Exec5(w, "GetPIP"), "E");
+}
+
+TEST_F(Connection, RepliesKeepEveryByteIncludingNul) {
+  quvstub::UseSimulator(false);
+  Recorder w;
+  const std::vector<std::string> replies = {
+      Bytes({'U', 'T', 0, 'V', 0, 0, 0}),
+      Bytes({'A', 'x', 0, 'y'}),
+      Bytes({0}),
+      std::string(),
+      Bytes({'U', 0xE9, 0x00, 0x00}),  // odd length
+      std::string(5000, 'A'),
+  };
+  for (const auto& r : replies) {
+    quvstub::SetReply("GetProgram_Title", r, 1);
+    std::string got = w.Execute("GetProgram_Title", "1", "0", "0", "0");
+    EXPECT_EQ(got.size(), r.size());
+    EXPECT_EQ(got, r);
+  }
+}
+
+TEST_F(Connection, Utf16ReplyEncodesLittleEndianWithTerminator) {
+  struct Case {
+    std::string utf8;
+    std::string reply;
+  };
+  const std::vector<Case> cases = {
+      {"", Bytes({'U', 0, 0})},
+      {"TV", Bytes({'U', 'T', 0, 'V', 0, 0, 0})},
+      {"\xC3\xA9", Bytes({'U', 0xE9, 0x00, 0, 0})},                         // é
+      {"\xE6\x97\xA5", Bytes({'U', 0xE5, 0x65, 0, 0})},                     // 日
+      {"\xF0\x9D\x84\x9E", Bytes({'U', 0x34, 0xD8, 0x1E, 0xDD, 0, 0})},     // U+1D11E
+      {"a\xFF" "b", Bytes({'U', 'a', 0, 0xFD, 0xFF, 'b', 0, 0, 0})},        // bad byte
+      {std::string("a\0b", 3), Bytes({'U', 'a', 0, 0, 0, 'b', 0, 0, 0})},  // NUL kept
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(quvstub::Utf16Reply(c.utf8), c.reply) << c.utf8;
+  }
+}
+
+// ---- delays ------------------------------------------------------------------
+
+TEST_F(Connection, ADelayedCommandStillGetsItsReply) {
+  quvstub::UseSimulator(false);
+  Recorder w;
+  quvstub::SetDelay("GetCountry", 5);
+  quvstub::SetReply("GetCountry", "I7", 1);
+  EXPECT_EQ(Exec5(w, "GetCountry"), "I7");
+  quvstub::SetDelay("GetCountry", 0);
+  EXPECT_EQ(Exec5(w, "GetCountry"), "E");
+}
+
+// ---- journal -----------------------------------------------------------------
+
+TEST_F(Connection, JournalKeepsEveryTextOfBothOverloads) {
+  Recorder a, b;
+  struct Case {
+    quv::CQuvPluginWrapper* w;
+    std::vector<std::string> texts;
+  };
+  const std::string withNul("x\0y", 3);
+  const std::vector<Case> cases = {
+      {&a, {"GetCountry", "0", "0", "0", "0"}},
+      {&b, {"SetTimeZone", "7", "-60", "0", "0"}},
+      {&a, {"IsValidPassword", "", "0", "0", "0"}},
+      {&b, {"Ten", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}},
+      {&a, {"SetAppInfo", withNul, "\xFF\xFE", "c", "d"}},
+      {&b, {"", "", "", "", "", "", "", "", "", "", ""}},
+  };
+  for (const auto& c : cases) {
+    const auto& t = c.texts;
+    if (t.size() == 5)
+      c.w->Execute(t[0], t[1], t[2], t[3], t[4]);
+    else
+      c.w->Execute(t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9], t[10]);
+  }
+  auto conns = quvstub::Connections();
+  auto idOf = [&](std::size_t i) { return conns[conns.size() - 2 + i].id; };  // a, b: newest two
+  auto journal = quvstub::Journal();
+  ASSERT_EQ(journal.size(), cases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(journal[i].texts, cases[i].texts);
+    EXPECT_EQ(journal[i].connection, idOf(cases[i].w == &a ? 0 : 1));
+  }
+  quvstub::ClearJournal();
+  EXPECT_TRUE(quvstub::Journal().empty());
+}
+
+// ---- connections -------------------------------------------------------------
+
+TEST_F(Connection, ConnectionsShowOpenTextsAndLifetime) {
+  const auto before = quvstub::Connections().size();
+  unsigned firstId = 0;
+  {
+    Recorder closed(false);
+    Recorder open;
+    auto conns = quvstub::Connections();
+    ASSERT_EQ(conns.size(), before + 2);
+    const auto& c0 = conns[conns.size() - 2];
+    const auto& c1 = conns[conns.size() - 1];
+    firstId = c0.id;
+    EXPECT_EQ(c1.id, c0.id + 1);
+    EXPECT_GE(c0.id, 1u);
+    EXPECT_FALSE(c0.open);
+    EXPECT_EQ(c0.clientType, 1);
+    EXPECT_TRUE(c1.open);
+    EXPECT_EQ(c1.name, "TV");
+    EXPECT_EQ(c1.version, "1.0");
+    EXPECT_EQ(c1.credential, "TV|widgetpath|/w");
+    open.Close();
+    EXPECT_FALSE(quvstub::Connections().back().open);
+  }
+  EXPECT_EQ(quvstub::Connections().size(), before);
+  Recorder again;
+  EXPECT_GT(quvstub::Connections().back().id, firstId + 1) << "ids are never reused";
+}
+
+// ---- events --------------------------------------------------------------------
+
+TEST_F(Connection, EventsReachEveryOpenConnectionInOrderOnTheFrameworkThread) {
+  Recorder a, b, notOpen(false);
+  struct Ev {
+    int type;
+    std::string p1, p2;
+  };
+  const std::vector<Ev> events = {
+      {0, "3", "1"}, {1, "", ""}, {0, std::string("a\0b", 3), "\xC3\xA9"}, {-5, "x", "y"}};
+  for (const auto& e : events) EXPECT_EQ(quvstub::RaiseEvent(e.type, e.p1, e.p2), 2u);
+  quvstub::WaitForEvents();
+  const auto fw = quvstub::FrameworkThreadId();
+  EXPECT_NE(fw, std::this_thread::get_id());
+  for (Recorder* r : {&a, &b}) {
+    auto got = r->Got();
+    ASSERT_EQ(got.size(), events.size());
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      EXPECT_EQ(got[i].type, events[i].type);
+      EXPECT_EQ(got[i].p1, events[i].p1);
+      EXPECT_EQ(got[i].p2, events[i].p2);
+      EXPECT_EQ(got[i].thread, fw);
+    }
+  }
+  EXPECT_TRUE(notOpen.Got().empty());
+  EXPECT_EQ(quvstub::TakeEventResults().size(), 2 * events.size());
+  EXPECT_TRUE(quvstub::TakeEventResults().empty());
+}
+
+TEST_F(Connection, EventResultsAreWhatOnEventReturned) {
+  Recorder yes(true, true);
+  quvstub::RaiseEvent(0, "1", "1");
+  quvstub::WaitForEvents();
+  Recorder no(true, false);
+  quvstub::RaiseEvent(0, "2", "2");
+  quvstub::WaitForEvents();
+  EXPECT_EQ(quvstub::TakeEventResults(), (std::vector<bool>{true, true, false}));
+}
+
+TEST_F(Connection, NoEventAfterCloseOrDestruction) {
+  auto closed = std::make_unique<Recorder>();
+  auto destroyed = std::make_unique<Recorder>();
+  Recorder alive;
+  closed->Close();
+  destroyed.reset();
+  EXPECT_EQ(quvstub::RaiseEvent(0, "1", "2"), 1u);
+  quvstub::WaitForEvents();
+  EXPECT_TRUE(closed->Got().empty());
+  EXPECT_EQ(alive.Got().size(), 1u);
+}
+
+// A connection whose OnEvent holds the framework thread until told to go on.
+class Gate : public quv::CQuvPluginWrapper {
+ public:
+  Gate() : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN) {
+    Open("TV", "1.0", "TV|widgetpath|");
+  }
+  ~Gate() override { Close(); }
+  bool OnEvent(int, std::string, std::string) override {
+    std::unique_lock<std::mutex> lk(m);
+    entered = true;
+    cv.notify_all();
+    cv.wait(lk, [&] { return released; });
+    return true;
+  }
+  void WaitEntered() {
+    std::unique_lock<std::mutex> lk(m);
+    cv.wait(lk, [&] { return entered; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lk(m);
+    released = true;
+    cv.notify_all();
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  bool entered = false, released = false;
+};
+
+TEST_F(Connection, EventsQueuedBeforeCloseAreDroppedAfterIt) {
+  Gate gate;
+  Recorder victim;
+  EXPECT_EQ(quvstub::RaiseEvent(0, "first", ""), 2u);  // gate's holds the thread
+  gate.WaitEntered();
+  EXPECT_EQ(quvstub::RaiseEvent(0, "queued", ""), 2u);
+  // victim's "first" and both "queued" are still waiting in the queue.
+  victim.Close();
+  gate.Release();
+  quvstub::WaitForEvents();
+  EXPECT_TRUE(victim.Got().empty());
+  EXPECT_EQ(quvstub::TakeEventResults().size(), 2u) << "gate got both, victim none";
+}
+
+// A connection whose OnEvent runs until its own connection shows closed.
+class SlowCloser : public quv::CQuvPluginWrapper {
+ public:
+  SlowCloser() : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN) {
+    Open("TV", "1.0", "TV|widgetpath|");
+    id = quvstub::Connections().back().id;
+  }
+  ~SlowCloser() override { Close(); }
+  bool OnEvent(int, std::string, std::string) override {
+    {
+      std::lock_guard<std::mutex> lk(m);
+      entered = true;
+      cv.notify_all();
+    }
+    // Wait until Close has begun (it marks the connection closed first).
+    for (;;) {
+      bool stillOpen = false;
+      for (const auto& c : quvstub::Connections())
+        if (c.id == id) stillOpen = c.open;
+      if (!stillOpen) break;
+      std::this_thread::yield();
+    }
+    finished = true;
+    return true;
+  }
+  void WaitEntered() {
+    std::unique_lock<std::mutex> lk(m);
+    cv.wait(lk, [&] { return entered; });
+  }
+  unsigned id = 0;
+  std::mutex m;
+  std::condition_variable cv;
+  bool entered = false;
+  std::atomic<bool> finished{false};
+};
+
+TEST_F(Connection, CloseWaitsForTheDeliveryInFlight) {
+  for (int round = 0; round < 5; ++round) {
+    SlowCloser w;
+    quvstub::RaiseEvent(0, "x", "y");
+    w.WaitEntered();
+    w.Close();
+    EXPECT_TRUE(w.finished) << "Close returned while OnEvent was still running";
+    quvstub::WaitForEvents();
+  }
+}
+
+// An OnEvent may call back into the library (log, commands, even Close).
+class Reentrant : public quv::CQuvPluginWrapper {
+ public:
+  Reentrant() : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN) {
+    Open("TV", "1.0", "TV|widgetpath|");
+  }
+  ~Reentrant() override { Close(); }
+  bool OnEvent(int type, std::string p1, std::string) override {
+    quv::CQUVDebug::PrintLog(0, 4, "event %d", type);
+    reply = Execute("GetCountry", "0", "0", "0", "0");
+    quvstub::WaitForEvents();  // on the framework thread: must not hang
+    quvstub::Connections();
+    if (p1 == "close") Close();
+    ++count;
+    return true;
+  }
+  std::string reply;
+  std::atomic<int> count{0};
+};
+
+TEST_F(Connection, OnEventMayCallTheLibraryAndCloseItself) {
+  quvstub::SetReply("GetCountry", "I44", -1);
+  Reentrant w;
+  quvstub::RaiseEvent(0, "a", "");
+  quvstub::RaiseEvent(0, "close", "");
+  quvstub::RaiseEvent(0, "after", "");
+  quvstub::WaitForEvents();
+  EXPECT_EQ(w.count.load(), 2);
+  EXPECT_EQ(w.reply, "I44");
+}
+
+// ---- log -------------------------------------------------------------------------
+
+TEST_F(Connection, PrintLogFormatsEachCallAsOneCapturedEntry) {
+  quvstub::CaptureLog(true);
+  const std::string longText(10000, 'x');
+  quv::CQUVDebug::PrintLog(0, 4, "[QUV][%s(%d)] ", "Open", 42);
+  quv::CQUVDebug::PrintLog(0, 0, "[%s][%d] %s / %s / %s\n", "sig", 7, "TV", "1.0", "c");
+  quv::CQUVDebug::PrintLog(3, 9, "%s", longText.c_str());
+  quv::CQUVDebug::PrintLog(0, 4, "%s", "");
+  quv::CQUVDebug::PrintLog(0, 4, "%d%%", -2147483647 - 1);
+  struct Want {
+    unsigned module, level;
+    std::string text;
+  };
+  const std::vector<Want> want = {{0, 4, "[QUV][Open(42)] "},
+                                  {0, 0, "[sig][7] TV / 1.0 / c\n"},
+                                  {3, 9, longText},
+                                  {0, 4, ""},
+                                  {0, 4, "-2147483648%"}};
+  auto got = quvstub::TakeLog();
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(got[i].module, want[i].module);
+    EXPECT_EQ(got[i].level, want[i].level);
+    EXPECT_EQ(got[i].text, want[i].text);
+  }
+  EXPECT_TRUE(quvstub::TakeLog().empty());
+  quv::CQUVDebug::PrintLog(0, 4, "dropped");
+  quvstub::CaptureLog(true);  // turning it on again discards what was kept
+  EXPECT_TRUE(quvstub::TakeLog().empty());
+  quvstub::CaptureLog(false);
+  quv::CQUVDebug::PrintLog(0, 4, "not kept");
+  EXPECT_TRUE(quvstub::TakeLog().empty());
+}
+
+TEST_F(Connection, PrintLogFromManyThreadsKeepsEveryCallWhole) {
+  quvstub::CaptureLog(true);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < 200; ++i) quv::CQUVDebug::PrintLog(0, 4, "t%d-%d;", t, i);
+    });
+  for (auto& th : threads) th.join();
+  auto got = quvstub::TakeLog();
+  quvstub::CaptureLog(false);
+  ASSERT_EQ(got.size(), 800u);
+  std::vector<int> next(4, 0);
+  for (const auto& c : got) {
+    int t = -1, i = -1;
+    ASSERT_EQ(std::sscanf(c.text.c_str(), "t%d-%d;", &t, &i), 2) << c.text;
+    ASSERT_TRUE(t >= 0 && t < 4);
+    EXPECT_EQ(i, next[t]++) << "calls of one thread keep their order";
+  }
+}
+
+// Runs a program with extra environment; returns its exit status.
+int RunWithEnv(const std::string& env, const std::string& command, std::string* output = nullptr) {
+  std::string cmd = "env " + env + " " + command + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return -1;
+  std::string out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int status = pclose(p);
+  if (output) *output = out;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+std::string TempPath(const std::string& name) {
+  const char* dir = std::getenv("TMPDIR");
+  return std::string(dir && *dir ? dir : "/tmp") + "/quvtest-" + std::to_string(getpid()) + "-" +
+         name;
+}
+
+TEST(QuvLog, QuvLogNamesAFileThatIsAppendedTo) {
+  const std::string path = TempPath("log.txt");
+  std::remove(path.c_str());
+  struct Run {
+    std::vector<std::string> texts;
+    std::string fileAfter;
+  };
+  const std::vector<Run> runs = {
+      {{"one ", "two\n"}, "one two\n"},
+      {{"three"}, "one two\nthree"},  // appended, no line break added
+  };
+  for (const auto& r : runs) {
+    std::string cmd = QUV_HELPER " log";
+    for (const auto& t : r.texts) cmd += " '" + t + "'";
+    std::string out;
+    ASSERT_EQ(RunWithEnv("QUV_LOG=" + path, cmd, &out), 0) << out;
+    EXPECT_EQ(out, "") << "nothing on the terminal";
+    EXPECT_EQ(ReadFile(path), r.fileAfter);
+  }
+  std::remove(path.c_str());
+}
+
+TEST(QuvLog, QuvLogDashIsStderrAndUnsetIsNowhere) {
+  std::string out;
+  ASSERT_EQ(RunWithEnv("QUV_LOG=-", QUV_HELPER " log abc def", &out), 0);
+  EXPECT_EQ(out, "abcdef");
+  ASSERT_EQ(RunWithEnv("-u QUV_LOG", QUV_HELPER " log abc", &out), 0);
+  EXPECT_EQ(out, "");
+}
+
+// ---- the end of the library ------------------------------------------------------
+
+TEST(QuvLifetime, ProcessExitsCleanlyWithEventsInFlight) {
+  for (const char* n : {"0", "1", "500"}) {
+    std::string out;
+    EXPECT_EQ(RunWithEnv("-u QUV_LOG", std::string(QUV_HELPER " exit-busy ") + n, &out), 0)
+        << out;
+    EXPECT_EQ(out, std::string("raised ") + n + "\n");
+  }
+}
+
+TEST(QuvLifetime, LibraryUnloadsWithItsThreadRunning) {
+  std::string out;
+  EXPECT_EQ(RunWithEnv("-u QUV_LOG", QUV_UNLOAD_HELPER " " QUV_LIBRARY, &out), 0) << out;
+  EXPECT_EQ(out, "unloaded\n");
+}
+
+}  // namespace
