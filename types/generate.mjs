@@ -1,0 +1,219 @@
+#!/usr/bin/env node
+// Writes types/tv.d.ts and docs/reference.md from types/tv-api.json.
+//   node types/generate.mjs           write both files
+//   node types/generate.mjs --check   exit 1 if either file differs from what
+//                                     the data file gives (used by CTest)
+import { readFileSync, writeFileSync } from 'node:fs';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const root = join(dirname(fileURLToPath(import.meta.url)), '..');
+const api = JSON.parse(readFileSync(join(root, 'types/tv-api.json'), 'utf8'));
+const methods = api.groups.flatMap((g) => g.methods);
+
+const KIND_TYPE = { number: 'number', flag: 'number', epoch: 'number | string', password: 'string', item: 'number' };
+const KIND_NOTE = {
+  number: 'number (truncated toward zero)',
+  flag: '1 or 0 (not a boolean: `true` counts as 0)',
+  epoch: 'number or decimal text',
+  password: 'text',
+  item: 'number, optional',
+};
+
+function check(cond, msg) {
+  if (!cond) {
+    console.error(`types/tv-api.json: ${msg}`);
+    process.exit(2);
+  }
+}
+check(methods.length === 49, `expected 49 methods, found ${methods.length}`);
+check(new Set(methods.map((m) => m.name)).size === 49, 'a method name appears twice');
+for (const m of methods) {
+  check(m.returns === 'number' || m.returns === 'string', `${m.name}: returns must be number or string`);
+  for (const a of m.args) check(a.kind in KIND_TYPE, `${m.name}: unknown argument kind ${a.kind}`);
+  const fb = JSON.parse(m.fallback);
+  check(typeof fb === m.returns, `${m.name}: fallback ${m.fallback} is not a ${m.returns}`);
+}
+check(Array.isArray(api.events), 'events must be a list');
+
+const TS_HEADER = `// The TV object that <embed type="application/tv"> gives a page.
+// Generated from types/tv-api.json by types/generate.mjs: edit those, not this.
+//
+// Every method call waits for the TV's answer on the page's own thread.
+// When the page's TV object is not connected to a TV, each method returns a
+// fixed fallback value (told per method below); a call with the wrong number
+// of arguments throws.
+`;
+
+function tsDoc(lines, indent) {
+  const out = [`${indent}/**`];
+  for (const l of lines) out.push(l === '' ? `${indent} *` : `${indent} * ${l}`);
+  out.push(`${indent} */`);
+  return out.join('\n');
+}
+
+function tsMethod(m) {
+  const lines = [m.doc, ''];
+  for (const a of m.args) lines.push(`@param ${a.name} ${a.doc} (${KIND_NOTE[a.kind]})`);
+  lines.push(`@returns ${m.returns}. No TV connected: ${m.fallback}. TV answered with an error: ${m.onError}.`);
+  const params = m.args.map((a) => `${a.name}${a.kind === 'item' ? '?' : ''}: ${KIND_TYPE[a.kind]}`).join(', ');
+  return `${tsDoc(lines, '  ')}\n  ${m.name}(${params}): ${m.returns};`;
+}
+
+function makeDts() {
+  const parts = [TS_HEADER];
+  parts.push(`/** A handler of TV events: called with the event's two texts. */
+type TvEventHandler = (param1: string, param2: string) => void;
+
+/** The scriptable TV object (the <embed> element itself). */
+interface TV {
+  /** Calling the object itself answers 1, whatever the arguments. */
+  (...args: unknown[]): number;
+`);
+  for (const g of api.groups) {
+    parts.push(`  // ---- ${g.title}\n`);
+    for (const m of g.methods) parts.push(tsMethod(m) + '\n');
+  }
+  parts.push(`${tsDoc([
+    'The handler of TV events: a function, or the name of a global function.',
+    'Reading gives the stored name if one was ever set, else the stored function,',
+    'else undefined. Assigning null, undefined, a number or a boolean changes',
+    'nothing. When both a function and a name are stored, events go to the function.',
+    'A handler given by name is called by evaluating name("param1","param2") with',
+    'the texts inserted unescaped: a text holding a double quote or a backslash',
+    'breaks or changes that call. Prefer a function.',
+  ], '  ')}
+  OnEvent: TvEventHandler | string | undefined | null;
+}
+
+/** The <embed type="application/tv"> element as a page sees it. */
+type TvElement = HTMLEmbedElement & TV;
+`);
+  return parts.join('\n');
+}
+
+function mdEscape(s) {
+  return String(s).replace(/\|/g, '\\|');
+}
+
+function signature(m) {
+  return `${m.name}(${m.args.map((a) => (a.kind === 'item' ? `[${a.name}]` : a.name)).join(', ')})`;
+}
+
+function makeReference() {
+  const out = [];
+  out.push(`# The TV object: reference for page developers
+
+<!-- Generated from types/tv-api.json by types/generate.mjs: edit those, not this. -->
+
+A page gets the TV object by embedding it:
+
+\`\`\`html
+<embed id="tv" type="application/tv" width="0" height="0">
+<script>
+  const tv = document.getElementById('tv');
+  const title = tv.GetPresentProgram_Title();        // a string
+  const start = Number(tv.GetPresentProgram_StartTime()); // a decimal text
+  tv.OnEvent = (param1, param2) => console.log('event', param1, param2);
+  tv.SetEvent(1);
+</script>
+\`\`\`
+
+Typings for editors and \`tsc --checkJs\`: \`types/tv.d.ts\` (the element is a \`TvElement\`).
+
+## Rules that hold for every method
+
+- **Every call blocks.** Each method is one command to the TV; the call waits
+  for the TV's answer on the page's own thread, so the page does not paint or
+  handle keys meanwhile. Do not call methods in a tight loop on every frame;
+  read what you need once and refresh on events or on a slow timer.
+- **Argument count is exact.** A call with too few or too many arguments throws
+  (a script error); only \`GetPluginInfo\` accepts any number.
+- **Argument types are forgiving, silently.** A numeric argument takes a number
+  (fractions are cut toward zero, values beyond 32 bits are clamped); anything
+  else (a string, \`null\`, \`undefined\`, an object, **a boolean**) counts as 0
+  and the plug-in writes a log line. So \`SetPIP(true)\` switches PIP *off*:
+  pass \`1\` or \`0\`. \`ConvertEpochToLocalTime\` also takes a decimal text.
+- **Results are numbers or strings, never booleans.** Times come as decimal
+  *texts*: convert with \`Number()\`.
+- **No TV connected** (the plug-in instance has no TV behind it): every method
+  still returns normally with the fixed *fallback* value below. An **error
+  answer** from the TV gives the *on error* value. Neither throws.
+
+## Methods
+
+| Method | Arguments | Returns | Fallback (no TV) | On error | What it does |
+|---|---|---|---|---|---|`);
+  for (const g of api.groups) {
+    out.push(`| **${g.title}** | | | | | |`);
+    for (const m of g.methods) {
+      const args = m.args.length ? m.args.map((a) => `${a.name}: ${KIND_NOTE[a.kind]}`).join('; ') : 'none';
+      out.push(`| \`${signature(m)}\` | ${mdEscape(args)} | ${m.returns} | \`${mdEscape(m.fallback)}\` | ${mdEscape(m.onError.startsWith('(') ? m.onError : '`' + m.onError + '`')} | ${mdEscape(m.doc)} |`);
+    }
+  }
+  out.push(`
+Calling the TV object itself as a function (\`tv()\`) returns 1.
+
+## OnEvent
+
+\`tv.OnEvent\` holds the page's handler of TV events, either a **function** or
+the **name** of a global function (a string).
+
+- The handler is called on the page's thread with two strings, \`param1\` and
+  \`param2\`, after the TV raised the event; events arrive in the order the TV
+  raised them.
+- Only events the page asked for with \`SetEvent(kind)\` are raised by the TV;
+  \`UnsetEvent(kind)\` stops them.
+- Reading \`tv.OnEvent\` gives the stored name if one was ever set, otherwise
+  the stored function, otherwise \`undefined\`.
+- Assigning \`null\`, \`undefined\`, a number or a boolean **does not**
+  unregister the handler: it changes nothing. To stop events, use
+  \`UnsetEvent\`, or assign a function that ignores them.
+- When both a function and a name were assigned, events go to the function.
+- **A handler given by name is fragile.** The plug-in calls it by evaluating
+  the text \`name("param1","param2");\` with both texts inserted *as they are*.
+  A text that holds a double quote ends the string early: the call is a syntax
+  error and the event is lost (nothing tells the page). A backslash is read as
+  an escape. Worse, a text such as \`x");doSomething();("\` runs code. Use a
+  function handler; it receives the texts exactly.
+- Events that arrive while the handler is being replaced go to the handler
+  stored when they are delivered. Removing the \`<embed>\` stops delivery.
+
+## Events of the simulated TV
+
+The simulated TV (see \`docs/simulator.md\`) raises events of type 0 with
+these texts:
+
+| param1 | param2 | when |
+|---|---|---|`);
+  for (const e of api.events) out.push(`| ${mdEscape(e.param1)} | ${mdEscape(e.param2)} | ${mdEscape(e.when)} |`);
+  out.push(`
+Any text can be raised by hand through the simulated TV's control socket, for
+example \`tvsim event 0 3 1\`.
+`);
+  return out.join('\n');
+}
+
+const files = [
+  ['types/tv.d.ts', makeDts()],
+  ['docs/reference.md', makeReference()],
+];
+const checkOnly = process.argv.includes('--check');
+let stale = 0;
+for (const [rel, text] of files) {
+  const path = join(root, rel);
+  let old = null;
+  try {
+    old = readFileSync(path, 'utf8');
+  } catch {}
+  if (old === text) continue;
+  if (checkOnly) {
+    console.error(`${rel} is not what types/tv-api.json gives: run node types/generate.mjs`);
+    stale++;
+  } else {
+    writeFileSync(path, text);
+    console.log(`wrote ${rel}`);
+  }
+}
+if (checkOnly && stale === 0) console.log('types/tv.d.ts and docs/reference.md match types/tv-api.json');
+process.exit(stale ? 1 : 0);
