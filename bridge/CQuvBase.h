@@ -79,6 +79,13 @@ class CQuvBase : public quv::CQuvPluginWrapper {
   std::string m_strWidgetPath;
   // Distinguishes this object from any later one at the same address.
   const unsigned long long m_Serial;
+
+ private:
+  // The main-thread registry of live objects (Events.cpp): an event record
+  // whose owner was destroyed before the record reached the main thread is
+  // dropped without touching the owner.
+  static void RegisterLive(CQuvBase* self);
+  static void UnregisterLive(CQuvBase* self);
 };
 
 // The event path (main thread from AsyncEvent on).

@@ -1,0 +1,106 @@
+// The connection to the TV service framework: opening, closing and the
+// Execute family that turns typed command calls into the framework's all-text
+// Execute.
+#include "bridge/CQuvBase.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "bridge/Log.h"
+#include "module/NPNFuncs.h"
+
+namespace NSPlTV {
+
+namespace {
+
+// Process-wide: every CQuvBase gets its own number, never reused.
+std::atomic<unsigned long long> sNextSerial{1};
+
+// An integer as the framework receives it: "%d" in a zero-filled 100-byte
+// buffer (no int needs more than 12 bytes).
+std::string IntText(int value) {
+  char text[100] = {};
+  std::snprintf(text, sizeof text, "%d", value);
+  return text;
+}
+
+}  // namespace
+
+CQuvBase::CQuvBase(char* widgetPath)
+    : quv::CQuvPluginWrapper(static_cast<quv::CClientAppFactory::QUV_CLIENT_TYPE>(1)),
+      m_NPP(nullptr),
+      m_pEventCallbackObj(nullptr),
+      m_pszEventCallbackName(nullptr),
+      m_strWidgetPath(widgetPath ? widgetPath : ""),
+      m_Serial(sNextSerial.fetch_add(1)) {
+  RegisterLive(this);
+  std::string credential = std::string("TV") + "|widgetpath|" + m_strWidgetPath;
+  NPTV_LOG("CQuvBase", "CQuvBase", "[%s][%d]BBQ!! credential is called.  \n");
+  Open("TV", "1.0", credential);
+}
+
+CQuvBase::~CQuvBase() {
+  Close();
+  if (m_pEventCallbackObj) NPNFuncs.releaseobject(m_pEventCallbackObj);
+  if (m_pszEventCallbackName) NPNFuncs.memfree(m_pszEventCallbackName);
+  m_pEventCallbackObj = nullptr;
+  m_pszEventCallbackName = nullptr;
+  m_NPP = nullptr;
+  UnregisterLive(this);
+}
+
+bool CQuvBase::Open(std::string name, std::string version, std::string credential) {
+  NPTV_LOG("Open", "bool NSPlTV::CQuvBase::Open(std::string, std::string, std::string)",
+           "[%s][%d] %s / %s / %s\n", name.c_str(), version.c_str(), credential.c_str());
+  return quv::CQuvPluginWrapper::Open(name, version, credential);
+}
+
+void CQuvBase::Close() { quv::CQuvPluginWrapper::Close(); }
+
+std::string CQuvBase::Execute(std::string name, std::string p1, std::string p2, std::string p3,
+                              std::string p4) {
+  return quv::CQuvPluginWrapper::Execute(std::move(name), std::move(p1), std::move(p2),
+                                         std::move(p3), std::move(p4));
+}
+
+std::string CQuvBase::Execute(_NPPluginObjInfo*, std::string name, std::string p1,
+                              std::string p2, std::string p3, std::string p4) {
+  return Execute(std::move(name), std::move(p1), std::move(p2), std::move(p3), std::move(p4));
+}
+
+std::string CQuvBase::Execute(_NPPluginObjInfo* info, std::string name, int i1, int i2, int i3,
+                              int i4) {
+  return Execute(info, std::move(name), IntText(i1), IntText(i2), IntText(i3), IntText(i4));
+}
+
+std::string CQuvBase::Execute(_NPPluginObjInfo* info, std::string name, std::string text, int i2,
+                              int i3, int i4) {
+  return Execute(info, std::move(name), std::move(text), IntText(i2), IntText(i3), IntText(i4));
+}
+
+std::string CQuvBase::Execute(_NPPluginObjInfo* info, std::string name, int i1, std::string text,
+                              int i3, int i4) {
+  return Execute(info, std::move(name), IntText(i1), std::move(text), IntText(i3), IntText(i4));
+}
+
+std::string CQuvBase::ExecuteWithTenParameters(std::string name, std::string p1, std::string p2,
+                                               std::string p3, std::string p4, std::string p5,
+                                               std::string p6, std::string p7, std::string p8,
+                                               std::string p9, std::string p10) {
+  return quv::CQuvPluginWrapper::Execute(std::move(name), std::move(p1), std::move(p2),
+                                         std::move(p3), std::move(p4), std::move(p5),
+                                         std::move(p6), std::move(p7), std::move(p8),
+                                         std::move(p9), std::move(p10));
+}
+
+std::string CQuvBase::ExecuteWithTenParameters(_NPPluginObjInfo*, std::string name,
+                                               std::string p1, std::string p2, std::string p3,
+                                               std::string p4, std::string p5, std::string p6,
+                                               std::string p7, std::string p8, std::string p9,
+                                               std::string p10) {
+  return ExecuteWithTenParameters(std::move(name), std::move(p1), std::move(p2), std::move(p3),
+                                  std::move(p4), std::move(p5), std::move(p6), std::move(p7),
+                                  std::move(p8), std::move(p9), std::move(p10));
+}
+
+}  // namespace NSPlTV

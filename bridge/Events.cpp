@@ -1,0 +1,200 @@
+// TV events to the page: the framework's thread copies each event into an
+// ExecuteParam record and queues it to the browser's main thread, where the
+// page's registered handler is called, as a function object or by name.
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+
+#include "bridge/CQuvBase.h"
+#include "bridge/Log.h"
+#include "module/NPNFuncs.h"
+
+namespace NSPlTV {
+
+namespace {
+
+// Live objects by address, with the serial of the object now living there.
+// Touched on the browser's main thread only (construction, destruction,
+// AsyncEvent), so it takes no lock. Never destroyed, so that objects that
+// outlive static destruction can still unregister.
+std::unordered_map<const CQuvBase*, unsigned long long>& LiveOwners() {
+  static auto* live = new std::unordered_map<const CQuvBase*, unsigned long long>;
+  return *live;
+}
+
+bool IsLive(const CQuvBase* owner, unsigned long long serial) {
+  auto it = LiveOwners().find(owner);
+  return it != LiveOwners().end() && it->second == serial;
+}
+
+void FreeExecuteParam(ExecuteParam* record) {
+  if (!record) return;
+  std::free(record->param1);
+  std::free(record->param2);
+  std::free(record);
+}
+
+// A copy of a record's text for the browser, from NPN_MemAlloc.
+char* BrowserCopy(const char* text, uint32_t* length) {
+  if (!text) text = "";
+  *length = static_cast<uint32_t>(std::strlen(text));
+  char* copy = static_cast<char*>(NPNFuncs.memalloc(*length + 1));
+  if (copy) std::memcpy(copy, text, *length + 1);
+  return copy;
+}
+
+const char* Shown(const char* text) { return text ? text : "(null)"; }
+
+}  // namespace
+
+void CQuvBase::RegisterLive(CQuvBase* self) { LiveOwners()[self] = self->m_Serial; }
+
+void CQuvBase::UnregisterLive(CQuvBase* self) {
+  auto it = LiveOwners().find(self);
+  if (it != LiveOwners().end() && it->second == self->m_Serial) LiveOwners().erase(it);
+}
+
+bool CQuvBase::OnEvent(int type, std::string param1, std::string param2) {
+  NPTV_LOG("OnEvent", "virtual bool NSPlTV::CQuvBase::OnEvent(int, std::string, std::string)",
+           "[%s][%d]type : %d, param1 : %s, param2 : %s", type, param1.c_str(), param2.c_str());
+  if (type != 0) return true;
+  NPP npp = m_NPP.load();
+  if (!npp || !NPNFuncs.pluginthreadasynccall) return false;
+
+  auto* record = static_cast<ExecuteParam*>(std::calloc(1, sizeof(ExecuteParam)));
+  if (!record) return false;
+  record->owner = this;
+  record->ownerSerial = m_Serial;
+  record->type = type;
+  record->param1 = strdup(param1.c_str());
+  record->param2 = strdup(param2.c_str());
+  if (!record->param1 || !record->param2) {
+    FreeExecuteParam(record);
+    return false;
+  }
+  NPNFuncs.pluginthreadasynccall(npp, AsyncEvent, record);
+  return true;
+}
+
+void AsyncEvent(void* data) {
+  auto* record = static_cast<ExecuteParam*>(data);
+  if (!record || !record->owner || !IsLive(record->owner, record->ownerSerial) ||
+      !record->owner->m_NPP.load()) {
+    FreeExecuteParam(record);
+    return;
+  }
+  SetEventObject(record);
+  if (record->callbackObj) {
+    TV_AsyncEvent(record);
+  } else if (record->callbackName) {
+    TV_AsyncEvent_str(record);
+  } else {
+    FreeExecuteParam(record);
+  }
+}
+
+void SetEventObject(ExecuteParam* record) {
+  if (!record || !record->owner) return;
+  record->npp = record->owner->m_NPP.load();
+  if (record->type == 0) {
+    record->callbackObj = record->owner->m_pEventCallbackObj;
+    record->callbackName = record->owner->m_pszEventCallbackName;
+  }
+}
+
+void TV_AsyncEvent(void* data) {
+  auto* record = static_cast<ExecuteParam*>(data);
+  if (!record || !record->callbackObj) {
+    FreeExecuteParam(record);
+    return;
+  }
+  NPVariant args[2];
+  uint32_t length1 = 0, length2 = 0;
+  char* copy1 = BrowserCopy(record->param1, &length1);
+  char* copy2 = BrowserCopy(record->param2, &length2);
+  if (!copy1 || !copy2) {  // the event is lost; no null text reaches the page
+    if (copy1) NPNFuncs.memfree(copy1);
+    if (copy2) NPNFuncs.memfree(copy2);
+    FreeExecuteParam(record);
+    return;
+  }
+  STRINGN_TO_NPVARIANT(copy1, length1, args[0]);
+  STRINGN_TO_NPVARIANT(copy2, length2, args[1]);
+
+  NPObject* callback = record->callbackObj;
+  NPVariant result;
+  VOID_TO_NPVARIANT(result);
+  NPNFuncs.retainobject(callback);
+  NPNFuncs.invokeDefault(record->npp, callback, args, 2, &result);
+  NPNFuncs.releaseobject(callback);
+  NPNFuncs.releasevariantvalue(&args[0]);
+  NPNFuncs.releasevariantvalue(&args[1]);
+  NPNFuncs.releasevariantvalue(&result);
+  FreeExecuteParam(record);
+}
+
+#define TV_ASYNC_STR_LOG(format, ...) \
+  NPTV_LOG("TV_AsyncEvent_str", "void NSPlTV::TV_AsyncEvent_str(void*)", format, ##__VA_ARGS__)
+
+void TV_AsyncEvent_str(void* data) {
+  auto* record = static_cast<ExecuteParam*>(data);
+  if (!record) return;
+  const char* name = record->callbackName;
+  const char* param1 = record->param1;
+  const char* param2 = record->param2;
+  TV_ASYNC_STR_LOG("[%s][%d] Inside TV_AsyncEvent_str  = %s, param1=%s, param2=%s", Shown(name),
+                   Shown(param1), Shown(param2));
+  if (!name) {
+    FreeExecuteParam(record);
+    return;
+  }
+
+  // name("param1","param2"); with the parameters' bytes as they are.
+  std::size_t nameLength = std::strlen(name);
+  std::size_t length1 = param1 ? std::strlen(param1) : 0;
+  std::size_t length2 = param2 ? std::strlen(param2) : 0;
+  std::size_t length = nameLength + (param1 ? length1 + 5 : 3) + (param2 ? length2 + 3 : 0);
+  char* script = static_cast<char*>(NPNFuncs.memalloc(static_cast<uint32_t>(length + 1)));
+  if (!script) {
+    TV_ASYNC_STR_LOG("[%s][%d]=======MEMORY ALLOCATION FAILED!!!");
+    FreeExecuteParam(record);
+    return;
+  }
+  char* p = script;
+  auto put = [&p](const char* bytes, std::size_t count) {
+    std::memcpy(p, bytes, count);
+    p += count;
+  };
+  put(name, nameLength);
+  put("(", 1);
+  if (param1) {
+    put("\"", 1);
+    put(param1, length1);
+    put("\"", 1);
+  }
+  if (param2) {
+    put(",\"", 2);
+    put(param2, length2);
+    put("\"", 1);
+  }
+  put(");", 3);  // with the terminating byte 0
+  TV_ASYNC_STR_LOG("[%s][%d]=======Value of script = %s", script);
+
+  NPObject* window = nullptr;
+  NPNFuncs.getvalue(record->npp, NPNVWindowNPObject, &window);
+  NPVariant result;
+  VOID_TO_NPVARIANT(result);
+  bool evaluated = false;
+  if (window) {
+    NPString text = {script, static_cast<uint32_t>(length)};
+    evaluated = NPNFuncs.evaluate(record->npp, window, &text, &result);
+  }
+  NPNFuncs.memfree(script);
+  TV_ASYNC_STR_LOG("[%s][%d] NPNFuncs.evaluate ret = %d", evaluated ? 1 : 0);
+
+  FreeExecuteParam(record);
+  NPNFuncs.releasevariantvalue(&result);
+  if (window) NPNFuncs.releaseobject(window);
+}
+
+}  // namespace NSPlTV
