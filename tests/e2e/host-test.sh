@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# tvbrowser itself: how a page's verdict, a missing verdict, a bad page and a
+# bad command line end the program. One row per case: the page's script, the
+# extra options, the exit status and a line the output must hold.
+set -u
+tvb=$1 plugin_dir=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-host.XXXXXX") || exit 2
+trap 'rm -rf "$work"' EXIT
+
+pass=0 fail=0
+# name | script in the page ("-" = no page file) | options | status | output line (grep -E)
+cases=(
+  'pass verdict|tvbrowser.pass("fine");|--timeout 60|0|^tvbrowser: PASS: fine$'
+  'fail verdict|tvbrowser.fail("broken");|--timeout 60|1|^tvbrowser: FAIL: broken$'
+  'first verdict wins|tvbrowser.fail("one"); tvbrowser.pass("two");|--timeout 60|1|^tvbrowser: ignored a second verdict \(pass\): two$'
+  'console to stdout|console.log("grüße 日本"); tvbrowser.pass();|--timeout 60|0|^grüße 日本$'
+  'log hook|tvbrowser.log("from the hook"); tvbrowser.pass();|--timeout 60|0|^from the hook$'
+  'script error is printed|undefinedFunction(); |--timeout 3|3|ReferenceError'
+  'no verdict times out|console.log("waiting forever");|--timeout 2|3|^tvbrowser: FAIL: timeout: the page gave no verdict within 2 s$'
+  'sim without a socket|console.log(tvbrowser.sim("{}")); tvbrowser.pass();|--timeout 60|0|^\{"ok":false,"error":"tvbrowser: QUV_SIM_SOCKET is not set"\}$'
+  'headless flag|console.log("headless " + tvbrowser.headless); tvbrowser.pass();|--timeout 60|0|^headless true$'
+  'screenshot written|tvbrowser.pass();|--timeout 60 --screenshot SHOT|0|^tvbrowser: screenshot \(verdict\) .*/shot.png$'
+  'missing page|-|--timeout 60|2|no such page'
+  'bad size|tvbrowser.pass();|--size 12x|2|--size'
+  'unknown option|tvbrowser.pass();|--frobnicate|2|unknown option --frobnicate'
+)
+
+i=0
+for row in "${cases[@]}"; do
+  IFS='|' read -r name script opts want_status want_line <<<"$row"
+  i=$((i + 1))
+  page=$work/page$i.html
+  if [ "$script" != "-" ]; then
+    printf '<!DOCTYPE html><html><head><meta charset="utf-8"></head><body><script>%s</script></body></html>\n' \
+      "$script" >"$page"
+  fi
+  opts=${opts//SHOT/$work/shot.png}
+  unset QUV_SIM_SOCKET
+  # shellcheck disable=SC2086
+  out=$("$tvb" --headless --plugin-dir "$plugin_dir" $opts "$page" 2>&1)
+  status=$?
+  if [ "$status" -eq "$want_status" ] && grep -qE -- "$want_line" <<<"$out"; then
+    if [ "$name" = "screenshot written" ] && ! head -c 8 "$work/shot.png" | grep -q PNG; then
+      echo "not ok - $name: $work/shot.png is not a PNG"; fail=$((fail + 1)); continue
+    fi
+    echo "ok - $name"
+    pass=$((pass + 1))
+  else
+    echo "not ok - $name: status $status (want $want_status), output must match: $want_line"
+    sed 's/^/    | /' <<<"$out"
+    fail=$((fail + 1))
+  fi
+done
+echo "host: $pass checks passed, $fail failed"
+[ "$fail" -eq 0 ]

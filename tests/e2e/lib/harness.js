@@ -1,0 +1,169 @@
+// The end-to-end pages' harness: checks, waits on events (never on time),
+// the simulated TV's control socket, and the verdict to tvbrowser.
+// Every check prints one line; the page passes when no check failed.
+'use strict';
+
+var E2E = (function () {
+  let passed = 0;
+  let failed = 0;
+  let finished = false;
+
+  function fmt(v) {
+    if (typeof v === 'string') return JSON.stringify(v);
+    if (typeof v === 'function') return 'function ' + (v.name || '(anonymous)');
+    if (v && typeof v === 'object') {
+      try { return JSON.stringify(v); } catch (e) { return String(v); }
+    }
+    return String(v);
+  }
+
+  function record(ok, name, detail) {
+    if (ok) {
+      passed++;
+      console.log('ok - ' + name);
+    } else {
+      failed++;
+      console.log('not ok - ' + name + (detail ? ': ' + detail : ''));
+    }
+    return ok;
+  }
+
+  // Same value and same type (a number 1 is not the text "1").
+  function check(name, actual, expected) {
+    const same = typeof actual === typeof expected &&
+      (actual === expected || (actual !== actual && expected !== expected));
+    return record(same, name, 'got ' + fmt(actual) + ' (' + typeof actual + '), want ' + fmt(expected) +
+      ' (' + typeof expected + ')');
+  }
+
+  function ok(name, cond, detail) {
+    return record(!!cond, name, detail || '');
+  }
+
+  function equalLists(name, actual, expected) {
+    const a = JSON.stringify(actual), b = JSON.stringify(expected);
+    return record(a === b, name, 'got ' + shorten(a) + ', want ' + shorten(b));
+  }
+
+  function shorten(s) {
+    return s.length > 600 ? s.slice(0, 600) + '…(' + s.length + ' chars)' : s;
+  }
+
+  // The call must throw (a script error), and nothing else.
+  function throws(name, fn) {
+    try {
+      const r = fn();
+      return record(false, name, 'did not throw; returned ' + fmt(r));
+    } catch (e) {
+      return record(true, name);
+    }
+  }
+
+  // ---- The simulated TV's control socket ----------------------------------------
+  // One JSON request, its parsed reply; a reply that is not ok stops the page.
+  function sim(request) {
+    const line = tvbrowser.sim(JSON.stringify(request));
+    let reply;
+    try {
+      reply = JSON.parse(line);
+    } catch (e) {
+      throw new Error('control socket: not JSON: ' + line);
+    }
+    if (!reply.ok) throw new Error('control socket refused ' + JSON.stringify(request) + ': ' + line);
+    return reply;
+  }
+
+  function raise(param1, param2) {
+    return sim({ cmd: 'event', type: 0, param1: param1, param2: param2 });
+  }
+
+  // ---- Files next to the pages --------------------------------------------------
+  function readFile(relativeUrl) {
+    const x = new XMLHttpRequest();
+    x.open('GET', relativeUrl, false);
+    x.send(null);
+    if (!x.responseText) throw new Error('could not read ' + relativeUrl);
+    return x.responseText;
+  }
+
+  // The methods as the page developers' reference lists them.
+  let apiCache = null;
+  function api() {
+    if (!apiCache) {
+      const data = JSON.parse(readFile('../../../types/tv-api.json'));
+      apiCache = [];
+      data.groups.forEach(function (g) { g.methods.forEach(function (m) { apiCache.push(m); }); });
+    }
+    return apiCache;
+  }
+
+  // ---- Events ----------------------------------------------------------------------
+  // A recorder: a handler function that keeps every call's two arguments and
+  // wakes waiters when enough calls arrived.
+  function recorder(label) {
+    const calls = [];
+    const waiters = [];
+    function handler() {
+      calls.push(Array.prototype.slice.call(arguments));
+      for (let i = waiters.length - 1; i >= 0; i--) {
+        if (waiters[i].test()) {
+          const w = waiters.splice(i, 1)[0];
+          w.resolve(calls);
+        }
+      }
+    }
+    handler.calls = calls;
+    // Resolves once `pred(calls)` holds; it is tested after every call.
+    handler.until = function (what, pred) {
+      if (pred(calls)) return Promise.resolve(calls);
+      console.log('… ' + label + ': waiting for ' + what + ' (have ' + calls.length + ' calls)');
+      return new Promise(function (resolve) {
+        waiters.push({ test: function () { return pred(calls); }, resolve: resolve });
+      });
+    };
+    handler.count = function (n) {
+      return handler.until(n + ' calls', function (c) { return c.length >= n; });
+    };
+    // Resolves when a call with this first argument arrived.
+    handler.marker = function (param1) {
+      return handler.until('the marker ' + JSON.stringify(param1), function (c) {
+        for (let i = 0; i < c.length; i++) if (c[i][0] === param1) return true;
+        return false;
+      });
+    };
+    return handler;
+  }
+
+  // ---- Running -----------------------------------------------------------------------
+  function finish() {
+    if (finished) return;
+    finished = true;
+    const summary = passed + ' checks passed, ' + failed + ' failed';
+    console.log(summary);
+    if (failed === 0 && passed > 0) tvbrowser.pass(summary);
+    else tvbrowser.fail(passed === 0 ? 'no check ran' : summary);
+  }
+
+  function abort(e) {
+    failed++;
+    console.log('not ok - the page stopped: ' + (e && e.stack ? e.stack : e));
+    finish();
+  }
+
+  // Runs the test body after the page has loaded; the body may return a
+  // promise. Any exception fails the page.
+  function run(body) {
+    window.addEventListener('load', function () {
+      try {
+        Promise.resolve(body()).then(finish, abort);
+      } catch (e) {
+        abort(e);
+      }
+    });
+  }
+
+  return {
+    check: check, ok: ok, equalLists: equalLists, throws: throws, fmt: fmt,
+    sim: sim, raise: raise, api: api, readFile: readFile, recorder: recorder, run: run,
+  };
+})();
