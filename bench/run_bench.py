@@ -1,0 +1,790 @@
+#!/usr/bin/env python3
+"""Runs the module's benchmarks on a Release build and writes BENCHMARKS.md.
+
+Called by tools/run-bench.sh, which builds first. Every figure comes from this
+run: instruction counts from callgrind (the machine is shared, so counts are
+the figures to trust), wall-clock figures only as ratios to a baseline
+measured in the same run and the same process.
+
+  run_bench.py --build DIR --source DIR [--smoke] [--out FILE]
+
+--smoke runs every stage with tiny counts and checks that each produces sane,
+non-empty output; it writes no BENCHMARKS.md (unless --out is given) and
+exits non-zero when a stage fails.
+"""
+
+import argparse
+import datetime
+import glob
+import json
+import os
+import re
+import select
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+# ---------------------------------------------------------------------------
+# helpers
+
+
+class StageError(Exception):
+    pass
+
+
+def run(cmd, env=None, timeout=600, cwd=None):
+    p = subprocess.run(cmd, env=env, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                       text=True, timeout=timeout)
+    if p.returncode != 0:
+        raise StageError("%s exited %d\n%s%s" % (" ".join(cmd), p.returncode, p.stdout[-2000:],
+                                                 p.stderr[-2000:]))
+    return p
+
+
+def fmt_int(x):
+    return "{:,}".format(int(round(x)))
+
+
+def fmt_ratio(x):
+    if x is None:
+        return "—"
+    return ("%.1f×" % x) if x >= 10 else ("%.2f×" % x)
+
+
+def quiet_env():
+    env = dict(os.environ)
+    env.pop("QUV_LOG", None)          # the stand-in's log goes nowhere
+    env.pop("QUV_SIM_SOCKET", None)   # no control socket in the drivers
+    return env
+
+
+# ---------------------------------------------------------------------------
+# callgrind
+
+
+def callgrind_regions(cmd, workdir):
+    """Runs cmd under callgrind with collection off except in the driver's
+    regions; returns {label: (Ir, dumpfile)}."""
+    os.makedirs(workdir, exist_ok=True)
+    for f in glob.glob(os.path.join(workdir, "cg.*")):
+        os.remove(f)
+    full = ["valgrind", "--tool=callgrind", "--collect-atstart=no",
+            "--callgrind-out-file=" + os.path.join(workdir, "cg.%p")] + cmd
+    p = run(full, env=quiet_env(), timeout=1800)
+    regions = {}
+    for f in glob.glob(os.path.join(workdir, "cg.*")):
+        label, total = None, None
+        with open(f, errors="replace") as fh:
+            for line in fh:
+                if line.startswith("desc: Trigger: Client Request: "):
+                    label = line.split("Client Request: ", 1)[1].strip()
+                elif line.startswith("totals:") or line.startswith("summary:"):
+                    total = int(line.split()[1])
+        if label is not None and total is not None:
+            regions[label] = (total, f)
+    announced = re.findall(r"^region (\S+)$", p.stdout, re.M)
+    missing = [a for a in announced if a not in regions]
+    if not announced or missing:
+        raise StageError("callgrind regions missing: %s (announced %d)" % (missing, len(announced)))
+    return regions
+
+
+def callgrind_total(cmd, workdir, tag):
+    """Ir of a whole process, all threads."""
+    os.makedirs(workdir, exist_ok=True)
+    out = os.path.join(workdir, "whole.%s" % tag)
+    run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out] + cmd, env=quiet_env(),
+        timeout=1800)
+    with open(out, errors="replace") as fh:
+        for line in fh:
+            if line.startswith("totals:") or line.startswith("summary:"):
+                return int(line.split()[1])
+    raise StageError("no totals in " + out)
+
+
+ANNOTATE_LINE = re.compile(r"^\s*([\d,]+)\s+\(\s*[\d.]+%\)\s+(.*?):(.*) \[(.*)\]\s*$")
+
+
+def annotate_costs(dumpfile, inclusive):
+    """[(Ir, function, object)] from callgrind_annotate."""
+    p = run(["callgrind_annotate", "--inclusive=" + ("yes" if inclusive else "no"),
+             "--threshold=100", dumpfile])
+    rows = []
+    for line in p.stdout.splitlines():
+        m = ANNOTATE_LINE.match(line)
+        if m:
+            rows.append((int(m.group(1).replace(",", "")), m.group(3), m.group(4)))
+    return rows
+
+
+def inclusive_costs(dumpfile):
+    return annotate_costs(dumpfile, True)
+
+
+def per_iteration(regions, prefix, n):
+    a = regions[prefix + ":" + str(n)][0]
+    b = regions[prefix + ":" + str(2 * n)][0]
+    return (b - a) / n
+
+
+def standin_per_call(regions, prefix, n):
+    """Inclusive Ir inside the stand-in's Execute, per call (difference of the
+    two dumps, so the one-off part cancels)."""
+    def incl(label):
+        return sum(ir for ir, fn, obj in inclusive_costs(regions[label][1])
+                   if fn.startswith("quv::CQuvPluginWrapper::Execute(") and "libQuv" in obj)
+    return (incl(prefix + ":" + str(2 * n)) - incl(prefix + ":" + str(n))) / n
+
+
+def short_name(fn):
+    fn = fn.replace("(anonymous namespace)::", "")
+    fn = fn.replace("std::__cxx11::basic_string<char, std::char_traits<char>, "
+                    "std::allocator<char> >", "std::string")
+    if fn.endswith(")"):  # drop the parameter list
+        depth = 0
+        for i in range(len(fn) - 1, -1, -1):
+            if fn[i] == ")":
+                depth += 1
+            elif fn[i] == "(":
+                depth -= 1
+                if depth == 0:
+                    fn = fn[:i]
+                    break
+    fn = re.sub(r"^[\w:]+\s+(?=[\w:]+<)", "", fn)  # a template's return type
+    return fn if len(fn) <= 70 else fn[:67] + "..."
+
+
+def hot_spots(dumpfile, calls, limit=8):
+    """The functions with the most instructions of their own (self cost)."""
+    costs = annotate_costs(dumpfile, False)
+    total = sum(ir for ir, fn, obj in costs if ir)
+    merged = {}
+    for ir, fn, obj in costs:
+        # Frames entered before collection was switched on (main and below)
+        # are shown by callgrind_annotate with the whole region as their cost.
+        if ir >= 0.5 * total or fn.startswith("0x") or "below main" in fn or \
+                fn.startswith("__libc_start_main") or fn == "main":
+            continue
+        key = (short_name(fn), os.path.basename(obj))
+        merged[key] = merged.get(key, 0) + ir
+    rows = sorted(((ir / calls, k[0], k[1]) for k, ir in merged.items()), key=lambda r: -r[0])
+    return rows[:limit]
+
+
+# ---------------------------------------------------------------------------
+# stages
+
+
+def stage_calls(bindir, work, n, report):
+    drv = os.path.join(bindir, "nptv-bench-driver")
+    regions = callgrind_regions([drv, "calls", str(n)], os.path.join(work, "calls"))
+    keys = ["default", "GetCountry", "SetTimeZone", "GetProgram_Title", "ConvertEpochToLocalTime",
+            "IsValidPassword"]
+    calls = {"quv-execute": per_iteration(regions, "call:quv-execute", n)}
+    for k in keys:
+        total = per_iteration(regions, "call:" + k, n)
+        standin = standin_per_call(regions, "call:" + k, n) if k != "default" else 0.0
+        calls[k] = {"total": total, "standin": standin, "plugin": total - standin,
+                    "hot": hot_spots(regions["call:%s:%d" % (k, 2 * n)][1], 2 * n)}
+        if total <= 0 or (k != "default" and standin <= 0):
+            raise StageError("calls: non-positive count for %s" % k)
+    report["calls"] = calls
+    report["calls_n"] = n
+
+
+def stage_instance(bindir, work, n, report):
+    drv = os.path.join(bindir, "nptv-bench-driver")
+    regions = callgrind_regions([drv, "instance", str(n)], os.path.join(work, "instance"))
+    report["instance"] = {"new": per_iteration(regions, "new", n),
+                          "destroy": per_iteration(regions, "destroy", n), "n": n}
+    if report["instance"]["new"] <= 0 or report["instance"]["destroy"] <= 0:
+        raise StageError("instance: non-positive count")
+
+
+def stage_heap(bindir, k, report):
+    env = quiet_env()
+    # Freed chunks kept in glibc's per-thread cache count as in use for
+    # mallinfo2; without the cache the figure is exact.
+    env["GLIBC_TUNABLES"] = "glibc.malloc.tcache_count=0"
+    p = run([os.path.join(bindir, "nptv-bench-driver"), "heap", str(k)], env=env)
+    vals = dict(re.findall(r"^heap (\S+) (\S+)$", p.stdout, re.M))
+    report["heap"] = {key: float(v) for key, v in vals.items()}
+    if report["heap"].get("bytes_per_instance", 0) <= 0:
+        raise StageError("heap: no bytes per instance\n" + p.stdout)
+
+
+def stage_decode(bindir, work, n, report):
+    regions = callgrind_regions([os.path.join(bindir, "nptv-bench-decode"), "run", str(n)],
+                                os.path.join(work, "decode"))
+    out = {}
+    for key in ("unicode16", "unicode1000", "ascii16", "ascii1000"):
+        per_call = per_iteration(regions, "decode:" + key, n)
+        size = int(re.sub(r"\D", "", key))
+        out[key] = {"per_call": per_call, "per_byte": per_call / size, "bytes": size}
+        if per_call <= 0:
+            raise StageError("decode: non-positive count for " + key)
+    report["decode"] = out
+
+
+def stage_events_inprocess(bindir, work, n, report):
+    drv = os.path.join(bindir, "nptv-bench-driver")
+    out = {}
+    for how in ("fn", "name"):
+        a = callgrind_total([drv, "events", str(n), how], os.path.join(work, "events"), how + "1")
+        b = callgrind_total([drv, "events", str(2 * n), how], os.path.join(work, "events"), how + "2")
+        out[how] = (b - a) / n
+        if out[how] <= 0:
+            raise StageError("events in process: non-positive count")
+    report["events_inprocess"] = out
+    report["events_inprocess_n"] = n
+
+
+def stage_gbench(bindir, work, smoke, report):
+    out = os.path.join(work, "gbench.json")
+    args = [os.path.join(bindir, "nptv-bench-gbench"), "--benchmark_out=" + out,
+            "--benchmark_out_format=json"]
+    if smoke:
+        args += ["--benchmark_min_time=0.01"]
+    else:
+        args += ["--benchmark_repetitions=7", "--benchmark_min_time=0.2",
+                 "--benchmark_report_aggregates_only=true"]
+    run(args, env=quiet_env(), timeout=1800)
+    with open(out) as fh:
+        data = json.load(fh)
+    med = {}
+    for b in data["benchmarks"]:
+        if b.get("error_occurred"):
+            raise StageError("gbench: %s: %s" % (b["name"], b.get("error_message")))
+        name = b.get("run_name", b["name"])
+        if smoke or b.get("aggregate_name") == "median":
+            med[name.split("/", 1)[1]] = b["cpu_time"] if b["time_unit"] == "ns" else None
+        if not smoke and b.get("aggregate_name") == "cv":
+            med.setdefault("_cv", {})[name.split("/", 1)[1]] = b["cpu_time"]
+    if "default" not in med or any(v is not None and not isinstance(v, dict) and v <= 0
+                                   for v in med.values()):
+        raise StageError("gbench: no sane result")
+    report["gbench"] = med
+    report["gbench_context"] = data.get("context", {})
+
+
+def stripped_size(path, strip_tool, work):
+    tmp = os.path.join(work, "stripped-" + os.path.basename(os.path.dirname(path)) + ".so")
+    shutil.copy(path, tmp)
+    run([strip_tool, "--strip-all", "-o", tmp + ".s", tmp])
+    size = os.path.getsize(tmp + ".s")
+    needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.*?)\]",
+                        run(["readelf", "-d", tmp + ".s"]).stdout)
+    return size, needed
+
+
+def stage_size(source, build, work, smoke, report):
+    """libnptv.so stripped, x86-64 and armhf, -O2 and -Os. Each extra build
+    lives under this build dir and builds only the module."""
+    out = {}
+    # x86-64 -O2: the benchmark build itself.
+    lib = os.path.join(build, "module", "libnptv.so")
+    out["x86-64 -O2"] = stripped_size(lib, "strip", work)
+    if smoke:
+        report["size"] = out
+        return
+    sysroot = os.path.join(source, "build", "armhf-sysroot")
+    toolchain = os.path.join(source, "cmake", "armhf.cmake")
+    variants = [("x86-64 -Os", "_size-x86-os", None, "MinSizeRel", "strip")]
+    have_arm = (os.path.exists(toolchain) and shutil.which("arm-linux-gnueabihf-g++")
+                and os.path.exists(os.path.join(sysroot, ".nptv-sysroot")))
+    if have_arm:
+        variants += [("armhf -O2", "_size-armhf-o2", toolchain, "Release",
+                      "arm-linux-gnueabihf-strip"),
+                     ("armhf -Os", "_size-armhf-os", toolchain, "MinSizeRel",
+                      "arm-linux-gnueabihf-strip")]
+    else:
+        why = []
+        if not os.path.exists(toolchain):
+            why.append("no cmake/armhf.cmake")
+        if not shutil.which("arm-linux-gnueabihf-g++"):
+            why.append("no arm-linux-gnueabihf-g++")
+        if not os.path.exists(os.path.join(sysroot, ".nptv-sysroot")):
+            why.append("no armhf sysroot (tools/armhf-sysroot.sh not run)")
+        out["armhf"] = "not available: " + ", ".join(why)
+    for label, sub, tc, btype, strip in variants:
+        bdir = os.path.join(build, sub)
+        cfg = ["cmake", "-S", source, "-B", bdir, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=" + btype,
+               "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG", "-DNPTV_TESTS=OFF", "-DNPTV_BROWSER=OFF",
+               "-DNPTV_BENCH=OFF"]
+        if tc:
+            cfg += ["-DCMAKE_TOOLCHAIN_FILE=" + tc, "-DNPTV_ARMHF_SYSROOT=" + sysroot]
+        try:
+            run(cfg, timeout=600)
+            run(["ninja", "-C", bdir, "-j2", "nptv"], timeout=1800)
+            out[label] = stripped_size(os.path.join(bdir, "module", "libnptv.so"), strip, work)
+        except StageError as e:
+            out[label] = "not available: build failed (%s)" % str(e).splitlines()[0][:160]
+    report["size"] = out
+
+
+# ---------------------------------------------------------------------------
+# the real browser
+
+
+def vm_hwm(pid):
+    with open("/proc/%d/status" % pid) as fh:
+        for line in fh:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])  # kB
+    return None
+
+
+class Sim:
+    """A client of the simulated TV's control socket (JSON lines, one reply
+    line per request). Requests are pipelined in chunks."""
+
+    def __init__(self, path):
+        self.path = path
+        self.sock = None
+        self.buf = b""
+
+    def connect(self, deadline):
+        while True:
+            try:
+                s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                s.connect(self.path)
+                self.sock = s
+                return
+            except OSError:
+                s.close()
+                if time.monotonic() > deadline:
+                    raise StageError("cannot connect to the simulated TV at " + self.path)
+                time.sleep(0.05)
+
+    def requests(self, lines):
+        self.sock.sendall(("\n".join(lines) + "\n").encode())
+        replies = []
+        while len(replies) < len(lines):
+            while b"\n" not in self.buf:
+                chunk = self.sock.recv(65536)
+                if not chunk:
+                    raise StageError("the simulated TV closed the control connection")
+                self.buf += chunk
+            line, self.buf = self.buf.split(b"\n", 1)
+            replies.append(line.decode(errors="replace"))
+        return replies
+
+
+def raise_event_line(param1, param2):
+    return json.dumps({"op": "event", "type": 0, "param1": param1, "param2": param2})
+
+
+def send_events(sim, n, chunk=500):
+    """Raises n events (param1 = sequence number, param2 = CLOCK_REALTIME in ms
+    with microseconds at the moment of sending), then the end marker. Returns
+    the sending time in seconds."""
+    t0 = time.monotonic()
+    i = 0
+    while i < n:
+        lines = []
+        for j in range(i, min(n, i + chunk)):
+            lines.append(raise_event_line(str(j), "%.3f" % (time.time() * 1000.0)))
+        for r in sim.requests(lines):
+            if '"ok":true' not in r.replace(" ", ""):
+                raise StageError("the simulated TV refused an event: " + r)
+        i += len(lines)
+    elapsed = time.monotonic() - t0
+    sim.requests([raise_event_line("end", "0")])
+    return elapsed
+
+
+def stage_browser(source, build, work, calls_iters, events_n, report):
+    tvbrowser = os.path.join(build, "tools", "tvbrowser", "tvbrowser")
+    if not os.path.exists(tvbrowser):
+        raise StageError("tvbrowser was not built (needs NPTV_BROWSER)")
+    page = os.path.join(source, "bench", "browser", "bench.html")
+    sock_path = os.path.join(tempfile.mkdtemp(prefix="nptv-bench-"), "sim.sock")
+    env = quiet_env()
+    env["QUV_SIM_SOCKET"] = sock_path
+    url = "file://%s?calls=%d&events=%d" % (page, calls_iters, events_n)
+    cmd = [tvbrowser, "--headless", "--timeout", "1200",
+           "--plugin-dir", os.path.join(build, "module"), url]
+    proc = subprocess.Popen(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            text=True, bufsize=1)
+    lines, result = [], {}
+    sim = Sim(sock_path)
+    try:
+        deadline = time.monotonic() + 1300
+
+        def next_line():
+            while True:
+                if time.monotonic() > deadline:
+                    raise StageError("tvbrowser: no output in time")
+                r, _, _ = select.select([proc.stdout], [], [], 1.0)
+                if r:
+                    line = proc.stdout.readline()
+                    if not line:
+                        raise StageError("tvbrowser ended early:\n" + "".join(lines[-20:]) +
+                                         proc.stderr.read()[-2000:])
+                    lines.append(line)
+                    return line.rstrip("\n")
+
+        while True:
+            line = next_line()
+            if line.startswith("BENCH {"):
+                rec = json.loads(line[6:])
+                result[rec["figure"]] = rec
+            elif line.startswith("BENCH-FAIL"):
+                raise StageError("the bench page failed: " + line)
+            elif line.startswith("BENCH-READY "):
+                phase = line.split()[1]
+                if sim.sock is None:
+                    sim.connect(time.monotonic() + 10)
+                hwm = vm_hwm(proc.pid)
+                result.setdefault("hwm", {})["before-" + phase] = hwm
+                if phase == "quit":
+                    result["hwm"]["after-events"] = hwm
+                    result["plugin-in-process"] = any(
+                        "libnptv.so" in l for l in open("/proc/%d/maps" % proc.pid))
+                    sim.requests([raise_event_line("quit", "0")])
+                elif phase == "paced":
+                    # One event at a time: the next is raised when the page
+                    # has said that it handled the last one.
+                    for i in range(min(1000, events_n)):
+                        r = sim.requests([raise_event_line(str(i), "%.3f" % (time.time() * 1000.0))])
+                        if '"ok":true' not in r[0].replace(" ", ""):
+                            raise StageError("the simulated TV refused an event: " + r[0])
+                        while True:
+                            l2 = next_line()
+                            if l2 == "BENCH-ACK %d" % i:
+                                break
+                            if l2.startswith("BENCH-FAIL"):
+                                raise StageError("the bench page failed: " + l2)
+                            if l2.startswith("BENCH {"):
+                                rec = json.loads(l2[6:])
+                                result[rec["figure"]] = rec
+                else:
+                    result.setdefault("send_seconds", {})[phase] = send_events(sim, events_n)
+            elif line.startswith("BENCH-DONE"):
+                break
+        rc = proc.wait(timeout=60)
+        if rc != 0:
+            raise StageError("tvbrowser exited %d" % rc)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        with open(os.path.join(work, "tvbrowser.out"), "w") as fh:
+            fh.write("".join(lines))
+    for need in ("calls", "events-name", "events-fn", "postmessage"):
+        if need not in result:
+            raise StageError("the bench page gave no '%s' figure" % need)
+    report["browser"] = result
+
+
+# ---------------------------------------------------------------------------
+# report
+
+
+def machine():
+    cpu = "?"
+    try:
+        with open("/proc/cpuinfo") as fh:
+            for line in fh:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    load = open("/proc/loadavg").read().split()[:3]
+    return cpu, os.cpu_count(), " ".join(load)
+
+
+def write_report(report, source, out_path):
+    cpu, ncpu, load = machine()
+    commit = subprocess.run(["git", "-C", source, "rev-parse", "--short", "HEAD"],
+                            stdout=subprocess.PIPE, text=True).stdout.strip()
+    dirty = subprocess.run(["git", "-C", source, "status", "--porcelain", "--untracked-files=no"],
+                           stdout=subprocess.PIPE, text=True).stdout.strip()
+    L = []
+    L.append("# Benchmarks")
+    L.append("")
+    L.append("Written by `tools/run-bench.sh` from one run; nothing in this file is typed by hand. "
+             "Run %s UTC on commit %s%s, %s (%s cores, load average %s at the end of the run), "
+             "Release build at `-O2` unless a row says otherwise." % (
+                 datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M"), commit,
+                 " (with uncommitted changes in the tree)" if dirty else "", cpu, ncpu, load))
+    L.append("")
+    L.append("The machine is shared and noisy, so instruction counts (callgrind) are the figures to "
+             "trust; every time-based figure is a ratio to a baseline measured in the same run and "
+             "the same process. Instruction counts are for x86-64; a 1 GHz ARM core retires "
+             "well under one of these instructions per cycle on such code, so read them as an "
+             "order of magnitude of cycles there, not as a time.")
+    L.append("")
+    L.append("| figure | value | baseline | ratio | how measured |")
+    L.append("|---|---|---|---|---|")
+
+    def row(fig, val, base, ratio, how):
+        L.append("| %s | %s | %s | %s | %s |" % (fig, val, base, fmt_ratio(ratio) if ratio is
+                                                   not None else "—", how))
+
+    c = report.get("calls")
+    case_calls = [("GetCountry", "`tv.GetCountry()` (integer getter)"),
+                  ("SetTimeZone", "`tv.SetTimeZone(5, 60)` (value command, two arguments)"),
+                  ("GetProgram_Title", "`tv.GetProgram_Title(2)` (100-character title, non-ASCII)"),
+                  ("ConvertEpochToLocalTime", "`tv.ConvertEpochToLocalTime(\"1700000000\")`"),
+                  ("IsValidPassword", "`tv.IsValidPassword(\"0000\")`")]
+    if c:
+        n = report["calls_n"]
+        floor = c["default"]["total"]
+        row("1. instructions per call, default call `tv()` (floor)", fmt_int(floor), "—", None,
+            "callgrind, loop of %d and of %d calls through the NPClass `invokeDefault` entry, "
+            "(Ir(2N) − Ir(N)) / N" % (n, 2 * n))
+        for key, label in case_calls:
+            v = c[key]
+            row("1. instructions per call, plug-in side: " + label, fmt_int(v["plugin"]),
+                "%s (`tv()`)" % fmt_int(floor), v["plugin"] / floor,
+                "same loops through the NPClass `invoke` entry; the stand-in answers from a "
+                "prepared reply; total %s, of which %s inside the stand-in's `Execute` (callgrind "
+                "inclusive cost) are taken off" % (fmt_int(v["total"]), fmt_int(v["standin"])))
+        row("1. instructions per command inside the framework stand-in (prepared reply)",
+            fmt_int(c["quv-execute"]), "%s (`tv.GetCountry()` plug-in side)" %
+            fmt_int(c["GetCountry"]["plugin"]), c["quv-execute"] / c["GetCountry"]["plugin"],
+            "the stand-in's five-text `Execute` called directly in a loop (argument texts "
+            "built per call); its journal of commands is part of it")
+    else:
+        row("1. instructions per call", "not measured", "—", None, report.get("calls_error", ""))
+
+    g = report.get("gbench")
+    if g:
+        base = g["default"]
+        for key, label in [("default", "`tv()`")] + case_calls:
+            if key == "default":
+                row("1. ns per call (Google Benchmark): `tv()` (baseline)", "%.1f ns" % base, "—",
+                    None, "median of 7 repetitions of ≥ 0.2 s, CPU time, same process")
+            else:
+                row("1. ns per call (Google Benchmark): " + label, "%.0f ns" % g[key],
+                    "%.1f ns (`tv()`)" % base, g[key] / base,
+                    "median of 7 repetitions, CPU time; includes the stand-in (prepared reply)")
+        if "quv-execute" in g:
+            row("1. ns per command, framework stand-in alone", "%.0f ns" % g["quv-execute"],
+                "%.1f ns (`tv()`)" % base, g["quv-execute"] / base, "as above")
+    else:
+        row("1. ns per call (Google Benchmark)", "not measured", "—", None,
+            report.get("gbench_error", ""))
+
+    b = report.get("browser")
+    if b:
+        cr = b["calls"]
+        row("2. calls per second from page script, `tv.GetCountry()` against the simulated TV",
+            fmt_int(cr["getcountry_per_s"]), "%s (`tv()`)" % fmt_int(cr["default_per_s"]),
+            cr["getcountry_per_s"] / cr["default_per_s"],
+            "tvbrowser (Qt WebKit), %d calls per round, %d rounds interleaved, median round; "
+            "`tv()` never reaches the TV" % (cr["iters"], cr["rounds"]))
+        row("2. calls per second from page script, `tv()` (floor)", fmt_int(cr["default_per_s"]),
+            "%s (JavaScript function call)" % fmt_int(cr["js_per_s"]),
+            cr["default_per_s"] / cr["js_per_s"],
+            "same page, same rounds; the JavaScript function returns a global counter plus one")
+        row("2. `tv.GetCountry()` against a plain JavaScript function call",
+            fmt_int(cr["getcountry_per_s"]), "%s (JavaScript function call)" %
+            fmt_int(cr["js_per_s"]), cr["getcountry_per_s"] / cr["js_per_s"], "same page, same rounds")
+        pm = b["postmessage"]
+        for key, label in (("events-fn", "function handler"), ("events-name", "name handler")):
+            e = b[key]
+            row("3. events per second to the page, %s" % label, fmt_int(e["per_s"]),
+                "%s (`window.postMessage` to itself)" % fmt_int(pm["per_s"]),
+                e["per_s"] / pm["per_s"],
+                "%s events raised in a burst through the simulated TV's control socket (sending "
+                "took %.2f s); rate = delivered / (last arrival − first arrival) in the page"
+                % (fmt_int(e["sent"]), b.get("send_seconds", {}).get(key.split("-")[1], 0.0)))
+            row("3. events delivered / sent, order kept, %s" % label,
+                "%s / %s, order %s" % (fmt_int(e["delivered"]), fmt_int(e["sent"]),
+                                       "kept" if e["in_order"] else "NOT kept (%d out of order)" %
+                                       e["out_of_order"]),
+                "—", None, "param1 carries the sequence number; the handler counts and compares")
+            row("3. latency `OnEvent` raise → handler, %s: median / 99th percentile" % label,
+                "%.2f ms / %.2f ms" % (e["lat_median_ms"], e["lat_p99_ms"]),
+                "%.3f ms / %.3f ms (postMessage hop)" % (pm["lat_median_ms"], pm["lat_p99_ms"]),
+                e["lat_median_ms"] / pm["lat_median_ms"] if pm["lat_median_ms"] > 0 else None,
+                "param2 carries CLOCK_REALTIME in ms (µs precision) taken by the sender just "
+                "before the raise request; the handler compares it with "
+                "`performance.timing.navigationStart + performance.now()`. Includes the control "
+                "socket, the stand-in's event queue and framework thread, the hop to the main "
+                "thread and the queue behind earlier events of the burst")
+        pc = b.get("events-paced")
+        if pc:
+            row("3. latency raise → handler, one event at a time: median / 99th percentile",
+                "%.3f ms / %.3f ms" % (pc["lat_median_ms"], pc["lat_p99_ms"]),
+                "%.3f ms / %.3f ms (postMessage hop)" % (pm["lat_median_ms"], pm["lat_p99_ms"]),
+                pc["lat_median_ms"] / pm["lat_median_ms"] if pm["lat_median_ms"] > 0 else None,
+                "%d events with the function handler, the next raised only after the page "
+                "printed that it handled the last (delivered %d, order %s); same clocks as above; "
+                "baseline: one `window.postMessage` to itself, answered by the next" % (
+                    pc["sent"], pc["delivered"], "kept" if pc["in_order"] else "NOT kept"))
+        hwm = b.get("hwm", {})
+        if hwm:
+            row("3. browser peak memory (VmHWM) before / after the two event bursts",
+                "%s kB / %s kB" % (fmt_int(hwm.get("before-name", 0)),
+                                   fmt_int(hwm.get("after-events", 0))),
+                "%s kB (before)" % fmt_int(hwm.get("before-name", 0)),
+                hwm.get("after-events", 0) / hwm["before-name"] if hwm.get("before-name") else None,
+                "/proc/PID/status of the tvbrowser process%s" %
+                (" (the module is loaded in that process)" if b.get("plugin-in-process") else
+                 " (the module was NOT seen in its maps)"))
+    else:
+        row("2./3. figures in the real browser", "not measured", "—", None,
+            report.get("browser_error", ""))
+
+    ev = report.get("events_inprocess")
+    if ev and c:
+        for how, label in (("fn", "function handler"), ("name", "name handler")):
+            row("3. instructions per event, in process, %s" % label, fmt_int(ev[how]),
+                "%s (`tv.GetCountry()` total)" % fmt_int(c["GetCountry"]["total"]),
+                ev[how] / c["GetCountry"]["total"],
+                "thin host, whole process under callgrind (framework thread included) for %d and "
+                "%d events, difference / N; raise, stand-in queue, `OnEvent`, hop, delivery "
+                "(the host's `NPN_Evaluate` only records the text)" % (
+                    report["events_inprocess_n"], 2 * report["events_inprocess_n"]))
+
+    inst = report.get("instance")
+    if inst and c:
+        gc = c["GetCountry"]["total"]
+        row("4. instructions for `NPP_New` through `GetScriptableObject`", fmt_int(inst["new"]),
+            "%s (one `tv.GetCountry()`)" % fmt_int(gc), inst["new"] / gc,
+            "callgrind, %d and %d instances made one after another, only creation collected; "
+            "includes the stand-in's connection and the \"SetAppInfo\" command" % (inst["n"],
+                                                                                   2 * inst["n"]))
+        row("4. instructions for `NPP_Destroy`", fmt_int(inst["destroy"]),
+            "%s (one `tv.GetCountry()`)" % fmt_int(gc), inst["destroy"] / gc,
+            "as above, only destruction collected (the host then drops its script object "
+            "reference, included)")
+    h = report.get("heap")
+    if h:
+        row("4. heap bytes held per live instance", "%s B" % fmt_int(h["bytes_per_instance"]),
+            "%s B (the stand-in's connection alone)" % fmt_int(h["of_which_standin_connection"]),
+            h["bytes_per_instance"] / h["of_which_standin_connection"]
+            if h["of_which_standin_connection"] else None,
+            "mallinfo2() in-use delta over %d live instances (after a warm-up round, glibc "
+            "tcache off), host's own NPP_t taken off; includes the stand-in's connection; "
+            "after destroying them %s B per instance remain" % (
+                int(h["instances"]), fmt_int(h["bytes_left_after_destroy_per_instance"])))
+
+    s = report.get("size")
+    if s:
+        base = s.get("x86-64 -O2")
+        for label in ("x86-64 -O2", "x86-64 -Os", "armhf -O2", "armhf -Os"):
+            v = s.get(label)
+            if isinstance(v, tuple) or isinstance(v, list):
+                row("5. stripped `libnptv.so`, %s" % label, "%s B" % fmt_int(v[0]),
+                    "%s B (x86-64 -O2)" % fmt_int(base[0]) if label != "x86-64 -O2" else "—",
+                    v[0] / base[0] if label != "x86-64 -O2" else None,
+                    "`strip --strip-all`; DT_NEEDED: %s" % ", ".join(v[1]))
+            elif v is not None:
+                row("5. stripped `libnptv.so`, %s" % label, v, "—", None, "")
+        if "armhf" in s:
+            row("5. stripped `libnptv.so`, armhf", s["armhf"], "—", None, "")
+
+    d = report.get("decode")
+    if d:
+        for key, label in (("unicode16", "`GetUNICODE`, 16-byte reply"),
+                           ("unicode1000", "`GetUNICODE`, 1,000-byte reply"),
+                           ("ascii16", "`GetASCII`, 16-byte reply"),
+                           ("ascii1000", "`GetASCII`, 1,000-byte reply")):
+            v = d[key]
+            base_key = key.replace("unicode", "ascii") if key.startswith("unicode") else None
+            if base_key:
+                row("6. instructions per reply byte, " + label, "%.1f (%s per reply)" % (
+                    v["per_byte"], fmt_int(v["per_call"])),
+                    "%.1f (`GetASCII`, same size)" % d[base_key]["per_byte"],
+                    v["per_byte"] / d[base_key]["per_byte"],
+                    "callgrind regions, decoder called directly into a 1,024-byte buffer, "
+                    "(Ir(2N) − Ir(N)) / N / reply bytes (marker included)")
+            else:
+                row("6. instructions per reply byte, " + label, "%.2f (%s per reply)" % (
+                    v["per_byte"], fmt_int(v["per_call"])), "—", None, "as above")
+
+    L.append("")
+    if c:
+        L.append("## Where the instructions of one call go")
+        L.append("")
+        L.append("Instructions per call spent in each function itself (callgrind self cost of "
+                 "the 2N loop divided by 2N; the eight largest), to show what the totals above "
+                 "are made of.")
+        L.append("")
+        for key, label in case_calls:
+            L.append("- %s: %s" % (label, "; ".join("%s %s (%s)" % (fmt_int(ir), fn, obj)
+                                                    for ir, fn, obj in c[key]["hot"])))
+        L.append("")
+    errors = {k: v for k, v in report.items() if k.endswith("_error")}
+    if errors:
+        L.append("## Not measured in this run")
+        L.append("")
+        for k, v in errors.items():
+            L.append("- %s: %s" % (k[:-6], v.replace("\n", " ")[:400]))
+        L.append("")
+    L.append("## How to run")
+    L.append("")
+    L.append("`tools/run-bench.sh` (full run, about 10 minutes; rewrites this file) or "
+             "`tools/run-bench.sh --smoke` (every stage with tiny counts, checks the output, "
+             "writes nothing; also the CTest test `bench-smoke`).")
+    L.append("")
+    text = "\n".join(L)
+    if out_path:
+        with open(out_path, "w") as fh:
+            fh.write(text)
+    return text
+
+
+# ---------------------------------------------------------------------------
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True)
+    ap.add_argument("--source", required=True)
+    ap.add_argument("--smoke", action="store_true")
+    ap.add_argument("--out")
+    ap.add_argument("--skip", action="append", default=[],
+                    help="stage to leave out: calls, instance, heap, decode, events, gbench, "
+                         "size, browser")
+    args = ap.parse_args()
+    build = os.path.abspath(args.build)
+    source = os.path.abspath(args.source)
+    bindir = os.path.join(build, "bench")
+    work = os.path.join(build, "bench-results" + ("-smoke" if args.smoke else ""))
+    os.makedirs(work, exist_ok=True)
+    sm = args.smoke
+    stages = [
+        ("calls", lambda r: stage_calls(bindir, work, 20 if sm else 2000, r)),
+        ("instance", lambda r: stage_instance(bindir, work, 3 if sm else 200, r)),
+        ("heap", lambda r: stage_heap(bindir, 10 if sm else 100, r)),
+        ("decode", lambda r: stage_decode(bindir, work, 20 if sm else 2000, r)),
+        ("events", lambda r: stage_events_inprocess(bindir, work, 50 if sm else 20000, r)),
+        ("gbench", lambda r: stage_gbench(bindir, work, sm, r)),
+        ("size", lambda r: stage_size(source, build, work, sm, r)),
+        ("browser", lambda r: stage_browser(source, build, work, 200 if sm else 20000,
+                                            200 if sm else 100000, r)),
+    ]
+    report, passed, failed, skipped = {}, 0, 0, 0
+    for name, fn in stages:
+        if name in args.skip:
+            skipped += 1
+            continue
+        t0 = time.monotonic()
+        try:
+            fn(report)
+            passed += 1
+            print("stage %-9s ok (%.1f s)" % (name, time.monotonic() - t0), flush=True)
+        except (StageError, subprocess.TimeoutExpired, OSError, KeyError, ValueError) as e:
+            failed += 1
+            report[name + "_error"] = str(e).strip()
+            print("stage %-9s FAILED (%.1f s): %s" % (name, time.monotonic() - t0,
+                                                      str(e).strip()[:1500]), flush=True)
+    text = write_report(report, source, args.out)
+    if not sm:
+        print(text)
+    print("bench: %d passed, %d failed, %d skipped" % (passed, failed, skipped))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
