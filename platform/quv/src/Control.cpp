@@ -2,6 +2,7 @@
 #include <quvstub/Control.h>
 
 #include "Internal.h"
+#include "sim/ControlServer.h"
 
 namespace quvstub {
 
@@ -30,6 +31,14 @@ std::thread::id FrameworkThreadId() { return Library::Get().framework.ThreadId()
 
 void CaptureLog(bool on) { quvimpl::LogSink::Get().Capture(on); }
 std::vector<LogCall> TakeLog() { return quvimpl::LogSink::Get().Take(); }
+
+bool StartControlSocket(const std::string& path) {
+  return !path.empty() && Library::Get().ListenAt(path);
+}
+void StopControlSocket() { Library::Get().ListenAt(""); }
+std::string ControlRequest(const std::string& line) {
+  return quvimpl::ControlServer::Handle(Library::Get(), line);
+}
 
 void Reset() { Library::Get().Reset(); }
 

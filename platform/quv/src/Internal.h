@@ -199,6 +199,8 @@ class Library {
   Simulator& Sim() { return *sim_; }
   // Starts the control socket when QUV_SIM_SOCKET names a path (once).
   void StartControlSocket();
+  // Listens at `path` (an empty path: closes the socket).
+  bool ListenAt(const std::string& path);
   void Reset();
 
  private:

@@ -54,11 +54,25 @@ void Library::StartControlSocket() {
     controlTried_ = true;
   }
   const char* path = std::getenv("QUV_SIM_SOCKET");
-  if (!path || !*path) return;
+  if (path && *path) ListenAt(path);
+}
+
+bool Library::ListenAt(const std::string& path) {
+  std::unique_ptr<ControlServer> old;
+  {
+    std::lock_guard<std::mutex> lk(m_);
+    controlTried_ = true;
+    old = std::move(control_);
+  }
+  old.reset();  // outside the lock: its thread may be using this library
+  if (path.empty()) return true;
   auto server = std::make_unique<ControlServer>(*this, path);
-  if (!server->Listening()) return;
-  std::lock_guard<std::mutex> lk(m_);
-  control_ = std::move(server);
+  if (!server->Listening()) return false;
+  {
+    std::lock_guard<std::mutex> lk(m_);
+    std::swap(control_, server);
+  }
+  return true;  // `server` now holds what a concurrent call had started, if anything
 }
 
 void Library::Reset() {

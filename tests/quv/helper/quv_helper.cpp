@@ -3,7 +3,16 @@
 //
 //   quv_helper log TEXT...     PrintLog each TEXT (with "%s") and exit
 //   quv_helper exit-busy N     open a connection, raise N events, exit at once
+//   quv_helper serve           a stand-in for a page: one open connection that
+//                              subscribes to every event kind, prints each
+//                              event it gets as a line "EVENT type p1 p2",
+//                              answers "cmd name args..." lines from stdin with
+//                              "REPLY <hex>", ends at end of input
 #include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <vector>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -20,6 +29,53 @@ class Counting : public quv::CQuvPluginWrapper {
   ~Counting() override { Close(); }
   bool OnEvent(int, std::string, std::string) override { return true; }
 };
+
+class Printing : public quv::CQuvPluginWrapper {
+ public:
+  Printing() : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN) {}
+  ~Printing() override { Close(); }
+  bool OnEvent(int type, std::string p1, std::string p2) override {
+    std::lock_guard<std::mutex> lk(out);
+    std::cout << "EVENT " << type << " " << p1 << " " << p2 << std::endl;
+    return true;
+  }
+  static std::mutex out;
+};
+std::mutex Printing::out;
+
+std::string Hex(const std::string& s) {
+  std::string out;
+  char b[3];
+  for (unsigned char c : s) {
+    std::snprintf(b, sizeof b, "%02x", c);
+    out += b;
+  }
+  return out;
+}
+
+int Serve() {
+  Printing w;
+  w.Open("TV", "1.0", "TV|widgetpath|helper");
+  for (int kind = 1; kind <= 11; ++kind) w.Execute("SetEvent", std::to_string(kind), "0", "0", "0");
+  {
+    std::lock_guard<std::mutex> lk(Printing::out);
+    std::cout << "READY" << std::endl;
+  }
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::istringstream in(line);
+    std::string word;
+    std::vector<std::string> t;
+    in >> word;
+    if (word != "cmd") continue;
+    while (in >> word) t.push_back(word == "-" ? "" : word);
+    t.resize(5, "0");
+    std::string reply = w.Execute(t[0], t[1], t[2], t[3], t[4]);
+    std::lock_guard<std::mutex> lk(Printing::out);
+    std::cout << "REPLY " << Hex(reply) << std::endl;
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -38,6 +94,7 @@ int main(int argc, char** argv) {
     std::printf("raised %d\n", n);
     return 0;
   }
-  std::fprintf(stderr, "usage: quv_helper log TEXT... | exit-busy N\n");
+  if (argc == 2 && std::strcmp(argv[1], "serve") == 0) return Serve();
+  std::fprintf(stderr, "usage: quv_helper log TEXT... | exit-busy N | serve\n");
   return 2;
 }

@@ -81,6 +81,20 @@ struct LogCall {
 QUVSTUB_API void CaptureLog(bool on);
 QUVSTUB_API std::vector<LogCall> TakeLog();
 
+// ---- Control socket --------------------------------------------------------
+
+// The simulated TV's control protocol: one JSON request per line, one JSON
+// reply per line (docs/simulator.md). When QUV_SIM_SOCKET names a path, the
+// library listens there from the construction of the first wrapper on.
+// StartControlSocket listens at `path` instead (closing a socket this process
+// listens at already); false, with a log line, when it cannot.
+QUVSTUB_API bool StartControlSocket(const std::string& path);
+// Closes the control socket and removes its file.
+QUVSTUB_API void StopControlSocket();
+// Handles one request line in this process, as the socket would, and returns
+// the reply line (without line break).
+QUVSTUB_API std::string ControlRequest(const std::string& line);
+
 // ---- Everything ----------------------------------------------------------
 
 // Forced replies, delays, journal, event results and captured log cleared;
