@@ -34,10 +34,12 @@ bool Xvfb::Start(int width, int height, std::string& display, std::string& error
     const int fd = dup(fds[1]);
     if (fd < 0) _exit(127);
     const std::string fdText = std::to_string(fd);
+    // Xvfb reports every display number it finds taken while it looks for a
+    // free one: keep that noise out of the page's output.
+    const int devnull = open("/dev/null", O_WRONLY);
+    if (devnull >= 0) dup2(devnull, 2);
     execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", screen.c_str(),
            "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-    const char* msg = "tvbrowser: cannot run Xvfb (package xvfb)\n";
-    (void)!write(2, msg, std::strlen(msg));
     _exit(127);
   }
   close(fds[1]);
@@ -54,7 +56,7 @@ bool Xvfb::Start(int width, int height, std::string& display, std::string& error
   }
   close(fds[0]);
   if (number.empty()) {
-    error = "Xvfb did not start (is the package xvfb installed?)";
+    error = "Xvfb did not start (is the package xvfb installed? run Xvfb -displayfd 1 by hand to see why)";
     Stop();
     return false;
   }

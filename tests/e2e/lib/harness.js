@@ -134,7 +134,34 @@ var E2E = (function () {
     return handler;
   }
 
+  // ---- TV objects --------------------------------------------------------------------
+  // A new <embed type="application/tv"> in the page; its plug-in instance is
+  // created when script first touches it.
+  function embed(id) {
+    const e = document.createElement('embed');
+    e.type = 'application/tv';
+    e.width = 1;
+    e.height = 1;
+    if (id) e.id = id;
+    document.body.appendChild(e);
+    if (e() !== 1) throw new Error('the new <embed> has no TV object');
+    return e;
+  }
+
+  function remove(e) {
+    e.parentNode.removeChild(e);
+  }
+
   // ---- Running -----------------------------------------------------------------------
+  // Checks that passed on an earlier load of the page (see teardown.html).
+  function carry(n) {
+    passed += n;
+  }
+
+  function counts() {
+    return { passed: passed, failed: failed };
+  }
+
   function finish() {
     if (finished) return;
     finished = true;
@@ -164,6 +191,6 @@ var E2E = (function () {
 
   return {
     check: check, ok: ok, equalLists: equalLists, throws: throws, fmt: fmt,
-    sim: sim, raise: raise, api: api, readFile: readFile, recorder: recorder, run: run,
+    sim: sim, raise: raise, embed: embed, remove: remove, carry: carry, counts: counts, finish: finish, api: api, readFile: readFile, recorder: recorder, run: run,
   };
 })();
