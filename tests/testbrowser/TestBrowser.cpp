@@ -65,11 +65,6 @@ void Count(const char* entry) {
 
 void MisuseLocked(std::string what) { S().misuses.push_back(std::move(what)); }
 
-void Misuse(std::string what) {
-  std::lock_guard<std::mutex> lock(S().mu);
-  MisuseLocked(std::move(what));
-}
-
 bool IsLiveLocked(NPObject* o) { return o && S().live.count(o) != 0; }
 
 // ---- The object classes of the browser itself ----------------------------------------

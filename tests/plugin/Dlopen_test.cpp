@@ -1,0 +1,154 @@
+// The shipped libnptv.so as a browser sees it: loaded with dlopen, driven only
+// through its exported entry points and the tables they fill.
+#include <elf.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include <quvstub/Control.h>
+
+#include "TestBrowser.h"
+
+namespace tb = testbrowser;
+
+namespace {
+
+const char kModule[] = NPTV_MODULE_PATH;
+
+// The defined, global or weak symbols of the module's dynamic symbol table.
+template <typename Ehdr, typename Shdr, typename Sym, unsigned char (*Bind)(unsigned char)>
+std::set<std::string> Exports(const std::vector<char>& file) {
+  std::set<std::string> names;
+  const auto* eh = reinterpret_cast<const Ehdr*>(file.data());
+  const auto* sections = reinterpret_cast<const Shdr*>(file.data() + eh->e_shoff);
+  for (unsigned i = 0; i < eh->e_shnum; ++i) {
+    if (sections[i].sh_type != SHT_DYNSYM) continue;
+    const Shdr& strtab = sections[sections[i].sh_link];
+    const char* strings = file.data() + strtab.sh_offset;
+    const auto* syms = reinterpret_cast<const Sym*>(file.data() + sections[i].sh_offset);
+    for (std::size_t k = 0; k < sections[i].sh_size / sizeof(Sym); ++k) {
+      unsigned bind = Bind(syms[k].st_info);
+      if (syms[k].st_shndx == SHN_UNDEF || (bind != STB_GLOBAL && bind != STB_WEAK)) continue;
+      names.insert(strings + syms[k].st_name);
+    }
+  }
+  return names;
+}
+unsigned char Bind64(unsigned char info) { return ELF64_ST_BIND(info); }
+unsigned char Bind32(unsigned char info) { return ELF32_ST_BIND(info); }
+
+TEST(Module, ExportsExactlyTheEntryPoints) {
+  std::ifstream in(kModule, std::ios::binary);
+  ASSERT_TRUE(in) << kModule;
+  std::vector<char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(file.size(), sizeof(Elf32_Ehdr));
+  ASSERT_EQ(std::memcmp(file.data(), ELFMAG, SELFMAG), 0);
+  std::set<std::string> exported =
+      file[EI_CLASS] == ELFCLASS64 ? Exports<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym, Bind64>(file)
+                                   : Exports<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym, Bind32>(file);
+  const std::set<std::string> expected = {
+      "NP_GetMIMEDescription", "NP_GetValue",       "NP_Initialize",     "NP_Shutdown",
+      "NPP_Initialize",        "NPP_Shutdown",      "NPP_New",           "NPP_Destroy",
+      "NPP_SetWindow",         "NPP_NewStream",     "NPP_DestroyStream", "NPP_StreamAsFile",
+      "NPP_WriteReady",        "NPP_Write",         "NPP_Print",         "NPP_HandleEvent",
+      "NPP_URLNotify",         "NPP_GetValue",      "NPP_SetValue",      "NPP_GetScriptableInstance",
+      "NPNFuncs"};
+  EXPECT_EQ(exported, expected);
+}
+
+// One browser session with the loaded module, start to end.
+TEST(Module, BrowserSession) {
+  tb::Reset();
+  quvstub::Reset();
+  quvstub::UseSimulator(false);
+  const std::size_t baseline = tb::LiveObjects();
+  std::string error;
+  std::unique_ptr<tb::Host> host = tb::Host::Load(kModule, &error);
+  ASSERT_TRUE(host) << error;
+  auto* npnFuncs = static_cast<NPNetscapeFuncs*>(host->Symbol("NPNFuncs"));
+  ASSERT_NE(npnFuncs, nullptr);
+
+  // Initialisation: refusals first (they must leave NPNFuncs all zero), then success.
+  const NPNetscapeFuncs zero{};
+  struct Refusal {
+    const char* what;
+    uint16_t size, version;
+    NPError expected;
+  };
+  const uint16_t full = sizeof(NPNetscapeFuncs);
+  const Refusal refusals[] = {{"size one short", uint16_t(full - 1), 0x001b, 3},
+                              {"major version 1", full, 0x0100, 8}};
+  for (const Refusal& r : refusals) {
+    SCOPED_TRACE(r.what);
+    NPNetscapeFuncs browser = tb::Functions();
+    browser.size = r.size;
+    browser.version = r.version;
+    NPPluginFuncs plugin{};
+    EXPECT_EQ(host->entries().initialize(&browser, &plugin), r.expected);
+    EXPECT_EQ(std::memcmp(npnFuncs, &zero, sizeof zero), 0);
+  }
+  EXPECT_EQ(host->entries().initialize(nullptr, nullptr), NPERR_INVALID_FUNCTABLE_ERROR);
+  ASSERT_EQ(host->Initialize(), NPERR_NO_ERROR);
+  EXPECT_EQ(host->plugin().size, offsetof(NPPluginFuncs, getsiteswithdata) + sizeof(void*));
+  EXPECT_EQ(host->plugin().version, 24);
+  EXPECT_EQ(npnFuncs->pluginthreadasynccall, tb::Functions().pluginthreadasynccall);
+  EXPECT_EQ(npnFuncs->enumerate, nullptr);
+
+  EXPECT_STREQ(host->entries().getMIMEDescription(), "application/tv:*.swf21:TV_plug-in");
+  const char* text = nullptr;
+  EXPECT_EQ(host->entries().getValue(nullptr, NPPVpluginNameString, &text), NPERR_NO_ERROR);
+  EXPECT_STREQ(text, "TV");
+  EXPECT_EQ(host->entries().getValue(nullptr, NPPVpluginDescriptionString, &text), NPERR_NO_ERROR);
+  EXPECT_STREQ(text, "ZOT_TV_Plugin");
+
+  // An instance, its window and its script object.
+  tb::SetAppText(4001, std::string("/apps/guide"));
+  NPError e = NPERR_GENERIC_ERROR;
+  NPP instance = host->New(&e);
+  ASSERT_EQ(e, NPERR_NO_ERROR);
+  int handle = 0;
+  NPWindow window{};
+  window.window = &handle;
+  EXPECT_EQ(host->plugin().setwindow(instance, &window), NPERR_NO_ERROR);
+  NPObject* tv = host->ScriptObject(instance);
+  ASSERT_NE(tv, nullptr);
+
+  // A few calls as page script makes them.
+  quvstub::SetReply("GetCountry", "I44");
+  NPVariant result;
+  ASSERT_TRUE(tb::Invoke(tv, "GetCountry", {}, &result));
+  EXPECT_EQ(result.type, NPVariantType_Int32);
+  EXPECT_EQ(result.value.intValue, 44);
+  ASSERT_TRUE(tb::Invoke(tv, "GetPluginInfo", {tb::Int(0)}, &result));
+  EXPECT_EQ(tb::Text(result), "TV-0017");
+  tb::ReleaseValue(&result);
+  EXPECT_FALSE(tb::Invoke(tv, "GetCountry", {tb::Int(1)}, &result));
+
+  // An event to a function handler and one by name.
+  NPObject* handler = tb::NewFunction();
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(handler)));
+  ASSERT_EQ(quvstub::RaiseEvent(0, "3", "1"), 1u);
+  quvstub::WaitForEvents();
+  EXPECT_EQ(tb::PumpAsyncCalls(), 1u);
+  ASSERT_EQ(tb::InvokeDefaultCalls().size(), 1u);
+  EXPECT_EQ(tb::InvokeDefaultCalls()[0].args, (std::vector<std::string>{"3", "1"}));
+
+  // Tear-down: everything the module took is given back.
+  EXPECT_EQ(host->Destroy(instance), NPERR_NO_ERROR);
+  EXPECT_EQ(instance->pdata, nullptr);
+  EXPECT_TRUE(quvstub::Connections().empty());
+  EXPECT_EQ(tb::RefCount(tv), 1u);
+  EXPECT_EQ(tb::RefCount(handler), 1u);
+  tb::Release(tv);
+  tb::Release(handler);
+  EXPECT_EQ(host->entries().shutdown(), NPERR_NO_ERROR);
+  EXPECT_EQ(tb::LiveObjects(), baseline);
+  EXPECT_EQ(tb::RefCount(tb::WindowObject()), 1u);
+  EXPECT_EQ(tb::OpenAllocations(), 0u);
+  EXPECT_TRUE(tb::Misuses().empty()) << ::testing::PrintToString(tb::Misuses());
+}
+
+}  // namespace

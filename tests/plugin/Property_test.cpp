@@ -1,0 +1,249 @@
+// The OnEvent property, the default call, and the object classes' defaults.
+#include <cstring>
+
+#include "Support.h"
+#include "module/CPlugin.h"
+#include "script/ScriptablePluginObject.h"
+#include "tv/CPlTV.h"
+
+namespace {
+
+class Property : public PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    instance = NewInstance();
+    tv = TvObject(instance);
+    ASSERT_NE(tv, nullptr);
+    orphan = NPNFuncs.createobject(&nobody, &sScriptablePluginObjectClass);
+    held.push_back(orphan);
+    quvstub::ClearJournal();
+  }
+  NSPlTV::CPlTV* Tv() { return static_cast<CPlugin*>(instance->pdata)->m_pTV; }
+  NPObject* Function() {
+    NPObject* f = tb::NewFunction();
+    held.push_back(f);
+    return f;
+  }
+  // Reads OnEvent: the value (the caller releases it).
+  NPVariant Read(bool ok = true) {
+    NPVariant v = tb::Int(-777);
+    EXPECT_EQ(tb::GetProperty(tv, "OnEvent", &v), ok);
+    return v;
+  }
+
+  NPP instance = nullptr;
+  NPObject* tv = nullptr;
+  NPP_t nobody{nullptr, nullptr};
+  NPObject* orphan = nullptr;
+};
+
+TEST_F(Property, ReadBeforeAnyAssignmentIsUndefined) {
+  NPVariant v = Read();
+  EXPECT_EQ(v.type, NPVariantType_Void);
+  EXPECT_TRUE(tb::HasProperty(tv, "OnEvent"));
+  EXPECT_FALSE(tb::HasProperty(tv, "onEvent"));
+  EXPECT_FALSE(tb::HasMethod(tv, "OnEvent"));
+}
+
+TEST_F(Property, FunctionHandlerReferences) {
+  NPObject* f = Function();
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(f)));
+  EXPECT_EQ(Tv()->m_pEventCallbackObj, f);
+  EXPECT_EQ(tb::RefCount(f), 2u);  // ours and the stored one
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(f)));
+  EXPECT_EQ(tb::RefCount(f), 2u) << "assigning the same object twice holds it once";
+
+  NPVariant v = Read();
+  ASSERT_EQ(v.type, NPVariantType_Object);
+  EXPECT_EQ(v.value.objectValue, f);
+  EXPECT_EQ(tb::RefCount(f), 3u) << "each read hands the caller a reference";
+  tb::ReleaseValue(&v);
+
+  NPObject* g = Function();
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(g)));
+  EXPECT_EQ(tb::RefCount(f), 1u) << "the replaced handler is released";
+  EXPECT_EQ(tb::RefCount(g), 2u);
+  DestroyInstance(instance);
+  EXPECT_EQ(tb::RefCount(g), 1u) << "the handler is released with the instance";
+}
+
+TEST_F(Property, NameHandlerIsCopied) {
+  NPVariant name = tb::String("onTvEvent");
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", name));
+  ASSERT_NE(Tv()->m_pszEventCallbackName, nullptr);
+  EXPECT_STREQ(Tv()->m_pszEventCallbackName, "onTvEvent");
+  EXPECT_NE(Tv()->m_pszEventCallbackName, name.value.stringValue.UTF8Characters);
+
+  NPVariant v = Read();
+  ASSERT_EQ(v.type, NPVariantType_String);
+  EXPECT_EQ(tb::Text(v), "onTvEvent");
+  EXPECT_NE(v.value.stringValue.UTF8Characters, Tv()->m_pszEventCallbackName) << "a new buffer";
+  tb::ReleaseValue(&v);
+
+  // Exactly the script's bytes: within its length, no conversion.
+  NPVariant longer = tb::String("handlerXYZ");
+  longer.value.stringValue.UTF8Length = 7;
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", longer));
+  EXPECT_STREQ(Tv()->m_pszEventCallbackName, "handler");
+  EXPECT_EQ(tb::OpenAllocations(), 1u) << "the old name is freed";
+}
+
+TEST_F(Property, NameWinsOnReadWhicheverCameFirst) {
+  struct Case {
+    const char* what;
+    bool nameFirst;
+  };
+  for (const Case& c : {Case{"name, then object", true}, Case{"object, then name", false}}) {
+    SCOPED_TRACE(c.what);
+    NPObject* f = Function();
+    NPVariant name = tb::String("byName");
+    if (c.nameFirst) {
+      ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", name));
+      ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(f)));
+    } else {
+      ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(f)));
+      ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", name));
+    }
+    EXPECT_EQ(Tv()->m_pEventCallbackObj, f) << "setting one kind keeps the other";
+    NPVariant v = Read();
+    EXPECT_EQ(tb::Text(v), "byName");
+    tb::ReleaseValue(&v);
+  }
+}
+
+TEST_F(Property, ValuesThatStoreNothing) {
+  NPObject* f = Function();
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(f)));
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::String("kept")));
+  struct Case {
+    const char* what;
+    const char* name;
+    NPVariant value;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"null", "OnEvent", tb::Null(), true},
+      {"undefined", "OnEvent", tb::Void(), true},
+      {"boolean", "OnEvent", tb::Bool(false), true},
+      {"number", "OnEvent", tb::Int(0), true},
+      {"double", "OnEvent", tb::Double(1.5), true},
+      {"null object", "OnEvent", tb::Object(nullptr), true},
+      {"string for another name", "onevent", tb::String("other"), true},
+      {"object for another name", "Handler", tb::Object(f), false},
+      {"number for another name", "x", tb::Int(1), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(tb::SetProperty(tv, c.name, c.value), c.ok);
+    EXPECT_EQ(Tv()->m_pEventCallbackObj, f);
+    EXPECT_STREQ(Tv()->m_pszEventCallbackName, "kept");
+    EXPECT_EQ(tb::RefCount(f), 2u);
+  }
+  NPVariant v = tb::Int(-777);
+  EXPECT_FALSE(tb::GetProperty(tv, "Handler", &v));
+  EXPECT_EQ(v.type, NPVariantType_Void);
+}
+
+TEST_F(Property, WithoutTvReadAndWriteFail) {
+  NPObject* f = Function();
+  NPVariant v = tb::Int(-777);
+  EXPECT_FALSE(tb::GetProperty(orphan, "OnEvent", &v));
+  EXPECT_EQ(v.type, NPVariantType_Int32) << "result touched";
+  EXPECT_FALSE(tb::SetProperty(orphan, "OnEvent", tb::Object(f)));
+  EXPECT_FALSE(tb::SetProperty(orphan, "OnEvent", tb::String("x")));
+  EXPECT_EQ(tb::RefCount(f), 1u);
+  EXPECT_TRUE(tb::HasProperty(orphan, "OnEvent"));
+}
+
+TEST_F(Property, NoMemoryForNames) {
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::String("first")));
+  NPObject* f = Function();
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(f)));
+
+  // Reading: the copy fails, so the answer is as if no name were stored.
+  tb::FailAllocationsAfter(0);
+  NPVariant v = Read();
+  tb::FailAllocationsAfter(-1);
+  ASSERT_EQ(v.type, NPVariantType_Object);
+  EXPECT_EQ(v.value.objectValue, f);
+  tb::ReleaseValue(&v);
+
+  // Writing: the old name is gone, nothing dangles, the call fails.
+  tb::FailAllocationsAfter(0);
+  EXPECT_FALSE(tb::SetProperty(tv, "OnEvent", tb::String("second")));
+  tb::FailAllocationsAfter(-1);
+  EXPECT_EQ(Tv()->m_pszEventCallbackName, nullptr);
+  EXPECT_EQ(tb::OpenAllocations(), 0u);
+  // Tear-down destroys the instance: a dangling name would be freed twice.
+}
+
+TEST_F(Property, DefaultCallAnswersOne) {
+  struct Case {
+    const char* what;
+    NPObject* object;
+    std::vector<NPVariant> args;
+  };
+  const Case cases[] = {{"no arguments", tv, {}},
+                        {"arguments", tv, {tb::Int(3), tb::String("x")}},
+                        {"TV unavailable", orphan, {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    NPVariant v = tb::Void();
+    EXPECT_TRUE(tb::InvokeDefault(c.object, c.args, &v));
+    ASSERT_EQ(v.type, NPVariantType_Int32);
+    EXPECT_EQ(v.value.intValue, 1);
+  }
+  EXPECT_TRUE(Commands().empty());
+}
+
+TEST_F(Property, ObjectClassDefaults) {
+  NPObject* made = NPNFuncs.createobject(instance, &sConstructablePluginObjectClass);
+  ASSERT_NE(made, nullptr);
+  held.push_back(made);
+  EXPECT_EQ(static_cast<ScriptablePluginObjectBase*>(made)->m_NPP, instance);
+  EXPECT_EQ(static_cast<ScriptablePluginObjectBase*>(orphan)->m_NPP, &nobody);
+
+  // new on the constructable object yields another one, with the creation reference.
+  NPVariant result = tb::Void();
+  ASSERT_TRUE(tb::Construct(made, {tb::Int(1)}, &result));
+  ASSERT_EQ(result.type, NPVariantType_Object);
+  NPObject* another = result.value.objectValue;
+  EXPECT_NE(another, made);
+  EXPECT_EQ(another->_class, &sConstructablePluginObjectClass);
+  EXPECT_EQ(tb::RefCount(another), 1u);
+  tb::ReleaseValue(&result);
+  EXPECT_FALSE(tb::IsLive(another));
+
+  tb::FailObjectCreation(true);
+  result = tb::Int(-777);
+  EXPECT_FALSE(tb::Construct(made, {}, &result));
+  EXPECT_EQ(result.type, NPVariantType_Int32);
+  tb::FailObjectCreation(false);
+
+  NPObject* f = Function();
+  for (NPObject* object : {made, tv}) {
+    SCOPED_TRACE(object == tv ? "TV object" : "constructable object");
+    NPVariant v = tb::Int(-777);
+    NPIdentifier* ids = nullptr;
+    uint32_t count = 77;
+    EXPECT_FALSE(tb::Enumerate(object, &ids, &count));
+    EXPECT_EQ(count, 77u);
+    EXPECT_FALSE(tb::RemoveProperty(object, "OnEvent"));
+    if (object == made) {
+      EXPECT_FALSE(tb::InvokeDefault(object, {}, &v));
+      EXPECT_FALSE(tb::Invoke(object, "GetCountry", {}, &v));
+      EXPECT_FALSE(tb::HasMethod(object, "GetCountry"));
+      EXPECT_FALSE(tb::HasProperty(object, "OnEvent"));
+      EXPECT_FALSE(tb::GetProperty(object, "OnEvent", &v));
+      EXPECT_FALSE(tb::SetProperty(object, "OnEvent", tb::Object(f)));
+    } else {
+      EXPECT_FALSE(tb::Construct(object, {}, &v));
+    }
+    EXPECT_EQ(v.type, NPVariantType_Int32) << "result touched";
+  }
+  sConstructablePluginObjectClass.invalidate(made);  // no work, no crash
+  ScriptablePluginObjectBase::_Deallocate(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+// Shared fixture of the in-process plug-in suites: the module linked in,
+// loaded by the test browser through its entry points, the framework
+// stand-in's simulator off (every command answers "E" unless a reply is
+// forced), and an accounting check after every test: no live object, no open
+// browser allocation, no framework connection left, nothing the browser would
+// refuse.
+#ifndef NPTV_TESTS_PLUGIN_SUPPORT_H
+#define NPTV_TESTS_PLUGIN_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <quvstub/Control.h>
+
+#include "TestBrowser.h"
+#include "module/NPEntry.h"
+
+namespace tb = testbrowser;
+
+class PluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A new instance (NPP_New must succeed).
+  NPP NewInstance();
+  // Destroys an instance created by NewInstance.
+  void DestroyInstance(NPP instance);
+  // The instance's scriptable object; the fixture releases it at the end.
+  NPObject* TvObject(NPP instance);
+
+  // The commands the framework received, each as its texts joined with '|'.
+  static std::vector<std::string> Commands();
+
+  std::unique_ptr<tb::Host> host;
+  std::size_t baselineObjects = 0;
+  std::vector<NPP> live;
+  std::vector<NPObject*> held;
+};
+
+// The texts of captured log calls, in order.
+std::vector<std::string> LogTexts();
+
+#endif
