@@ -182,6 +182,10 @@ var E2E = (function () {
   function run(body) {
     window.addEventListener('load', function () {
       try {
+        // A plug-in instance (and with it the simulated TV's control socket)
+        // comes to life when script first touches its <embed>.
+        const embeds = document.querySelectorAll('embed');
+        for (let i = 0; i < embeds.length; i++) embeds[i]();
         Promise.resolve(body()).then(finish, abort);
       } catch (e) {
         abort(e);
