@@ -406,33 +406,6 @@ TEST_F(Connection, PrintLogFromManyThreadsKeepsEveryCallWhole) {
   }
 }
 
-// Runs a program with extra environment; returns its exit status.
-int RunWithEnv(const std::string& env, const std::string& command, std::string* output = nullptr) {
-  std::string cmd = "env " + env + " " + command + " 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return -1;
-  std::string out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int status = pclose(p);
-  if (output) *output = out;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-std::string TempPath(const std::string& name) {
-  const char* dir = std::getenv("TMPDIR");
-  return std::string(dir && *dir ? dir : "/tmp") + "/quvtest-" + std::to_string(getpid()) + "-" +
-         name;
-}
-
 TEST(QuvLog, QuvLogNamesAFileThatIsAppendedTo) {
   const std::string path = TempPath("log.txt");
   std::remove(path.c_str());

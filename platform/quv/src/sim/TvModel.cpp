@@ -656,10 +656,10 @@ void TvModel::ApplyConfig(TvState& s, const json& config, const Problem& problem
   // channels first: current_channel is checked against them.
   if (config.contains("channels")) {
     std::vector<Channel> channels;
-    if (ReadChannels(config["channels"], &channels, "/channels", problem))
+    if (ReadChannels(config["channels"], &channels, "/channels", [&](const std::string& p) {
+          problem(p + "; the programme guide keeps its default");
+        }))
       s.channels = std::move(channels);
-    else
-      problem("/channels: the programme guide keeps its default");
   }
   for (auto it = config.begin(); it != config.end(); ++it) {
     const std::string& key = it.key();
