@@ -1,0 +1,400 @@
+// The control protocol of the simulated TV, its UNIX domain socket, and the
+// tvsim tool that speaks it.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <chrono>
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+#include "TestSupport.h"
+
+using namespace quvtest;
+using nlohmann::json;
+
+namespace {
+
+class Control : public QuvTest {
+ protected:
+  void TearDown() override {
+    quvstub::StopControlSocket();
+    QuvTest::TearDown();
+  }
+};
+
+json Request(const std::string& line) { return json::parse(quvstub::ControlRequest(line)); }
+
+// ---- the protocol ---------------------------------------------------------------
+
+struct ProtocolCase {
+  std::string request;
+  bool ok;
+  std::string errorHas;  // for ok == false
+};
+
+TEST_F(Control, RequestsAreCheckedAndAnsweredWithOkOrAnError) {
+  const std::vector<ProtocolCase> cases = {
+      {"not json", false, "not JSON"},
+      {"[1]", false, "\"cmd\""},
+      {R"({"command":"state"})", false, "\"cmd\""},
+      {R"({"cmd":"dance"})", false, "unknown cmd \"dance\""},
+      {R"({"cmd":"state"})", true, ""},
+      {R"({"cmd":"set","key":"country","value":44})", true, ""},
+      {R"({"cmd":"set","key":"country","value":"x"})", false, "expected an integer in 0..255"},
+      {R"({"cmd":"set","key":"country"})", false, "\"value\" is missing"},
+      {R"({"cmd":"set","key":"colour","value":1})", false, "unknown key"},
+      {R"({"cmd":"set","key":"runtime","value":1})", false, "read-only"},
+      {R"({"cmd":"set","key":"now","value":5})", false, "real time"},
+      {R"({"cmd":"set","key":"current_channel","value":3})", false, "does not exist"},
+      {R"({"cmd":"event"})", true, ""},
+      {R"({"cmd":"event","type":"0"})", false, "\"type\" must be an integer"},
+      {R"({"cmd":"event","type":0,"param1":3})", false, "\"param1\" must be a text"},
+      {R"({"cmd":"event","type":0,"param1_hex":"0g"})", false, "hex"},
+      {R"({"cmd":"reply","command":"GetCountry","reply":"E","times":1})", true, ""},
+      {R"({"cmd":"reply","command":"GetCountry"})", false, "\"reply\" (or \"reply_hex\") is missing"},
+      {R"({"cmd":"reply","command":"GetCountry","reply_hex":"555"})", false, "hex"},
+      {R"({"cmd":"delay","command":"GetCountry","ms":-1})", false, "\"ms\""},
+      {R"({"cmd":"delay","command":"GetCountry","ms":0})", true, ""},
+      {R"({"cmd":"clear_replies"})", true, ""},
+      {R"({"cmd":"journal"})", true, ""},
+      {R"({"cmd":"clear_journal"})", true, ""},
+      {R"({"cmd":"wait_events"})", true, ""},
+      {R"({"cmd":"connections"})", true, ""},
+      {R"({"cmd":"simulator","on":"yes"})", false, "true or false"},
+      {R"({"cmd":"simulator","on":true})", true, ""},
+      {R"({"cmd":"reset"})", true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.request);
+    json r = Request(c.request);
+    ASSERT_TRUE(r.is_object());
+    EXPECT_EQ(r["ok"], c.ok);
+    if (!c.ok) {
+      EXPECT_NE(r["error"].get<std::string>().find(c.errorHas), std::string::npos) << r;
+    }
+  }
+}
+
+TEST_F(Control, ForcedRepliesAsTextOrHexAndTheirTimes) {
+  Recorder w;
+  EXPECT_TRUE(Request(R"({"cmd":"reply","command":"GetCountry","reply":"E","times":2})")["ok"]);
+  EXPECT_TRUE(
+      Request(R"({"cmd":"reply","command":"GetProgram_Title","reply_hex":"55 54 00 00 00"})")["ok"]);
+  EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
+  EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
+  EXPECT_EQ(Cmd(w, {"GetCountry"}), "I1");
+  EXPECT_EQ(Cmd(w, {"GetProgram_Title", "0"}), Bytes({'U', 'T', 0, 0, 0}));
+  EXPECT_EQ(Cmd(w, {"GetProgram_Title", "0"}), Bytes({'U', 'T', 0, 0, 0})) << "until cleared";
+  EXPECT_TRUE(Request(R"({"cmd":"clear_replies"})")["ok"]);
+  EXPECT_EQ(Cmd(w, {"GetProgram_Title", "0"}), "E") << "nothing selected";
+}
+
+TEST_F(Control, EventsGoToEveryOpenConnectionWithTextOrHexParameters) {
+  Recorder a, b, closed(false);
+  json r = Request(R"({"cmd":"event","type":0,"param1":"3","param2_hex":"41ff00"})");
+  EXPECT_EQ(r["queued"], 2);
+  EXPECT_TRUE(Request(R"({"cmd":"wait_events"})")["ok"]);
+  for (Recorder* w : {&a, &b}) {
+    auto got = w->Got();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].type, 0);
+    EXPECT_EQ(got[0].p1, "3");
+    EXPECT_EQ(got[0].p2, Bytes({'A', 0xFF, 0}));
+    EXPECT_EQ(got[0].thread, quvstub::FrameworkThreadId());
+  }
+  EXPECT_TRUE(closed.Got().empty());
+}
+
+TEST_F(Control, TheJournalIsValidJsonWhateverTheBytes) {
+  Recorder w;
+  Cmd(w, {"SetAppInfo", "caf\xC3\xA9", "\xFF\xFE", std::string("a\0b", 3), "\"q\"\n"});
+  json r = Request(R"({"cmd":"journal"})");
+  ASSERT_EQ(r["journal"].size(), 1u);
+  const json& e = r["journal"][0];
+  EXPECT_EQ(e["connection"], quvstub::Connections().back().id);
+  EXPECT_EQ(e["texts"][0], "SetAppInfo");
+  EXPECT_EQ(e["texts"][1], "caf\xC3\xA9");
+  EXPECT_EQ(e["texts"][2], "\xEF\xBF\xBD\xEF\xBF\xBD") << "bad bytes become U+FFFD in texts";
+  EXPECT_EQ(e["texts"][3], std::string("a\0b", 3));
+  EXPECT_EQ(e["texts"][4], "\"q\"\n");
+  EXPECT_EQ(e["hex"], json({"536574417070496e666f", "636166c3a9", "fffe", "610062", "2271220a"}));
+  EXPECT_TRUE(Request(R"({"cmd":"clear_journal"})")["ok"]);
+  EXPECT_TRUE(Request(R"({"cmd":"journal"})")["journal"].empty());
+}
+
+TEST_F(Control, ConnectionsAndStateAreReported) {
+  Recorder w;
+  Cmd(w, {"SetEvent", "2"});
+  Cmd(w, {"GetProgramList", "1", "0"});
+  json c = Request(R"({"cmd":"connections"})")["connections"];
+  ASSERT_FALSE(c.empty());
+  EXPECT_EQ(c.back()["credential"], "TV|widgetpath|/w");
+  EXPECT_EQ(c.back()["open"], true);
+  const std::string id = std::to_string(c.back()["id"].get<unsigned>());
+  json rt = Request(R"({"cmd":"state"})")["state"]["runtime"];
+  EXPECT_EQ(rt["subscriptions"][id], json({2}));
+  EXPECT_EQ(rt["selections"][id]["channel"], 1);
+  EXPECT_EQ(rt["selections"][id]["size"], 6);
+}
+
+TEST_F(Control, SimulatorOffThroughTheProtocol) {
+  Recorder w;
+  EXPECT_TRUE(Request(R"({"cmd":"simulator","on":false})")["ok"]);
+  EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
+  EXPECT_TRUE(Request(R"({"cmd":"simulator","on":true})")["ok"]);
+  EXPECT_EQ(Cmd(w, {"GetCountry"}), "I1");
+}
+
+// ---- the socket -------------------------------------------------------------------
+
+int Connect(const std::string& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+void SendAll(int fd, const std::string& s) {
+  std::size_t done = 0;
+  while (done < s.size()) {
+    ssize_t n = send(fd, s.data() + done, s.size() - done, MSG_NOSIGNAL);
+    ASSERT_GT(n, 0);
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// Reads one line (blocking); empty when the peer closed first.
+std::string ReadLine(int fd, std::string& pending) {
+  for (;;) {
+    auto nl = pending.find('\n');
+    if (nl != std::string::npos) {
+      std::string line = pending.substr(0, nl);
+      pending.erase(0, nl + 1);
+      return line;
+    }
+    char buf[4096];
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) return "";
+    pending.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+TEST_F(Control, SeveralClientsAtOnceEachGetTheirOwnReplies) {
+  const std::string path = TempPath("ctl.sock");
+  ASSERT_TRUE(quvstub::StartControlSocket(path));
+  int a = Connect(path), b = Connect(path);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  std::string pa, pb;
+  // a sends half a request; b's whole requests are answered meanwhile.
+  SendAll(a, R"({"cmd":"set","key":)");
+  SendAll(b, "{\"cmd\":\"set\",\"key\":\"language\",\"value\":7}\n{\"cmd\":\"state\"}\n\n");
+  EXPECT_EQ(json::parse(ReadLine(b, pb)), json({{"ok", true}}));
+  EXPECT_EQ(json::parse(ReadLine(b, pb))["state"]["language"], 7);
+  SendAll(a, "\"country\",\"value\":9}\r\n{\"cmd\":\"nope\"}\n");
+  EXPECT_EQ(json::parse(ReadLine(a, pa)), json({{"ok", true}}));
+  EXPECT_EQ(json::parse(ReadLine(a, pa))["ok"], false);
+  close(b);
+  // a is still served after b went away.
+  SendAll(a, "{\"cmd\":\"state\"}\n");
+  EXPECT_EQ(json::parse(ReadLine(a, pa))["state"]["country"], 9);
+  close(a);
+  // One after another.
+  for (int i = 0; i < 3; ++i) {
+    int c = Connect(path);
+    ASSERT_GE(c, 0);
+    std::string pc;
+    SendAll(c, "{\"cmd\":\"connections\"}\n");
+    EXPECT_EQ(json::parse(ReadLine(c, pc))["ok"], true);
+    close(c);
+  }
+  quvstub::StopControlSocket();
+  EXPECT_FALSE(Exists(path)) << "the socket file is removed";
+}
+
+TEST_F(Control, AnOverlongLineIsRefusedAndTheClientDropped) {
+  const std::string path = TempPath("long.sock");
+  ASSERT_TRUE(quvstub::StartControlSocket(path));
+  int fd = Connect(path);
+  ASSERT_GE(fd, 0);
+  std::string pending;
+  SendAll(fd, std::string((1 << 20) + 70000, ' '));
+  json r = json::parse(ReadLine(fd, pending));
+  EXPECT_EQ(r["ok"], false);
+  EXPECT_NE(r["error"].get<std::string>().find("longer than"), std::string::npos);
+  EXPECT_EQ(ReadLine(fd, pending), "") << "closed";
+  close(fd);
+}
+
+TEST_F(Control, AStaleSocketFileIsReplacedAndOtherFilesAreLeftAlone) {
+  // A socket file whose listener is gone.
+  const std::string stale = TempPath("stale.sock");
+  {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, stale.c_str(), sizeof addr.sun_path - 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    close(fd);
+  }
+  ASSERT_TRUE(Exists(stale));
+  EXPECT_TRUE(quvstub::StartControlSocket(stale));
+  int fd = Connect(stale);
+  EXPECT_GE(fd, 0);
+  if (fd >= 0) close(fd);
+  quvstub::StopControlSocket();
+
+  struct Case {
+    const char* what;
+    std::string path;
+    std::string complaint;
+  };
+  const std::string plain = TempPath("plain-file");
+  WriteFile(plain, "keep me");
+  const std::string live = TempPath("live.sock");
+  int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, live.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+  }
+  const std::vector<Case> cases = {
+      {"not a socket", plain, "not a socket"},
+      {"someone listens", live, "another process is listening"},
+      {"too long", "/tmp/" + std::string(200, 'x'), "longer than"},
+      {"no such folder", "/nonexistent-folder/x.sock", "No such file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    quvstub::CaptureLog(true);
+    EXPECT_FALSE(quvstub::StartControlSocket(c.path));
+    auto log = quvstub::TakeLog();
+    quvstub::CaptureLog(false);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].text.find(c.complaint), std::string::npos) << log[0].text;
+  }
+  EXPECT_EQ(ReadFile(plain), "keep me");
+  close(listener);
+  std::remove(plain.c_str());
+  std::remove(live.c_str());
+}
+
+// ---- tvsim --------------------------------------------------------------------------
+
+#ifdef TVSIM
+struct TvsimCase {
+  std::string args;
+  int exitCode;
+  std::string outputHas;
+};
+
+TEST_F(Control, TvsimDrivesTheTvOfARunningProcess) {
+  const std::string path = TempPath("tvsim.sock");
+  ASSERT_TRUE(quvstub::StartControlSocket(path));
+  Recorder w;
+  Cmd(w, {"SetEvent", "2"});
+  Cmd(w, {"IsValidPassword", "12\xFF"});
+  const std::string tvsim = std::string(TVSIM) + " --socket " + path + " ";
+  const std::vector<TvsimCase> cases = {
+      {"event 0 3 1", 0, "queued for 1 connection(s)"},
+      {"wait", 0, "ok"},
+      {"set country 44", 0, "ok"},
+      {"set country 999", 1, "expected an integer in 0..255"},
+      {"set password '\"4321\"'", 0, "ok"},
+      {"state country", 0, "44"},
+      {"state local_time", 0, "\""},
+      {"journal", 0, "connection " + std::to_string(quvstub::Connections().back().id) +
+                         ": \"IsValidPassword\" \"12\xEF\xBF\xBD\""},
+      {"connections", 0, "TV|widgetpath|/w"},
+      {"reply GetCountry E 1", 0, "ok"},
+      {"reply-hex GetLanguage 4939 1", 0, "ok"},
+      {"delay GetCountry 0", 0, "ok"},
+      {"raw '{\"cmd\":\"state\"}'", 0, "\"ok\":true"},
+      {"raw '{\"cmd\":\"nope\"}'", 1, "unknown cmd"},
+      {"frobnicate", 2, "unknown command"},
+      {"event x", 2, "TYPE must be an integer"},
+      {"set country", 2, "takes 2 argument(s)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::string out;
+    EXPECT_EQ(RunWithEnv("-u QUV_SIM_SOCKET", tvsim + c.args, &out), c.exitCode) << out;
+    EXPECT_NE(out.find(c.outputHas), std::string::npos) << out;
+  }
+  quvstub::WaitForEvents();
+  auto got = w.Got();
+  ASSERT_EQ(got.size(), 2u);  // the raised event, then the country change
+  EXPECT_EQ(got[0].p1, "3");
+  EXPECT_EQ(got[0].p2, "1");
+  EXPECT_EQ(got[1].p1, "2");
+  EXPECT_EQ(got[1].p2, "44");
+  EXPECT_EQ(Cmd(w, {"IsValidPassword", "4321"}), "I1");
+  EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
+  EXPECT_EQ(Cmd(w, {"GetLanguage"}), "I9");
+
+  // The socket path from the environment; and no socket at all.
+  std::string out;
+  EXPECT_EQ(RunWithEnv("QUV_SIM_SOCKET=" + path, std::string(TVSIM) + " state country", &out), 0);
+  EXPECT_EQ(out, "44\n");
+  EXPECT_EQ(RunWithEnv("-u QUV_SIM_SOCKET", std::string(TVSIM) + " state", &out), 2);
+  EXPECT_NE(out.find("QUV_SIM_SOCKET"), std::string::npos);
+  EXPECT_EQ(RunWithEnv("-u QUV_SIM_SOCKET",
+                       std::string(TVSIM) + " --socket " + TempPath("nobody.sock") + " state", &out),
+            3);
+  EXPECT_NE(out.find("cannot connect"), std::string::npos) << out;
+}
+
+// Another process, its socket from QUV_SIM_SOCKET (over a stale file), driven
+// by tvsim; the socket file is gone when it ends.
+TEST(ControlProcess, QuvSimSocketServesFromTheFirstWrapperToTheEnd) {
+  const std::string path = TempPath("proc.sock");
+  const std::string out = TempPath("proc.out");
+  {  // a stale socket file first
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    close(fd);
+  }
+  const std::string cmd =
+      "env -u QUV_LOG QUV_SIM_SOCKET=" + path + " " QUV_HELPER " serve > " + out;
+  FILE* helper = popen(cmd.c_str(), "w");
+  ASSERT_NE(helper, nullptr);
+  // Wait (bounded) until the helper listens.
+  int fd = -1;
+  for (int i = 0; i < 1000 && fd < 0; ++i) {
+    fd = Connect(path);
+    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GE(fd, 0) << "the helper never listened";
+  close(fd);
+  const std::string tvsim = std::string(TVSIM) + " --socket " + path + " ";
+  std::string o;
+  EXPECT_EQ(RunWithEnv("", tvsim + "event 0 3 1", &o), 0) << o;
+  EXPECT_EQ(RunWithEnv("", tvsim + "set power 0", &o), 0) << o;
+  EXPECT_EQ(RunWithEnv("", tvsim + "wait", &o), 0) << o;
+  std::fputs("cmd GetPowerState\n", helper);
+  EXPECT_EQ(pclose(helper), 0);
+  const std::string printed = ReadFile(out);
+  EXPECT_NE(printed.find("EVENT 0 3 1\n"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("EVENT 0 1 0\n"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("REPLY 4930\n"), std::string::npos) << printed;  // "I0"
+  EXPECT_FALSE(Exists(path));
+  std::remove(out.c_str());
+}
+#endif
+
+}  // namespace
