@@ -63,8 +63,8 @@ std::string CQuvBase::Execute(std::string name, std::string p1, std::string p2, 
                                          std::move(p3), std::move(p4));
 }
 
-std::string CQuvBase::Execute(_NPPluginObjInfo*, std::string name, std::string p1,
-                              std::string p2, std::string p3, std::string p4) {
+std::string CQuvBase::Execute(_NPPluginObjInfo*, std::string name, std::string p1, std::string p2,
+                              std::string p3, std::string p4) {
   return Execute(std::move(name), std::move(p1), std::move(p2), std::move(p3), std::move(p4));
 }
 
@@ -87,17 +87,15 @@ std::string CQuvBase::ExecuteWithTenParameters(std::string name, std::string p1,
                                                std::string p3, std::string p4, std::string p5,
                                                std::string p6, std::string p7, std::string p8,
                                                std::string p9, std::string p10) {
-  return quv::CQuvPluginWrapper::Execute(std::move(name), std::move(p1), std::move(p2),
-                                         std::move(p3), std::move(p4), std::move(p5),
-                                         std::move(p6), std::move(p7), std::move(p8),
-                                         std::move(p9), std::move(p10));
+  return quv::CQuvPluginWrapper::Execute(
+      std::move(name), std::move(p1), std::move(p2), std::move(p3), std::move(p4), std::move(p5),
+      std::move(p6), std::move(p7), std::move(p8), std::move(p9), std::move(p10));
 }
 
-std::string CQuvBase::ExecuteWithTenParameters(_NPPluginObjInfo*, std::string name,
-                                               std::string p1, std::string p2, std::string p3,
-                                               std::string p4, std::string p5, std::string p6,
-                                               std::string p7, std::string p8, std::string p9,
-                                               std::string p10) {
+std::string CQuvBase::ExecuteWithTenParameters(_NPPluginObjInfo*, std::string name, std::string p1,
+                                               std::string p2, std::string p3, std::string p4,
+                                               std::string p5, std::string p6, std::string p7,
+                                               std::string p8, std::string p9, std::string p10) {
   return ExecuteWithTenParameters(std::move(name), std::move(p1), std::move(p2), std::move(p3),
                                   std::move(p4), std::move(p5), std::move(p6), std::move(p7),
                                   std::move(p8), std::move(p9), std::move(p10));

@@ -2,14 +2,14 @@
 // integer, 'A' ASCII text, 'U' UTF-16 text (units in the machine's byte
 // order, the last unit being the terminator). The empty reply counts as one
 // whose marker is the byte 0.
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-
-#include <unicode/ustring.h>
-#include <unicode/utf16.h>
-#include <unicode/utf8.h>
 
 #include "bridge/CQuvBase.h"
 

@@ -90,43 +90,43 @@ CPlTV::~CPlTV() {}
 
 // ---- The catalogue ----------------------------------------------------------
 
-#define TV_INT_GETTER(name)                                 \
-  int CPlTV::name(_NPPluginObjInfo* info, int* out) {       \
-    return IntegerGetter(*this, info, #name, 0, out);       \
+#define TV_INT_GETTER(name)                           \
+  int CPlTV::name(_NPPluginObjInfo* info, int* out) { \
+    return IntegerGetter(*this, info, #name, 0, out); \
   }
-#define TV_INT_GETTER_AT(name)                              \
+#define TV_INT_GETTER_AT(name)                               \
   int CPlTV::name(_NPPluginObjInfo* info, int n, int* out) { \
-    return IntegerGetter(*this, info, #name, n, out);       \
+    return IntegerGetter(*this, info, #name, n, out);        \
   }
-#define TV_ENUM_GETTER(name, T)                             \
-  int CPlTV::name(_NPPluginObjInfo* info, T* out) {         \
-    return EnumerationGetter(*this, info, #name, out);      \
+#define TV_ENUM_GETTER(name, T)                        \
+  int CPlTV::name(_NPPluginObjInfo* info, T* out) {    \
+    return EnumerationGetter(*this, info, #name, out); \
   }
 #define TV_VALUE(name) \
   int CPlTV::name(_NPPluginObjInfo* info) { return ValueCommand(*this, info, #name, 0, 0); }
-#define TV_VALUE_OF(name, T)                                    \
-  int CPlTV::name(_NPPluginObjInfo* info, T x) {                \
-    return ValueCommand(*this, info, #name, AsInt(x), 0);       \
+#define TV_VALUE_OF(name, T)                              \
+  int CPlTV::name(_NPPluginObjInfo* info, T x) {          \
+    return ValueCommand(*this, info, #name, AsInt(x), 0); \
   }
-#define TV_VALUE_OF2(name, T, U)                                \
-  int CPlTV::name(_NPPluginObjInfo* info, T x, U y) {           \
+#define TV_VALUE_OF2(name, T, U)                                 \
+  int CPlTV::name(_NPPluginObjInfo* info, T x, U y) {            \
     return ValueCommand(*this, info, #name, AsInt(x), AsInt(y)); \
   }
 #define TV_ACK_OF2(name, T, U)                                          \
   int CPlTV::name(_NPPluginObjInfo* info, T x, U y) {                   \
     return AcknowledgedCommand(*this, info, #name, AsInt(x), AsInt(y)); \
   }
-#define TV_ASCII_GETTER_OF(name, T, cap)                                              \
-  int CPlTV::name(_NPPluginObjInfo* info, T x, char* buffer, std::size_t capacity) {  \
-    return AsciiGetter(*this, info, #name, AsInt(x), buffer, capacity);               \
+#define TV_ASCII_GETTER_OF(name, T, cap)                                             \
+  int CPlTV::name(_NPPluginObjInfo* info, T x, char* buffer, std::size_t capacity) { \
+    return AsciiGetter(*this, info, #name, AsInt(x), buffer, capacity);              \
   }
-#define TV_TITLE_GETTER(name)                                                           \
+#define TV_TITLE_GETTER(name)                                                             \
   int CPlTV::name(_NPPluginObjInfo* info, unsigned short* buffer, std::size_t capacity) { \
-    return TitleGetter(*this, info, #name, 0, buffer, capacity);                        \
+    return TitleGetter(*this, info, #name, 0, buffer, capacity);                          \
   }
-#define TV_TITLE_GETTER_AT(name)                                                               \
+#define TV_TITLE_GETTER_AT(name)                                                                 \
   int CPlTV::name(_NPPluginObjInfo* info, int n, unsigned short* buffer, std::size_t capacity) { \
-    return TitleGetter(*this, info, #name, n, buffer, capacity);                               \
+    return TitleGetter(*this, info, #name, n, buffer, capacity);                                 \
   }
 #include "tv/TvCatalogue.def"
 
@@ -144,8 +144,7 @@ int CPlTV::IsValidPassword(_NPPluginObjInfo* info, std::string& password) {
 
 int CPlTV::SetWatchDog(_NPPluginObjInfo*, bool) { return kTvOk; }
 
-int CPlTV::GetPluginInfo(_NPPluginObjInfo*, _PL_CMN_INFO item, char* buffer,
-                         std::size_t capacity) {
+int CPlTV::GetPluginInfo(_NPPluginObjInfo*, _PL_CMN_INFO item, char* buffer, std::size_t capacity) {
   static const char kInfo[] = "TV-0017";
   if (!buffer) return kTvNullOutput;
   if (item != 0) return kTvUnknownItem;

@@ -1,7 +1,6 @@
 // The connection: what the constructor opens and logs, the texts that each
 // Execute overload hands the framework, and what the destructor releases.
 #include <climits>
-#include <cstdlib>
 #include <memory>
 #include <regex>
 
@@ -12,173 +11,116 @@
 namespace {
 
 using NSPlTV::CQuvBase;
-using nptv_test::FrameworkTest;
-using std::string_literals::operator""s;
+using namespace std::string_literals;
 
-class BridgeTest : public FrameworkTest {};
+class BridgeTest : public nptv_test::FrameworkTest {};
 
-TEST_F(BridgeTest, OpensWithTheCredentialOfItsWidgetPath) {
-  const struct {
-    const char* path;
-    const char* credential;
-  } cases[] = {
-      {"/mtd_rwarea/widget/app", "TV|widgetpath|/mtd_rwarea/widget/app"},
-      {"", "TV|widgetpath|"},
-      {nullptr, "TV|widgetpath|"},
-      {"/w/caf\xc3\xa9 app|x", "TV|widgetpath|/w/caf\xc3\xa9 app|x"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.credential);
-    std::string path = c.path ? c.path : "";
-    auto tv = std::make_unique<CQuvBase>(c.path ? path.data() : nullptr);
+TEST_F(BridgeTest, OpensWithTheCredentialOfItsWidgetPathAndLogsIt) {
+  const char* paths[] = {"/mtd_rwarea/widget/app", "", nullptr, "/w/caf\xc3\xa9 a|b"};
+  unsigned long long lastSerial = 0;
+  for (const char* p : paths) {
+    std::string path = p ? p : "", credential = "TV|widgetpath|" + path;
+    SCOPED_TRACE(credential);
+    quvstub::TakeLog();
+    auto tv = std::make_unique<CQuvBase>(p ? path.data() : nullptr);
     EXPECT_EQ(tv->m_strWidgetPath, path);
     EXPECT_EQ(tv->m_NPP.load(), nullptr);
     EXPECT_EQ(tv->m_pEventCallbackObj, nullptr);
     EXPECT_EQ(tv->m_pszEventCallbackName, nullptr);
+    EXPECT_NE(tv->m_Serial, lastSerial);  // a new object never takes an old serial
+    lastSerial = tv->m_Serial;
     auto connections = quvstub::Connections();
     ASSERT_EQ(connections.size(), 1u);
-    EXPECT_EQ(connections[0].clientType, 1);
-    EXPECT_TRUE(connections[0].open);
-    EXPECT_EQ(connections[0].name, "TV");
-    EXPECT_EQ(connections[0].version, "1.0");
-    EXPECT_EQ(connections[0].credential, c.credential);
+    const auto& c = connections[0];
+    EXPECT_EQ(std::make_tuple(c.clientType, c.open, c.name, c.version, c.credential),
+              std::make_tuple(1, true, "TV"s, "1.0"s, credential));
     EXPECT_TRUE(Sent().empty());  // opening sends no command
+
+    // Two records of three calls each: prefix, message with the same line, "\n".
+    const std::string records[][3] = {
+        {"CQuvBase", "CQuvBase", "BBQ!! credential is called.  \n"},
+        {"Open", "bool NSPlTV::CQuvBase::Open(std::string, std::string, std::string)",
+         " TV / 1.0 / " + credential + "\n"}};
+    auto log = quvstub::TakeLog();
+    ASSERT_EQ(log.size(), 6u);
+    for (int r = 0; r < 2; ++r) {
+      for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(std::make_pair(log[3 * r + i].module, log[3 * r + i].level),
+                  std::make_pair(0u, 4u));
+      std::smatch m;
+      ASSERT_TRUE(
+          std::regex_match(log[3 * r].text, m, std::regex(R"(\[QUV\]\[(\w+)\(([1-9]\d*)\)\] )")));
+      EXPECT_EQ(m[1].str(), records[r][0]);
+      EXPECT_EQ(log[3 * r + 1].text, "[" + records[r][1] + "][" + m[2].str() + "]" + records[r][2]);
+      EXPECT_EQ(log[3 * r + 2].text, "\n");
+    }
     tv.reset();
     EXPECT_TRUE(quvstub::Connections().empty());
   }
-}
-
-TEST_F(BridgeTest, ConstructorLogsTheCredentialAndOpenRecords) {
-  char path[] = "/apps/tv";
-  quvstub::TakeLog();
-  CQuvBase tv(path);
-  auto log = quvstub::TakeLog();
-  const struct {
-    const char* shortName;
-    const char* signature;
-    std::string message;
-  } records[] = {
-      {"CQuvBase", "CQuvBase", "BBQ!! credential is called.  \n"},
-      {"Open", "bool NSPlTV::CQuvBase::Open(std::string, std::string, std::string)",
-       " TV / 1.0 / TV|widgetpath|/apps/tv\n"},
-  };
-  ASSERT_EQ(log.size(), 3 * std::size(records));
-  for (std::size_t r = 0; r < std::size(records); ++r) {
-    SCOPED_TRACE(records[r].shortName);
-    const auto* calls = &log[3 * r];
-    for (int i = 0; i < 3; ++i) {
-      EXPECT_EQ(calls[i].module, 0u);
-      EXPECT_EQ(calls[i].level, 4u);
-    }
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(calls[0].text, m,
-                                 std::regex(R"(\[QUV\]\[(\w+)\((\d+)\)\] )")))
-        << calls[0].text;
-    EXPECT_EQ(m[1].str(), records[r].shortName);
-    std::string line = m[2].str();
-    EXPECT_GT(std::atoi(line.c_str()), 0);
-    EXPECT_EQ(calls[1].text,
-              "[" + std::string(records[r].signature) + "][" + line + "]" + records[r].message);
-    EXPECT_EQ(calls[2].text, "\n");
-  }
-}
-
-TEST_F(BridgeTest, EveryObjectHasItsOwnSerial) {
-  char path[] = "/apps/tv";
-  auto first = std::make_unique<CQuvBase>(path);
-  auto second = std::make_unique<CQuvBase>(path);
-  unsigned long long firstSerial = first->m_Serial;
-  EXPECT_NE(firstSerial, second->m_Serial);
-  first.reset();
-  CQuvBase third(path);
-  EXPECT_NE(third.m_Serial, firstSerial);
-  EXPECT_NE(third.m_Serial, second->m_Serial);
 }
 
 TEST_F(BridgeTest, ExecuteOverloadsHandTheFrameworkTexts) {
   char path[] = "/apps/tv";
   CQuvBase tv(path);
-  using Texts = std::vector<std::string>;
   const struct {
-    const char* what;
     std::string (*call)(CQuvBase&);
-    Texts sent;
+    std::vector<std::string> sent;
   } cases[] = {
-      {"five texts", [](CQuvBase& b) { return b.Execute("SetAppInfo", "a", "", "c d", "\"e\""); },
+      {[](CQuvBase& b) { return b.Execute("SetAppInfo", "a", "", "c d", "\"e\""); },
        {"SetAppInfo", "a", "", "c d", "\"e\""}},
-      {"info and five texts",
-       [](CQuvBase& b) { return b.Execute(nullptr, "Cmd", "1", "2", "3", "4"); },
-       {"Cmd", "1", "2", "3", "4"}},
-      {"four integers", [](CQuvBase& b) { return b.Execute(nullptr, "GetProgram_Title", 7, 0, 0, 0); },
+      {[](CQuvBase& b) { return b.Execute(nullptr, "C", "1", "2", "3", "4"); },
+       {"C", "1", "2", "3", "4"}},
+      {[](CQuvBase& b) { return b.Execute(nullptr, "GetProgram_Title", 7, 0, 0, 0); },
        {"GetProgram_Title", "7", "0", "0", "0"}},
-      {"extreme integers",
-       [](CQuvBase& b) { return b.Execute(nullptr, "Cmd", -1, INT_MIN, INT_MAX, -10); },
-       {"Cmd", "-1", "-2147483648", "2147483647", "-10"}},
-      {"text then three integers",
-       [](CQuvBase& b) { return b.Execute(nullptr, "IsValidPassword", std::string(), 0, -3, 9); },
+      {[](CQuvBase& b) { return b.Execute(nullptr, "C", -1, INT_MIN, INT_MAX, -10); },
+       {"C", "-1", "-2147483648", "2147483647", "-10"}},
+      {[](CQuvBase& b) { return b.Execute(nullptr, "IsValidPassword", ""s, 0, -3, 9); },
        {"IsValidPassword", "", "0", "-3", "9"}},
-      {"integer, text, integers",
-       [](CQuvBase& b) { return b.Execute(nullptr, "Cmd", -2, std::string("t x"), 5, 0); },
-       {"Cmd", "-2", "t x", "5", "0"}},
-      {"ten texts",
-       [](CQuvBase& b) {
-         return b.ExecuteWithTenParameters("Ten", "1", "2", "3", "4", "5", "6", "7", "8", "9", "");
+      {[](CQuvBase& b) { return b.Execute(nullptr, "C", -2, "t x"s, 5, 0); },
+       {"C", "-2", "t x", "5", "0"}},
+      {[](CQuvBase& b) {
+         return b.ExecuteWithTenParameters("T", "1", "2", "3", "4", "5", "6", "7", "8", "9", "");
        },
-       {"Ten", "1", "2", "3", "4", "5", "6", "7", "8", "9", ""}},
-      {"info and ten texts",
-       [](CQuvBase& b) {
-         return b.ExecuteWithTenParameters(nullptr, "Ten", "a", "b", "c", "d", "e", "f", "g", "h",
+       {"T", "1", "2", "3", "4", "5", "6", "7", "8", "9", ""}},
+      {[](CQuvBase& b) {
+         return b.ExecuteWithTenParameters(nullptr, "T", "a", "b", "c", "d", "e", "f", "g", "h",
                                            "i", "j");
        },
-       {"Ten", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}},
+       {"T", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.sent[0] + " with " + std::to_string(c.sent.size()) + " texts");
     quvstub::ClearJournal();
-    const std::string reply = "U\x01\x00\xff"s;  // returned byte for byte
+    const std::string reply = "U\x01\0\xff"s;  // handed back byte for byte
     quvstub::SetReply(c.sent[0], reply, 1);
     EXPECT_EQ(c.call(tv), reply);
-    EXPECT_EQ(Sent(), std::vector<Texts>{c.sent});
+    EXPECT_EQ(Sent(), Journal{c.sent});
   }
 }
 
-// A browser table whose release entries only count.
-struct ReleaseCounts {
-  static inline int releasedObjects = 0, freedBlocks = 0;
-  static inline NPObject* lastObject = nullptr;
-  static inline void* lastBlock = nullptr;
+// The destructor releases the page's handler object and frees its name, and
+// calls neither when the page registered none.
+struct Released {
+  static inline std::vector<void*> objects, blocks;
 };
 
 TEST_F(BridgeTest, DestructorReleasesWhatThePageRegistered) {
   NPNetscapeFuncs saved = NPNFuncs;
-  NPNFuncs.releaseobject = [](NPObject* o) {
-    ++ReleaseCounts::releasedObjects;
-    ReleaseCounts::lastObject = o;
-  };
-  NPNFuncs.memfree = [](void* p) {
-    ++ReleaseCounts::freedBlocks;
-    ReleaseCounts::lastBlock = p;
-  };
+  NPNFuncs.releaseobject = [](NPObject* o) { Released::objects.push_back(o); };
+  NPNFuncs.memfree = [](void* p) { Released::blocks.push_back(p); };
   NPObject handler{};
   char name[] = "onTvEvent";
-  const struct {
-    bool object, named;
-  } cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.object) + std::to_string(c.named));
-    ReleaseCounts::releasedObjects = ReleaseCounts::freedBlocks = 0;
-    ReleaseCounts::lastObject = nullptr;
-    ReleaseCounts::lastBlock = nullptr;
+  for (int registered = 0; registered < 4; ++registered) {
+    Released::objects.clear();
+    Released::blocks.clear();
     char path[] = "/apps/tv";
     auto tv = std::make_unique<CQuvBase>(path);
-    if (c.object) tv->m_pEventCallbackObj = &handler;
-    if (c.named) tv->m_pszEventCallbackName = name;
+    if (registered & 1) tv->m_pEventCallbackObj = &handler;
+    if (registered & 2) tv->m_pszEventCallbackName = name;
     tv.reset();
-    EXPECT_EQ(ReleaseCounts::releasedObjects, c.object ? 1 : 0);
-    EXPECT_EQ(ReleaseCounts::lastObject, c.object ? &handler : nullptr);
-    EXPECT_EQ(ReleaseCounts::freedBlocks, c.named ? 1 : 0);
-    EXPECT_EQ(ReleaseCounts::lastBlock, c.named ? static_cast<void*>(name) : nullptr);
-    EXPECT_TRUE(quvstub::Connections().empty());
+    EXPECT_EQ(Released::objects,
+              (registered & 1 ? std::vector<void*>{&handler} : std::vector<void*>{}));
+    EXPECT_EQ(Released::blocks, (registered & 2 ? std::vector<void*>{name} : std::vector<void*>{}));
   }
   NPNFuncs = saved;
 }

@@ -1,6 +1,6 @@
 // The whole TV operations catalogue against the framework stand-in: for every
-// operation, the command it sends (name and the four parameter texts) and
-// what each kind of reply makes of its result and its output.
+// operation, the command it sends and what each kind of reply makes of its
+// result and its output.
 #include <climits>
 #include <cstring>
 #include <set>
@@ -11,226 +11,172 @@
 namespace {
 
 using namespace NSPlTV;
-using nptv_test::FrameworkTest;
 
-enum Shape { kIntGetter, kEnumGetter, kValue, kAck, kAsciiText, kTitle };
+enum Shape { kIntGetter, kEnumGetter, kValue, kAck, kAscii, kTitle };
 
-// Where an operation leaves its result. The sentinels show what was written.
-constexpr int kSentinelValue = 12345;
-constexpr char kSentinelByte = '#';
+// Where an operation leaves its result; the sentinels show what was written.
 struct Out {
-  int value = kSentinelValue;
+  int value = 12345;
   char text[300];
   unsigned short title[256];  // 512 bytes
-  Out() {
-    std::memset(text, kSentinelByte, sizeof text);
-    std::memset(title, kSentinelByte, sizeof title);
-  }
+  Out() { std::memset(this->text, '#', sizeof text + sizeof title); }
 };
-
+static_assert(sizeof(Out) == 4 + 300 + 512, "no padding: outputs are compared byte for byte");
 int* IntOut(Out* o) { return o ? &o->value : nullptr; }
 char* TextOut(Out* o) { return o ? o->text : nullptr; }
 unsigned short* TitleOut(Out* o) { return o ? o->title : nullptr; }
-
-// Enumeration out parameters get a variable of their own type.
 template <typename T, typename Call>
-int WithEnum(Out* o, Call call) {
+int WithEnum(Out* o, Call call) {  // an out variable of the enumeration's own type
   if (!o) return call(static_cast<T*>(nullptr));
   T v = static_cast<T>(o->value);
   int result = call(&v);
-  o->value = static_cast<int>(v);
+  o->value = v;
   return result;
 }
-
-struct Row {
-  const char* command;
-  Shape shape;
-  int (*call)(CPlTV& tv, Out* o);  // o null: the out pointer or buffer is null
-  const char* sent[4];
-};
-
-#define ROW(name, shape, expr, s1, s2) \
-  Row { #name, shape, [](CPlTV& tv, Out* o) -> int { return expr; }, { s1, s2, "0", "0" } }
-#define INT_ROW(name) ROW(name, kIntGetter, tv.name(nullptr, IntOut(o)), "0", "0")
-#define ENUM_ROW(name, T) \
-  ROW(name, kEnumGetter, WithEnum<T>(o, [&tv](T* p) { return tv.name(nullptr, p); }), "0", "0")
-#define VALUE_ROW(name) ROW(name, kValue, tv.name(nullptr), "0", "0")
-
 template <typename T>
 T E(int v) {
   return static_cast<T>(v);
 }
 
+struct Row {
+  const char* command;
+  Shape shape;
+  int (*call)(CPlTV& tv, Out* o);  // o null: a null out pointer or buffer
+  const char *sent1, *sent2;       // the first two parameter texts; then "0", "0"
+};
+// clang-format off
+#define ROW(name, shape, expr, s1, s2) \
+  Row { #name, shape, [](CPlTV& tv, Out* o) -> int { return expr; }, s1, s2 }
+#define INT(name) ROW(name, kIntGetter, tv.name(nullptr, IntOut(o)), "0", "0")
+#define ENUM(name, T) \
+  ROW(name, kEnumGetter, WithEnum<T>(o, [&tv](T* p) { return tv.name(nullptr, p); }), "0", "0")
+#define VALUE(name) ROW(name, kValue, tv.name(nullptr), "0", "0")
+
 const Row kCatalogue[] = {
-    INT_ROW(GetPresentProgram_StartTime),
-    INT_ROW(GetPresentProgram_EndTime),
-    INT_ROW(GetPresentProgram_Duration),
-    ROW(GetPresentProgram_Title, kTitle, tv.GetPresentProgram_Title(nullptr, TitleOut(o)), "0",
-        "0"),
+    INT(GetPresentProgram_StartTime), INT(GetPresentProgram_EndTime),
+    INT(GetPresentProgram_Duration),
+    ROW(GetPresentProgram_Title, kTitle, tv.GetPresentProgram_Title(nullptr, TitleOut(o)), "0", "0"),
     ROW(GetProgramList, kAck, tv.GetProgramList(nullptr, 3, 10), "3", "10"),
-    INT_ROW(GetProgramList_Size),
-    ROW(GetProgram_StartTime, kIntGetter, tv.GetProgram_StartTime(nullptr, 4, IntOut(o)), "4",
-        "0"),
+    INT(GetProgramList_Size),
+    ROW(GetProgram_StartTime, kIntGetter, tv.GetProgram_StartTime(nullptr, 4, IntOut(o)), "4", "0"),
     ROW(GetProgram_EndTime, kIntGetter, tv.GetProgram_EndTime(nullptr, -5, IntOut(o)), "-5", "0"),
     ROW(GetProgram_Duration, kIntGetter, tv.GetProgram_Duration(nullptr, INT_MAX, IntOut(o)),
         "2147483647", "0"),
     ROW(GetProgram_Title, kTitle, tv.GetProgram_Title(nullptr, 7, TitleOut(o)), "7", "0"),
-    ROW(ConvertEpochToLocalTime, kAsciiText,
+    ROW(ConvertEpochToLocalTime, kAscii,
         tv.ConvertEpochToLocalTime(nullptr, 1764962400, TextOut(o)), "1764962400", "0"),
-    VALUE_ROW(FlagAutoClock),
-    VALUE_ROW(IsTimeSet),
-    VALUE_ROW(FlagStreamDST),
-    ENUM_ROW(GetDST, _PL_TV_DST_TYPE),
+    VALUE(FlagAutoClock), VALUE(IsTimeSet), VALUE(FlagStreamDST), ENUM(GetDST, _PL_TV_DST_TYPE),
     ROW(SetDST, kValue, tv.SetDST(nullptr, E<_PL_TV_DST_TYPE>(2)), "2", "0"),
-    ENUM_ROW(GetTimeZone, _PL_TV_TIMEZONE),
-    INT_ROW(GetTimeZone_Offset),
+    ENUM(GetTimeZone, _PL_TV_TIMEZONE), INT(GetTimeZone_Offset),
     ROW(SetTimeZone, kValue, tv.SetTimeZone(nullptr, E<_PL_TV_TIMEZONE>(7), -60), "7", "-60"),
     ROW(SetEvent, kValue, tv.SetEvent(nullptr, E<_PL_TV_EVENT>(INT_MAX)), "2147483647", "0"),
     ROW(UnsetEvent, kValue, tv.UnsetEvent(nullptr, E<_PL_TV_EVENT>(9)), "9", "0"),
-    ENUM_ROW(GetCountry, _PL_TV_COUNTRY),
-    ROW(SetCountry, kValue, tv.SetCountry(nullptr, E<_PL_TV_COUNTRY>(INT_MIN)), "-2147483648",
-        "0"),
-    ENUM_ROW(GetLanguage, _PL_TV_LANGUAGE),
+    ENUM(GetCountry, _PL_TV_COUNTRY),
+    ROW(SetCountry, kValue, tv.SetCountry(nullptr, E<_PL_TV_COUNTRY>(INT_MIN)), "-2147483648", "0"),
+    ENUM(GetLanguage, _PL_TV_LANGUAGE),
     ROW(SetLanguage, kValue, tv.SetLanguage(nullptr, E<_PL_TV_LANGUAGE>(-1)), "-1", "0"),
-    ENUM_ROW(GetLanguageSet, _PL_TV_FACTORY_LANGUAGE),
-    ENUM_ROW(GetTargetLocation, _PL_TV_TARGET_LOCATION),
-    VALUE_ROW(GetPIP),
+    ENUM(GetLanguageSet, _PL_TV_FACTORY_LANGUAGE), ENUM(GetTargetLocation, _PL_TV_TARGET_LOCATION),
+    VALUE(GetPIP),
     ROW(CheckPIP, kValue, tv.CheckPIP(nullptr, true), "1", "0"),
     ROW(SetPIP, kValue, tv.SetPIP(nullptr, false), "0", "0"),
-    ENUM_ROW(GetDisplayPanelType, _PL_TV_DISPLAY_PANEL),
-    ENUM_ROW(GetProductType, _PL_TV_PRODUCT_TYPE),
-    ENUM_ROW(GetBDProductType, _PL_TV_BDPRODUCT_TYPE),
-    ROW(GetProductCode, kAsciiText, tv.GetProductCode(nullptr, true, TextOut(o)), "1", "0"),
-    VALUE_ROW(IsHotelProduct),
-    VALUE_ROW(SupportPVR),
-    VALUE_ROW(FlagEnableChannelCategory),
-    VALUE_ROW(IsYahooAvailable),
-    VALUE_ROW(IsChannelBrowserAvailable),
-    VALUE_ROW(IsScheduleManagerAvailable),
-    VALUE_ROW(IsEPGAvailable),
-    VALUE_ROW(IsGuideAvailable),
-    VALUE_ROW(IsScheduleAvailable),
+    ENUM(GetDisplayPanelType, _PL_TV_DISPLAY_PANEL), ENUM(GetProductType, _PL_TV_PRODUCT_TYPE),
+    ENUM(GetBDProductType, _PL_TV_BDPRODUCT_TYPE),
+    ROW(GetProductCode, kAscii, tv.GetProductCode(nullptr, true, TextOut(o)), "1", "0"),
+    VALUE(IsHotelProduct), VALUE(SupportPVR), VALUE(FlagEnableChannelCategory),
+    VALUE(IsYahooAvailable), VALUE(IsChannelBrowserAvailable), VALUE(IsScheduleManagerAvailable),
+    VALUE(IsEPGAvailable), VALUE(IsGuideAvailable), VALUE(IsScheduleAvailable),
     ROW(SetInternetTVState, kValue, tv.SetInternetTVState(nullptr, false), "0", "0"),
     ROW(SetJorvelState, kValue, tv.SetJorvelState(nullptr, true), "1", "0"),
-    // Operations of their own shape that still send a command.
-    Row{"GetPowerState", kEnumGetter,
-        [](CPlTV& tv, Out* o) -> int { return o ? tv.GetPowerState(nullptr, o->value) : -99; },
-        {"0", "0", "0", "0"}},
-    Row{"IsValidPassword", kValue,
-        [](CPlTV& tv, Out*) -> int {
-          std::string password = " pa\"ss 1 ";
+    // A reference: there is no null out pointer to pass (see below).
+    ROW(GetPowerState, kEnumGetter, tv.GetPowerState(nullptr, o->value), "0", "0"),
+    // The password goes out as it is, and the caller's text stays as it was.
+    ROW(IsValidPassword, kValue, [&tv] {
+          std::string password = " pa\"ss ";
           int result = tv.IsValidPassword(nullptr, password);
-          return password == " pa\"ss 1 " ? result : -99;  // the caller's text is not changed
-        },
-        {" pa\"ss 1 ", "0", "0", "0"}},
+          return password == " pa\"ss " ? result : -99;
+        }(), " pa\"ss ", "0"),
 };
+// clang-format on
 
-// The replies every operation is tried with, and what each shape makes of them.
-enum ReplyKind { kErr, kInt, kNeg, kEmpty, kAscii, kUtf16, kReplyKinds };
-const std::string kReplies[kReplyKinds] = {
-    "Eno such thing", "I42", "I-1", "", "A2026-12-05 19:20:00",
-    nptv_test::U16Reply(std::u16string(u"Caf\u00e9\0", 5))};
-const char kLocalTime[] = "2026-12-05 19:20:00";
-const char kTitleText[] = "Caf\xc3\xa9";
-
+// The replies each operation is tried with, and what each shape makes of them.
+// The texts are far longer than the callers' buffers: they are cut at the
+// default capacities (300, 256 and 512 bytes), and never written past them.
+const std::string kReplies[] = {"Eno", "I42", "I-1", "", "A" + std::string(40000, 'x'),
+                                nptv_test::U16Reply(std::u16string(20000, u'\u00e9'))};
 enum What { kUntouched, kStored, kText };
 struct Outcome {
   int result;
   What what;
-  int stored = 0;  // kStored: the value now in the out variable
+  int stored = 0;
 };
-const Outcome kByShape[][kReplyKinds] = {
-    // kErr, kInt, kNeg, kEmpty, kAscii, kUtf16
-    /* kIntGetter  */ {{0, kUntouched}, {1, kStored, 42}, {1, kStored, -1}, {1, kUntouched},
-                       {1, kUntouched}, {1, kUntouched}},
-    /* kEnumGetter */ {{0, kUntouched}, {1, kStored, 42}, {1, kStored, -1}, {1, kStored, 0},
-                       {1, kStored, 0}, {1, kStored, 0}},
-    /* kValue      */ {{0, kUntouched}, {42, kUntouched}, {-1, kUntouched}, {0, kUntouched},
-                       {0, kUntouched}, {0, kUntouched}},
-    /* kAck        */ {{0, kUntouched}, {1, kUntouched}, {1, kUntouched}, {1, kUntouched},
-                       {1, kUntouched}, {1, kUntouched}},
-    /* kAsciiText  */ {{0, kUntouched}, {1, kUntouched}, {1, kUntouched}, {1, kUntouched},
-                       {1, kText}, {1, kUntouched}},
-    /* kTitle      */ {{0, kUntouched}, {1, kUntouched}, {1, kUntouched}, {1, kUntouched},
-                       {1, kUntouched}, {1, kText}},
+// R(n): returns n, output untouched; S(v): returns 1, v stored; kT: returns 1, text written.
+constexpr Outcome R(int result) { return {result, kUntouched}; }
+constexpr Outcome S(int stored) { return {1, kStored, stored}; }
+constexpr Outcome kT = {1, kText};
+const Outcome kByShape[][6] = {
+    // error reply, I42, I-1, empty reply, ASCII text, UTF-16 text
+    {R(0), S(42), S(-1), R(1), R(1), R(1)},  // integer getter
+    {R(0), S(42), S(-1), S(0), S(0), S(0)},  // enumeration getter
+    {R(0), R(42), R(-1), R(0), R(0), R(0)},  // value command
+    {R(0), R(1), R(1), R(1), R(1), R(1)},    // acknowledged command
+    {R(0), R(1), R(1), R(1), kT, R(1)},      // ASCII text getter
+    {R(0), R(1), R(1), R(1), R(1), kT},      // title getter
 };
 
-// Checks every output of `o` against what the shape should have left there.
-void ExpectOutput(const Out& o, Shape shape, const Outcome& expected) {
-  Out fresh;
-  bool storedValue = expected.what == kStored;
-  EXPECT_EQ(o.value, storedValue ? expected.stored : kSentinelValue);
-  const char* text = nullptr;
-  if (expected.what == kText) text = shape == kTitle ? kTitleText : kLocalTime;
-  std::size_t written = text ? std::strlen(text) + 1 : 0;
-  const char* buffer = shape == kTitle ? reinterpret_cast<const char*>(o.title) : o.text;
-  const char* other = shape == kTitle ? o.text : reinterpret_cast<const char*>(o.title);
-  std::size_t size = shape == kTitle ? sizeof o.title : sizeof o.text;
-  std::size_t otherSize = shape == kTitle ? sizeof o.text : sizeof o.title;
-  if (text) {
-    EXPECT_EQ(0, std::memcmp(buffer, text, written)) << "text written";
-  }
-  EXPECT_EQ(0, std::memcmp(buffer + written, fresh.text, size - written)) << "past the text";
-  EXPECT_EQ(0, std::memcmp(other, fresh.text, otherSize)) << "other buffer";
-}
-
-class CatalogueTest : public FrameworkTest {};
+class CatalogueTest : public nptv_test::FrameworkTest {};
 
 TEST_F(CatalogueTest, EveryOperationSendsItsCommandAndDecodesByItsShape) {
   char path[] = "/apps/tv";
   CPlTV tv(path);
   for (const Row& row : kCatalogue) {
-    for (int kind = 0; kind < kReplyKinds; ++kind) {
-      SCOPED_TRACE(std::string(row.command) + " answered with reply kind " + std::to_string(kind));
+    for (std::size_t kind = 0; kind < std::size(kReplies); ++kind) {
+      SCOPED_TRACE(std::string(row.command) + ", reply " + std::to_string(kind));
       quvstub::ClearJournal();
       quvstub::SetReply(row.command, kReplies[kind], 1);
-      Out o;
-      int result = row.call(tv, &o);
-      const Outcome& expected = kByShape[row.shape][kind];
-      EXPECT_EQ(result, expected.result);
-      ExpectOutput(o, row.shape, expected);
-      std::vector<std::string> sent = {row.command, row.sent[0], row.sent[1], row.sent[2],
-                                       row.sent[3]};
-      EXPECT_EQ(Sent(), std::vector<std::vector<std::string>>{sent});
+      Out o, expected;
+      const Outcome& outcome = kByShape[row.shape][kind];
+      if (outcome.what == kStored) expected.value = outcome.stored;
+      if (outcome.what == kText && row.shape == kAscii) {
+        std::size_t length = std::string(row.command) == "GetProductCode" ? 255 : 299;
+        std::memset(expected.text, 'x', length);
+        expected.text[length] = '\0';
+      }
+      if (outcome.what == kText && row.shape == kTitle) {
+        std::string title;
+        while (title.size() < 510) title += "\xc3\xa9";
+        std::memcpy(expected.title, title.c_str(), 511);
+      }
+      EXPECT_EQ(row.call(tv, &o), outcome.result);
+      EXPECT_EQ(0, std::memcmp(&o, &expected, sizeof o)) << "outputs";
+      EXPECT_EQ(Sent(), (Journal{{row.command, row.sent1, row.sent2, "0", "0"}}));
     }
-  }
-}
-
-TEST_F(CatalogueTest, NullOutputsReturnMinusThreeAndSendNothing) {
-  char path[] = "/apps/tv";
-  CPlTV tv(path);
-  int checked = 0;
-  for (const Row& row : kCatalogue) {
-    if (row.shape == kValue || row.shape == kAck) continue;
-    if (std::string(row.command) == "GetPowerState") continue;  // a reference: no null test
-    SCOPED_TRACE(row.command);
+    // Getters and text getters refuse a null out pointer and send nothing.
+    if (std::string(row.command) == "GetPowerState") continue;
     quvstub::ClearJournal();
-    EXPECT_EQ(row.call(tv, nullptr), -3);
-    EXPECT_TRUE(Sent().empty());
-    ++checked;
+    bool hasOut = row.shape != kValue && row.shape != kAck;
+    EXPECT_EQ(row.call(tv, nullptr) == -3, hasOut) << row.command;
+    EXPECT_EQ(Sent().empty(), hasOut) << row.command;
   }
-  EXPECT_EQ(checked, 21);  // every getter and text getter but GetPowerState
 }
 
-// Every command of the catalogue file is in the table above, and nothing else.
 TEST_F(CatalogueTest, TheTableCoversTheWholeCatalogue) {
   std::set<std::string> declared = {
-#define TV_INT_GETTER(name) #name,
-#define TV_INT_GETTER_AT(name) #name,
-#define TV_ENUM_GETTER(name, T) #name,
-#define TV_VALUE(name) #name,
-#define TV_VALUE_OF(name, T) #name,
-#define TV_VALUE_OF2(name, T, U) #name,
-#define TV_ACK_OF2(name, T, U) #name,
-#define TV_ASCII_GETTER_OF(name, T, cap) #name,
-#define TV_TITLE_GETTER(name) #name,
-#define TV_TITLE_GETTER_AT(name) #name,
+#define ANY(name, ...) #name,
+#define TV_INT_GETTER ANY
+#define TV_INT_GETTER_AT ANY
+#define TV_ENUM_GETTER ANY
+#define TV_VALUE ANY
+#define TV_VALUE_OF ANY
+#define TV_VALUE_OF2 ANY
+#define TV_ACK_OF2 ANY
+#define TV_ASCII_GETTER_OF ANY
+#define TV_TITLE_GETTER ANY
+#define TV_TITLE_GETTER_AT ANY
 #include "tv/TvCatalogue.def"
       "GetPowerState", "IsValidPassword"};
   std::set<std::string> tested;
   for (const Row& row : kCatalogue) tested.insert(row.command);
   EXPECT_EQ(tested, declared);
-  EXPECT_EQ(tested.size(), 47u);
   EXPECT_EQ(std::size(kCatalogue), 47u);
 }
 
@@ -240,85 +186,27 @@ TEST_F(CatalogueTest, LocalOperationsSendNothing) {
   quvstub::ClearJournal();
   EXPECT_EQ(tv.SetWatchDog(nullptr, true), 1);
   EXPECT_EQ(tv.SetWatchDog(nullptr, false), 1);
-
-  struct Case {
+  const struct {
     int item;
-    bool nullBuffer;
+    bool null;
     std::size_t capacity;
     int result;
-    std::string written;  // bytes at the start of the buffer, then '#' untouched
-  };
-  const Case cases[] = {
-      {0, false, 1024, 1, std::string("TV-0017", 8)},
-      {0, false, 8, 1, std::string("TV-0017", 8)},
-      {0, false, 5, 1, std::string("TV-0", 5)},  // a short buffer is cut, never overrun
-      {0, false, 0, 1, ""},
-      {1000, false, 1024, -4, ""},
-      {-1, false, 1024, -4, ""},
-      {1000, true, 1024, -3, ""},
-      {0, true, 1024, -3, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("item " + std::to_string(c.item) + " capacity " + std::to_string(c.capacity));
+    std::string written;  // then '#' untouched
+  } cases[] = {{0, false, 1024, 1, std::string("TV-0017", 8)},
+               {0, false, 8, 1, std::string("TV-0017", 8)},
+               {0, false, 5, 1, std::string("TV-0", 5)},
+               {0, false, 0, 1, ""},
+               {1000, false, 1024, -4, ""},
+               {1000, true, 1024, -3, ""}};
+  for (const auto& c : cases) {
     char buffer[16];
     std::memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(tv.GetPluginInfo(nullptr, static_cast<_PL_CMN_INFO>(c.item),
-                               c.nullBuffer ? nullptr : buffer, c.capacity),
-              c.result);
-    EXPECT_EQ(std::string(buffer, c.written.size()), c.written);
-    EXPECT_EQ(std::string(buffer + c.written.size(), sizeof buffer - c.written.size()),
-              std::string(sizeof buffer - c.written.size(), '#'));
+    EXPECT_EQ(
+        tv.GetPluginInfo(nullptr, E<_PL_CMN_INFO>(c.item), c.null ? nullptr : buffer, c.capacity),
+        c.result);
+    EXPECT_EQ(std::string(buffer, 16), c.written + std::string(16 - c.written.size(), '#'));
   }
   EXPECT_TRUE(Sent().empty());
-}
-
-// Text getters with replies far longer than the callers' buffers: the text is
-// cut to the buffer, never written past it.
-TEST_F(CatalogueTest, LongTextRepliesStayInsideTheCallersBuffers) {
-  char path[] = "/apps/tv";
-  CPlTV tv(path);
-  const std::string longAscii = "A" + std::string(40000, 'x');
-  std::u16string longTitle(20000, u'\u00e9');
-  longTitle += u'\0';
-  struct Case {
-    const char* command;
-    std::string reply;
-    std::size_t defaultCapacity;
-    std::string expected;  // then a byte 0
-    int (*call)(CPlTV&, unsigned char* buffer);
-  };
-  std::string e255;
-  for (int i = 0; i < 255; ++i) e255 += "\xc3\xa9";
-  const Case cases[] = {
-      {"ConvertEpochToLocalTime", longAscii, 300, std::string(299, 'x'),
-       [](CPlTV& tv, unsigned char* b) {
-         return tv.ConvertEpochToLocalTime(nullptr, 0, reinterpret_cast<char*>(b));
-       }},
-      {"GetProductCode", longAscii, 256, std::string(255, 'x'),
-       [](CPlTV& tv, unsigned char* b) {
-         return tv.GetProductCode(nullptr, false, reinterpret_cast<char*>(b));
-       }},
-      {"GetPresentProgram_Title", nptv_test::U16Reply(longTitle), 512, e255,
-       [](CPlTV& tv, unsigned char* b) {
-         return tv.GetPresentProgram_Title(nullptr, reinterpret_cast<unsigned short*>(b));
-       }},
-      {"GetProgram_Title", nptv_test::U16Reply(longTitle), 512, e255,
-       [](CPlTV& tv, unsigned char* b) {
-         return tv.GetProgram_Title(nullptr, 1, reinterpret_cast<unsigned short*>(b));
-       }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.command);
-    quvstub::SetReply(c.command, c.reply, 1);
-    alignas(unsigned short) unsigned char buffer[1100];
-    std::memset(buffer, 0xEE, sizeof buffer);
-    EXPECT_EQ(c.call(tv, buffer), 1);
-    ASSERT_LT(c.expected.size(), c.defaultCapacity);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), c.expected.size()), c.expected);
-    EXPECT_EQ(buffer[c.expected.size()], 0);
-    for (std::size_t i = c.defaultCapacity; i < sizeof buffer; ++i)
-      ASSERT_EQ(buffer[i], 0xEE) << "written past the caller's buffer at " << i;
-  }
 }
 
 }  // namespace
