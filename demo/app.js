@@ -22,8 +22,17 @@
     languageSet: {},
     power: {},
   };
-  /** Event kinds of the simulated TV: [kind, name]. @type {[number, string][]} */
-  const EVENT_KINDS = [];
+  /**
+   * Event kinds of the simulated TV: [kind, name]. Its events carry the kind
+   * as param1 and the new value as param2.
+   * @type {[number, string][]}
+   */
+  const EVENT_KINDS = [
+    [1, 'Power'], [2, 'Country'], [3, 'Menu language'], [4, 'Time zone'], [5, 'Time zone offset'],
+    [6, 'Daylight saving'], [7, 'Picture-in-picture'], [8, 'Next programme'], [9, 'Channel'],
+    [10, 'Internet TV'], [11, 'Jorvel service'],
+  ];
+  const KIND_CHANNEL = 9, KIND_PROGRAMME = 8;
 
   /** @param {string} table @param {number} code */
   function nameOf(table, code) {
@@ -109,6 +118,8 @@
       return false;
     }
   }
+
+  const VISIBLE_ROWS = 7;
 
   // ---- State -------------------------------------------------------------------
   /** @type {number[]} */
@@ -212,10 +223,10 @@
       rows.push(li);
     }
     if (!rows.length) list.appendChild(el('li', 'empty', 'Nothing scheduled.'));
-    // Show the programme on air near the top, then what follows.
-    if (scroll < 0) scroll = 0;
-    const first = Math.max(0, Math.min(rows.length - 1, (current > 0 ? current - 1 : 0) + scroll));
-    for (let i = first; i < rows.length; i++) list.appendChild(rows[i]);
+    // The programme on air second from the top, the list filled to the end.
+    const first = Math.max(0, Math.min(rows.length - VISIBLE_ROWS, (current > 0 ? current - 1 : 0) + scroll));
+    scroll = first - (current > 0 ? current - 1 : 0);
+    for (let i = first; i < rows.length && i < first + VISIBLE_ROWS; i++) list.appendChild(rows[i]);
   }
 
   // ---- This TV ---------------------------------------------------------------------
@@ -279,10 +290,10 @@
   // ---- Events ------------------------------------------------------------------------
   /** @param {string} param1 @param {string} param2 */
   function describeEvent(param1, param2) {
-    const kind = Number(param1);
+    const kind = param1 === '' ? NaN : Number(param1);
     for (let i = 0; i < EVENT_KINDS.length; i++)
-      if (EVENT_KINDS[i][0] === kind && param1 !== '') return EVENT_KINDS[i][1];
-    return 'Event';
+      if (EVENT_KINDS[i][0] === kind) return EVENT_KINDS[i][1] + (param2 !== '' ? ' → ' + param2 : '');
+    return param1 || 'Event';
   }
 
   /** @param {string} param1 @param {string} param2 */
@@ -302,6 +313,12 @@
     while (log.children.length > 40) log.removeChild(/** @type {Node} */ (log.lastChild));
     $('event-count').textContent = String(eventCount);
     // Whatever changed, read it again from the TV.
+    const kind = param1 === '' ? NaN : Number(param1);
+    if (kind === KIND_CHANNEL && channels.indexOf(Number(param2)) >= 0) {
+      channel = Number(param2);
+      scroll = 0;
+    }
+    if (kind === KIND_CHANNEL || kind === KIND_PROGRAMME) renderList();
     renderPlace();
     renderPower();
     readOnAir();

@@ -181,8 +181,9 @@ the **name** of a global function (a string).
 
 ## Events of the simulated TV
 
-The simulated TV (see \`docs/simulator.md\`) raises events of type 0 with
-these texts:
+The simulated TV (see \`docs/simulator.md\`) raises an event only for the
+kinds a page subscribed to with \`SetEvent(kind)\` (kinds 1 to 11; others are
+refused with 0). param1 is the kind as a decimal text, param2 the new value:
 
 | param1 | param2 | when |
 |---|---|---|`);

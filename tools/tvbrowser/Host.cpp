@@ -211,6 +211,7 @@ void Host::WatchSignals() {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGUSR1, &sa, nullptr);
+  sigaction(SIGUSR2, &sa, nullptr);
   m_signalNotifier = new QSocketNotifier(gSignalFds[0], QSocketNotifier::Read, this);
   connect(m_signalNotifier, &QSocketNotifier::activated, this, &Host::OnSignal);
 }
@@ -218,6 +219,10 @@ void Host::WatchSignals() {
 void Host::OnSignal() {
   unsigned char sig = 0;
   if (read(gSignalFds[0], &sig, 1) != 1) return;
+  if (sig == SIGUSR2) {
+    if (!Screenshot("SIGUSR2")) Print("tvbrowser: SIGUSR2: no --screenshot file given");
+    return;
+  }
   if (sig == SIGUSR1) {
     if (!Screenshot("SIGUSR1")) Print("tvbrowser: SIGUSR1: no --screenshot file given");
     m_decided = true;

@@ -62,7 +62,7 @@ const char* UsageText() {
       "\n"
       "exit status: 0 passed, 1 failed, 2 bad command line or page not loaded,\n"
       "3 timeout, 4 display could not be started, 130/143 interrupted/terminated\n"
-      "(SIGUSR1: screenshot, then exit 0)\n";
+      "(SIGUSR1: screenshot, then exit 0; SIGUSR2: screenshot, go on)\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& args, Options& out, std::string& error) {

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The TV guide demo: the plug-in module in a real browser (tvbrowser, Qt
+# WebKit) against the simulated TV.
+#
+#   tools/run-demo.sh            install what is missing (as root), build, run
+#   tools/run-demo.sh --no-install
+#
+# Without a display it runs headless: it prints a transcript of the page's
+# calls to the TV and of the events it receives, raises a few events with
+# tvsim while the page runs, and writes a screenshot (its path is printed).
+# With a display it opens a window; close it to end.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${NPTV_DEMO_BUILD:-$repo/build/demo}
+install=1
+for a in "$@"; do
+  case $a in
+    --no-install) install=0 ;;
+    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    *) echo "run-demo: unknown option $a" >&2; exit 2 ;;
+  esac
+done
+
+say() { printf '\033[1mrun-demo: %s\033[0m\n' "$*"; }
+
+# ---- 1. What the demo needs ------------------------------------------------------
+# Fonts for the guide's titles in Chinese, Japanese and Korean and for symbols.
+DEMO_PACKAGES=(fonts-wqy-microhei fonts-symbola)
+BUILD_PACKAGES=(cmake ninja-build g++ libicu-dev nlohmann-json3-dev qtbase5-dev libqt5webkit5-dev xvfb xauth)
+if ((install)); then
+  if [[ -x $repo/tools/install-deps.sh ]]; then
+    say "installing what the project needs (tools/install-deps.sh)"
+    "$repo/tools/install-deps.sh"
+    need=("${DEMO_PACKAGES[@]}")
+  else
+    need=("${BUILD_PACKAGES[@]}" "${DEMO_PACKAGES[@]}")
+  fi
+  missing=()
+  for p in "${need[@]}"; do
+    dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null | grep -qx installed || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    say "installing ${missing[*]}"
+    as_root=()
+    [[ $(id -u) -eq 0 ]] || as_root=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=300 update || true
+    "${as_root[@]}" apt-get -y -o DPkg::Lock::Timeout=300 install --no-install-recommends "${missing[@]}"
+  fi
+fi
+
+# ---- 2. Build ------------------------------------------------------------------------
+say "building in $build"
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DNPTV_TESTS=OFF -DNPTV_BROWSER=ON >"$build.cmake.log" 2>&1 \
+  || { cat "$build.cmake.log"; exit 1; }
+cmake --build "$build" -j2 --target nptv Quv tvbrowser tvsim
+tvbrowser=$build/tools/tvbrowser/tvbrowser
+tvsim=$build/tools/tvsim/tvsim
+[[ -x $tvbrowser ]] || { echo "run-demo: tvbrowser was not built (is libqt5webkit5-dev installed?)" >&2; exit 1; }
+
+# ---- 3. Run ----------------------------------------------------------------------------
+work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-demo.XXXXXX")
+export QUV_SIM_SOCKET=$work/tv.sock
+export QUV_LOG=$work/framework.log
+[[ -n ${NPTV_DEMO_CONFIG:-} ]] && export QUV_SIM_CONFIG=$NPTV_DEMO_CONFIG
+shot=$build/tv-guide.png
+transcript=$build/transcript.txt
+rm -f "$shot"
+
+window=0
+opts=(--headless)
+if [[ -n ${DISPLAY:-} ]]; then
+  window=1
+  opts=(--stay)
+fi
+say "opening demo/index.html ($([[ $window = 1 ]] && echo "in a window on $DISPLAY" || echo headless))"
+echo "----- transcript: the page's calls to the TV and the events it receives"
+
+coproc TVB { exec "$tvbrowser" "${opts[@]}" --plugin-dir "$build/module" --screenshot "$shot" "$repo/demo/index.html" 2>&1; }
+pid=$TVB_PID
+exec {out}<&"${TVB[0]}"
+finish() { kill "$pid" 2>/dev/null || true; rm -rf "$work"; }
+trap finish EXIT
+: >"$transcript"
+
+# Reads the browser's lines until one matches; fails after a generous wait.
+wait_for() {
+  local pattern=$1 line
+  while IFS= read -r -t 120 line <&"$out"; do
+    printf '%s\n' "$line" | tee -a "$transcript"
+    [[ $line == $pattern ]] && return 0
+  done
+  echo "run-demo: the page did not show '$pattern'" >&2
+  return 1
+}
+tvsim_do() {
+  local reply
+  reply=$("$tvsim" "$@" 2>&1) || { echo "run-demo: tvsim $*: $reply" >&2; return 1; }
+  printf '>>> tvsim %s  ->  %s\n' "$*" "$reply" | tee -a "$transcript"
+}
+
+wait_for "demo: ready"
+# A few things happen on the TV while the guide is open.
+tvsim_do set current_channel 1
+tvsim_do set language 2
+tvsim_do set pip 1
+tvsim_do set internet_tv 1
+tvsim_do event 0 "Reminder" "Evening News starts in 5 minutes"
+wait_for 'EVENT "Reminder"*'
+
+if ((window)); then
+  kill -USR2 "$pid"
+  wait_for "tvbrowser: screenshot*"
+  say "the guide is open in a window: use ◀ ▶ ▲ ▼; close the window to end"
+  while IFS= read -r line <&"$out"; do printf '%s\n' "$line" | tee -a "$transcript"; done
+  wait "$pid" || true
+else
+  kill -USR1 "$pid"
+  while IFS= read -r line <&"$out"; do printf '%s\n' "$line" | tee -a "$transcript"; done
+  wait "$pid" || true
+fi
+echo "-----"
+[[ -f $shot ]] || { echo "run-demo: no screenshot was written" >&2; exit 1; }
+say "transcript: $transcript"
+say "screenshot: $shot"
