@@ -81,6 +81,11 @@ CPlugin::CPlugin(NPP instance)
 
 CPlugin::~CPlugin() {
   if (m_pTV) {
+    // Close the connection before the TV object's destruction begins: the
+    // framework's thread calls the virtual OnEvent, and must not do so while
+    // the object's destructors rewrite its virtual table pointer. The
+    // destructor closes it again, which is harmless.
+    m_pTV->Close();
     delete m_pTV;
     m_pTV = nullptr;
   }
