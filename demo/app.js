@@ -9,19 +9,22 @@
   /** @type {TvElement} */
   const tv = /** @type {any} */ (document.getElementById('tv'));
 
-  // ---- Names of the TV's codes (the simulated TV's numbering) -------------
+  // ---- Names of the TV's codes --------------------------------------------------
+  // Most codes (country, language, panel, ...) are the TV maker's numbers and
+  // are shown as numbers; these few have names in the simulated TV.
   /** @type {Object<string, Object<number, string>>} */
   const NAMES = {
-    country: {},
-    language: {},
-    dst: {},
-    panel: {},
-    product: {},
-    bdproduct: {},
-    location: {},
-    languageSet: {},
-    power: {},
+    dst: { 0: 'off', 1: 'on', 2: 'auto' },
+    power: { 0: 'standby', 1: 'on', 2: 'picture off' },
   };
+  const POWER_ON = 1;
+
+  /** @param {string} table @param {number} code */
+  function nameOf(table, code) {
+    const n = NAMES[table] && NAMES[table][code];
+    return n ? n : String(code);
+  }
+
   /**
    * Event kinds of the simulated TV: [kind, name]. Its events carry the kind
    * as param1 and the new value as param2.
@@ -146,9 +149,10 @@
     const streamDst = said('FlagStreamDST', [], tv.FlagStreamDST());
     const autoClock = said('FlagAutoClock', [], tv.FlagAutoClock());
     const timeSet = said('IsTimeSet', [], tv.IsTimeSet());
-    $('place').textContent = nameOf('country', country) + '  ·  ' + nameOf('language', language) +
-      '  ·  zone ' + zone + ' (' + utcOffset(offset) + ')  ·  DST ' + nameOf('dst', dst) +
-      (streamDst ? ' from broadcast' : '') + '  ·  clock ' + (timeSet ? (autoClock ? 'automatic' : 'manual') : 'not set');
+    $('place').textContent = 'Country ' + country + '  ·  Language ' + language +
+      '  ·  ' + utcOffset(offset) + ' (zone ' + zone + ')  ·  DST ' + nameOf('dst', dst) +
+      (dst === 2 ? (streamDst ? ' (on)' : ' (off)') : '') +
+      '  ·  ' + (timeSet ? (autoClock ? 'Auto clock' : 'Manual clock') : 'Clock not set');
   }
 
   // ---- On air ----------------------------------------------------------------------
@@ -177,7 +181,7 @@
     const p = said('GetPowerState', [], tv.GetPowerState());
     const e = $('power');
     e.textContent = 'Power: ' + nameOf('power', p);
-    e.className = 'power' + (p === 0 ? '' : ' off');
+    e.className = 'power' + (p === POWER_ON ? '' : ' off');
   }
 
   // ---- Programme list ------------------------------------------------------------------
@@ -235,11 +239,11 @@
     const facts = [
       ['Product code', said('GetProductCode', [1], tv.GetProductCode(1)) || '—'],
       ['Model', said('GetProductCode', [0], tv.GetProductCode(0)) || '—'],
-      ['Product', nameOf('product', said('GetProductType', [], tv.GetProductType()))],
-      ['Disc player', nameOf('bdproduct', said('GetBDProductType', [], tv.GetBDProductType()))],
-      ['Panel', nameOf('panel', said('GetDisplayPanelType', [], tv.GetDisplayPanelType()))],
-      ['Region', nameOf('location', said('GetTargetLocation', [], tv.GetTargetLocation()))],
-      ['Languages', nameOf('languageSet', said('GetLanguageSet', [], tv.GetLanguageSet()))],
+      ['Product', 'type ' + (said('GetProductType', [], tv.GetProductType()))],
+      ['Disc player', 'type ' + (said('GetBDProductType', [], tv.GetBDProductType()))],
+      ['Panel', 'type ' + (said('GetDisplayPanelType', [], tv.GetDisplayPanelType()))],
+      ['Region', 'code ' + (said('GetTargetLocation', [], tv.GetTargetLocation()))],
+      ['Languages', 'set ' + (said('GetLanguageSet', [], tv.GetLanguageSet()))],
       ['Plug-in', said('GetPluginInfo', [0], tv.GetPluginInfo(0)) || '—'],
     ];
     const dl = $('facts');

@@ -59,8 +59,8 @@ interface TV {
   /**
    * Selects the programme list that GetProgramList_Size and the GetProgram_* methods then read. Returns 1 when the TV accepted the request, 0 when it refused it.
    *
-   * @param list which list: the channel in the simulated TV (number (truncated toward zero))
-   * @param part second selector: the day in the simulated TV (number (truncated toward zero))
+   * @param list which list: the channel in the simulated TV (from 0) (number (truncated toward zero))
+   * @param part second selector: the day in the simulated TV (0 today, 1 tomorrow, -1 yesterday; -7..7) (number (truncated toward zero))
    * @returns number. No TV connected: 1. TV answered with an error: 0.
    */
   GetProgramList(list: number, part: number): number;
@@ -136,7 +136,7 @@ interface TV {
   FlagStreamDST(): number;
 
   /**
-   * Daylight-saving time mode (the TV's numbering; see the simulated TV's table).
+   * Daylight-saving time mode (the TV's numbering; the simulated TV: 0 off, 1 on, 2 automatic, following the broadcast).
    *
    * @returns number. No TV connected: 3. TV answered with an error: 3.
    */
@@ -158,7 +158,7 @@ interface TV {
   GetTimeZone(): number;
 
   /**
-   * Offset of the time zone from UTC (the TV's unit: minutes in the simulated TV).
+   * Offset of the time zone from UTC, in minutes east of UTC in the simulated TV (daylight-saving time not included).
    *
    * @returns number. No TV connected: 0. TV answered with an error: 0.
    */
@@ -385,7 +385,7 @@ interface TV {
   // ---- Power and password
 
   /**
-   * Power state (the TV's numbering).
+   * Power state (the TV's numbering; the simulated TV: 0 standby, 1 on, 2 picture off).
    *
    * @returns number. No TV connected: 0. TV answered with an error: 0.
    */
