@@ -90,8 +90,9 @@ TEST_F(Config, GoodKeysApplyAndEachProblemIsOneClearLine) {
     }
     json s = State();
     for (const auto& [key, value] : c.state) EXPECT_EQ(s[key], value) << key;
-    if (std::string(c.what).find("programme") != std::string::npos)
+    if (std::string(c.what).find("programme") != std::string::npos) {
       EXPECT_EQ(s["channels"].size(), 3u) << "the default guide";
+    }
   }
 }
 

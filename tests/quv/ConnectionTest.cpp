@@ -439,11 +439,13 @@ TEST(QuvLog, QuvLogDashIsStderrAndUnsetIsNowhere) {
 // ---- the end of the library ------------------------------------------------------
 
 TEST(QuvLifetime, ProcessExitsCleanlyWithEventsInFlight) {
-  for (const char* n : {"0", "1", "500"}) {
-    std::string out;
-    EXPECT_EQ(RunWithEnv("-u QUV_LOG", std::string(QUV_HELPER " exit-busy ") + n, &out), 0)
-        << out;
-    EXPECT_EQ(out, std::string("raised ") + n + "\n");
+  for (const char* mode : {"exit-busy ", "exit-late "}) {
+    for (const char* n : {"0", "1", "500"}) {
+      std::string out;
+      EXPECT_EQ(RunWithEnv("-u QUV_LOG", std::string(QUV_HELPER " ") + mode + n, &out), 0)
+          << mode << n << ": " << out;
+      EXPECT_EQ(out, std::string("raised ") + n + "\n");
+    }
   }
 }
 

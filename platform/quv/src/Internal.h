@@ -187,6 +187,9 @@ class ControlServer;  // sim/ControlServer.h
 class Library {
  public:
   static Library& Get();
+  // False once the library's state is gone (static destruction at exit or
+  // unload): a wrapper that outlives it then does nothing.
+  static bool Alive();
   ~Library();
 
   Framework framework;

@@ -1,4 +1,5 @@
 // The library's single state, built on first use, torn down at unload.
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 
@@ -7,6 +8,12 @@
 #include "sim/Simulator.h"
 
 namespace quvimpl {
+
+namespace {
+std::atomic<bool> g_alive{false};
+}
+
+bool Library::Alive() { return g_alive; }
 
 Library& Library::Get() {
   // The log is built first so that it outlives everything below.
@@ -17,9 +24,11 @@ Library& Library::Get() {
 
 Library::Library() : sim_(std::make_unique<Simulator>(framework)) {
   framework.SetTicker(sim_.get());
+  g_alive = true;
 }
 
 Library::~Library() {
+  g_alive = false;
   // Threads first: the socket thread and the framework thread both reach the
   // simulator, which goes last.
   control_.reset();

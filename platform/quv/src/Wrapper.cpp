@@ -17,20 +17,24 @@ CQuvPluginWrapper::CQuvPluginWrapper(CClientAppFactory::QUV_CLIENT_TYPE type)
 }
 
 CQuvPluginWrapper::~CQuvPluginWrapper() {
-  quvimpl::Library::Get().framework.Unregister(m_pImpl->id);
+  if (quvimpl::Library::Alive()) quvimpl::Library::Get().framework.Unregister(m_pImpl->id);
   delete m_pImpl;
 }
 
 bool CQuvPluginWrapper::OnEvent(int, std::string, std::string) { return true; }
 
 bool CQuvPluginWrapper::Open(std::string name, std::string version, std::string credential) {
+  if (!quvimpl::Library::Alive()) return false;
   return quvimpl::Library::Get().framework.Open(m_pImpl->id, name, version, credential);
 }
 
-void CQuvPluginWrapper::Close() { quvimpl::Library::Get().framework.Close(m_pImpl->id); }
+void CQuvPluginWrapper::Close() {
+  if (quvimpl::Library::Alive()) quvimpl::Library::Get().framework.Close(m_pImpl->id);
+}
 
 std::string CQuvPluginWrapper::Execute(std::string name, std::string p1, std::string p2,
                                        std::string p3, std::string p4) {
+  if (!quvimpl::Library::Alive()) return "E";
   return quvimpl::Library::Get().Execute(
       m_pImpl->id, {std::move(name), std::move(p1), std::move(p2), std::move(p3), std::move(p4)});
 }

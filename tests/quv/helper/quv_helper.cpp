@@ -3,6 +3,8 @@
 //
 //   quv_helper log TEXT...     PrintLog each TEXT (with "%s") and exit
 //   quv_helper exit-busy N     open a connection, raise N events, exit at once
+//   quv_helper exit-late N     the same with a connection that outlives the
+//                              library's own state at exit
 //   quv_helper serve           a stand-in for a page: one open connection that
 //                              subscribes to every event kind, prints each
 //                              event it gets as a line "EVENT type p1 p2",
@@ -10,6 +12,7 @@
 //                              "REPLY <hex>", ends at end of input
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <vector>
@@ -29,6 +32,8 @@ class Counting : public quv::CQuvPluginWrapper {
   ~Counting() override { Close(); }
   bool OnEvent(int, std::string, std::string) override { return true; }
 };
+
+std::unique_ptr<Counting> g_late;
 
 class Printing : public quv::CQuvPluginWrapper {
  public:
@@ -84,10 +89,18 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) quv::CQUVDebug::PrintLog(0, 4, "%s", argv[i]);
     return 0;
   }
-  if (argc == 3 && std::strcmp(argv[1], "exit-busy") == 0) {
-    // The wrapper is leaked on purpose: the process ends with an open
-    // connection and events still queued.
-    auto* w = new Counting;
+  if (argc == 3 && (std::strcmp(argv[1], "exit-busy") == 0 || std::strcmp(argv[1], "exit-late") == 0)) {
+    // The process ends with an open connection and events still queued. A
+    // function-local static is destroyed before the library's state (built
+    // during its construction); a global one after it.
+    Counting* w;
+    if (std::strcmp(argv[1], "exit-busy") == 0) {
+      static Counting early;
+      w = &early;
+    } else {
+      g_late = std::make_unique<Counting>();
+      w = g_late.get();
+    }
     w->Open("TV", "1.0", "TV|widgetpath|");
     int n = std::atoi(argv[2]);
     for (int i = 0; i < n; ++i) quvstub::RaiseEvent(0, std::to_string(i), "x");
@@ -95,6 +108,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "serve") == 0) return Serve();
-  std::fprintf(stderr, "usage: quv_helper log TEXT... | exit-busy N | serve\n");
+  std::fprintf(stderr, "usage: quv_helper log TEXT... | exit-busy N | exit-late N | serve\n");
   return 2;
 }
