@@ -23,6 +23,8 @@ cases=(
   'missing page|-|--timeout 60|2|no such page'
   'bad size|tvbrowser.pass();|--size 12x|2|--size'
   'unknown option|tvbrowser.pass();|--frobnicate|2|unknown option --frobnicate'
+  'script after load|window.fromPage = 41;|--timeout 60 --script SCRIPT|0|^script saw 41$'
+  'missing script|tvbrowser.pass();|--script /nonexistent/x.js|2|--script: no such file'
 )
 
 i=0
@@ -35,6 +37,8 @@ for row in "${cases[@]}"; do
       "$script" >"$page"
   fi
   opts=${opts//SHOT/$work/shot.png}
+  opts=${opts//SCRIPT/$work/script.js}
+  printf 'console.log("script saw " + window.fromPage); tvbrowser.pass();\n' >"$work/script.js"
   unset QUV_SIM_SOCKET
   # shellcheck disable=SC2086
   out=$("$tvb" --headless --plugin-dir "$plugin_dir" $opts "$page" 2>&1)

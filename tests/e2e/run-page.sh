@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs one end-to-end page in tvbrowser against a simulated TV of its own.
-# usage: run-page.sh TVBROWSER PLUGIN_DIR PAGE [CONFIG.json] [TVSIM]
+# usage: run-page.sh TVBROWSER PLUGIN_DIR CONFIG.json|"" TVSIM|"" [TVBROWSER ARGS...] PAGE
 # With TVSIM given, the page may print lines "driver: {json}": each is sent to
 # the simulated TV by the tvsim program (a second process), and its reply is
 # printed as "driver reply: ...".
 set -u
-tvb=$1 plugin_dir=$2 page=$3 config=${4:-} tvsim=${5:-}
+tvb=$1 plugin_dir=$2 config=$3 tvsim=$4
+shift 4
 work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-e2e.XXXXXX") || exit 2
 cleanup() { rm -rf "$work"; }
 trap cleanup EXIT
@@ -14,7 +15,7 @@ export QUV_LOG=$work/quv.log
 if [ -n "$config" ]; then export QUV_SIM_CONFIG=$config; else unset QUV_SIM_CONFIG; fi
 unset QTWEBKIT_PLUGIN_PATH
 
-run=("$tvb" --headless --plugin-dir "$plugin_dir" --timeout "${E2E_TIMEOUT:-120}" "$page")
+run=("$tvb" --headless --plugin-dir "$plugin_dir" --timeout "${E2E_TIMEOUT:-120}" "$@")
 if [ -z "$tvsim" ]; then
   "${run[@]}"
   rc=$?

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
@@ -117,6 +118,19 @@ void Host::OnLoadFinished(bool ok) {
     Print("tvbrowser: FAIL: the page could not be loaded: " + m_page->mainFrame()->requestedUrl().toString());
     m_decided = true;
     Finish(2);
+    return;
+  }
+  // Scripts given on the command line, on every load of the page.
+  for (const std::string& name : m_options.scripts) {
+    QFile file(QString::fromStdString(name));
+    if (!file.open(QIODevice::ReadOnly)) {
+      Print("tvbrowser: FAIL: cannot read the script " + file.fileName());
+      m_decided = true;
+      Finish(2);
+      return;
+    }
+    m_page->mainFrame()->evaluateJavaScript(QString::fromUtf8(file.readAll()));
+    if (m_finishing) return;
   }
 }
 

@@ -45,6 +45,8 @@ const char* UsageText() {
       "  --screenshot FILE     write a PNG of the page when it gives its verdict\n"
       "                        (and on SIGUSR1)\n"
       "  --timeout SECONDS     fail when the page gives no verdict in time\n"
+      "  --script FILE         run FILE in the page once it has loaded (repeatable;\n"
+      "                        lets a test drive a page that knows nothing of tests)\n"
       "  --size WxH            viewport size (default 1280x720)\n"
       "  --headless            start a private Xvfb even when a display is set\n"
       "  --no-xvfb             never start Xvfb\n"
@@ -92,6 +94,13 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
         error = "--screenshot: empty file name";
         return false;
       }
+    } else if (a == "--script") {
+      if (!value(v)) return false;
+      if (v.empty()) {
+        error = "--script: empty file name";
+        return false;
+      }
+      o.scripts.push_back(v);
     } else if (a == "--timeout") {
       if (!value(v)) return false;
       if (!ParseSeconds(v, o.timeoutSeconds)) {

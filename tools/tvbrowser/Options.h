@@ -8,6 +8,7 @@
 struct Options {
   std::string page;           // file path or URL
   std::string screenshot;     // PNG written when the page gives its verdict (or on SIGUSR1)
+  std::vector<std::string> scripts;  // evaluated in the page, in order, once it has loaded
   std::string pluginDir;      // folder holding libnptv.so; empty: QTWEBKIT_PLUGIN_PATH or the build's folder
   double timeoutSeconds = 0;  // 0: no timeout
   int width = 1280, height = 720;

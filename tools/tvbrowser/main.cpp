@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,13 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  for (const std::string& script : options.scripts) {
+    if (!QFileInfo(QString::fromStdString(script)).isFile()) {
+      std::fprintf(stderr, "tvbrowser: --script: no such file: %s\n", script.c_str());
+      return 2;
+    }
+  }
+
   // The plug-in path must be in place before WebKit builds its plug-in list.
   std::string pluginDir = options.pluginDir;
   if (pluginDir.empty()) {
@@ -106,6 +114,16 @@ int main(int argc, char** argv) {
     unsetenv("WAYLAND_DISPLAY");
   }
 
+  // Qt wants a private runtime folder; give it one rather than a warning.
+  std::string runtimeDir;
+  if (!std::getenv("XDG_RUNTIME_DIR")) {
+    char tmpl[] = "/tmp/tvbrowser-runtime-XXXXXX";
+    if (mkdtemp(tmpl)) {
+      runtimeDir = tmpl;
+      setenv("XDG_RUNTIME_DIR", tmpl, 1);
+    }
+  }
+
   int code;
   {
     QApplication app(argc, argv);
@@ -118,5 +136,6 @@ int main(int argc, char** argv) {
     code = app.exec();
   }
   xvfb.Stop();
+  if (!runtimeDir.empty()) rmdir(runtimeDir.c_str());
   return code;
 }

@@ -180,7 +180,7 @@ var E2E = (function () {
   // Runs the test body after the page has loaded; the body may return a
   // promise. Any exception fails the page.
   function run(body) {
-    window.addEventListener('load', function () {
+    function start() {
       try {
         // A plug-in instance (and with it the simulated TV's control socket)
         // comes to life when script first touches its <embed>.
@@ -190,7 +190,10 @@ var E2E = (function () {
       } catch (e) {
         abort(e);
       }
-    });
+    }
+    // Run by tvbrowser --script, the page has loaded already.
+    if (document.readyState === 'complete') start();
+    else window.addEventListener('load', start);
   }
 
   return {
