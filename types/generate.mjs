@@ -172,10 +172,12 @@ the **name** of a global function (a string).
 - When both a function and a name were assigned, events go to the function.
 - **A handler given by name is fragile.** The plug-in calls it by evaluating
   the text \`name("param1","param2");\` with both texts inserted *as they are*.
-  A text that holds a double quote ends the string early: the call is a syntax
-  error and the event is lost (nothing tells the page). A backslash is read as
-  an escape. Worse, a text such as \`x");doSomething();("\` runs code. Use a
-  function handler; it receives the texts exactly.
+  A text that holds a double quote ends the string early, and a text with a
+  line break leaves the string open: either way the call is a syntax error and
+  the event is lost (nothing tells the page). A backslash is read as an escape
+  (\`c:\\dir\` arrives as \`c:dir\`). Worse, a text such as
+  \`x");doSomething();("\` runs code. Use a function handler; it receives the
+  texts exactly (the end-to-end suite checks both behaviours).
 - Events that arrive while the handler is being replaced go to the handler
   stored when they are delivered. Removing the \`<embed>\` stops delivery.
 
@@ -191,6 +193,30 @@ refused with 0). param1 is the kind as a decimal text, param2 the new value:
   out.push(`
 Any text can be raised by hand through the simulated TV's control socket, for
 example \`tvsim event 0 3 1\`.
+
+## Trying a page on your desktop
+
+\`tvbrowser\` (built with the project: \`build/<dir>/tools/tvbrowser/tvbrowser\`)
+opens a page in Qt WebKit with the plug-in on its plug-in path, against the
+simulated TV, and prints the page's console to the terminal. Without a
+display it runs on a private Xvfb; \`--screenshot FILE.png\` saves what the
+page shows. \`tools/run-demo.sh\` does all of this for the TV guide in
+\`demo/\`.
+
+\`\`\`sh
+export QUV_SIM_SOCKET=/tmp/tv.sock           # steer the simulated TV from outside
+export QUV_SIM_CONFIG=my-tv.json             # optional: its state (docs/simulator.md)
+build/d/tools/tvbrowser/tvbrowser --screenshot page.png my-page.html &
+build/d/tools/tvsim/tvsim event 0 2 44       # an event for the page's handler
+build/d/tools/tvsim/tvsim set country 44     # a change the TV reports to subscribers
+\`\`\`
+
+A page (or a test) can end the run and set the exit status through the
+window object \`tvbrowser\`: \`tvbrowser.pass(msg)\` (exit 0),
+\`tvbrowser.fail(msg)\` (exit 1), \`tvbrowser.log(msg)\`, and
+\`tvbrowser.sim(jsonLine)\`, which sends one request to the simulated TV's
+control socket and returns the reply line. \`--timeout SECONDS\` fails a page
+that gives no verdict (exit 3); \`tvbrowser --help\` lists everything.
 `);
   return out.join('\n');
 }
