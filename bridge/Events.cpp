@@ -15,16 +15,16 @@ namespace {
 
 // Live objects by address, with the serial of the object now living there.
 // Touched on the browser's main thread only (construction, destruction,
-// AsyncEvent), so it takes no lock. Never destroyed, so that objects that
-// outlive static destruction can still unregister.
-std::unordered_map<const CQuvBase*, unsigned long long>& LiveOwners() {
-  static auto* live = new std::unordered_map<const CQuvBase*, unsigned long long>;
-  return *live;
-}
+// AsyncEvent), so it takes no lock. Not a static object, so that objects that
+// outlive static destruction can still unregister; freed when the last object
+// unregisters, so that unloading the module leaves nothing behind.
+using Owners = std::unordered_map<const CQuvBase*, unsigned long long>;
+Owners* sLiveOwners = nullptr;
 
 bool IsLive(const CQuvBase* owner, unsigned long long serial) {
-  auto it = LiveOwners().find(owner);
-  return it != LiveOwners().end() && it->second == serial;
+  if (!sLiveOwners) return false;
+  auto it = sLiveOwners->find(owner);
+  return it != sLiveOwners->end() && it->second == serial;
 }
 
 void FreeExecuteParam(ExecuteParam* record) {
@@ -47,11 +47,19 @@ const char* Shown(const char* text) { return text ? text : "(null)"; }
 
 }  // namespace
 
-void CQuvBase::RegisterLive(CQuvBase* self) { LiveOwners()[self] = self->m_Serial; }
+void CQuvBase::RegisterLive(CQuvBase* self) {
+  if (!sLiveOwners) sLiveOwners = new Owners;
+  (*sLiveOwners)[self] = self->m_Serial;
+}
 
 void CQuvBase::UnregisterLive(CQuvBase* self) {
-  auto it = LiveOwners().find(self);
-  if (it != LiveOwners().end() && it->second == self->m_Serial) LiveOwners().erase(it);
+  if (!sLiveOwners) return;
+  auto it = sLiveOwners->find(self);
+  if (it != sLiveOwners->end() && it->second == self->m_Serial) sLiveOwners->erase(it);
+  if (sLiveOwners->empty()) {
+    delete sLiveOwners;
+    sLiveOwners = nullptr;
+  }
 }
 
 bool CQuvBase::OnEvent(int type, std::string param1, std::string param2) {
