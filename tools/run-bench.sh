@@ -36,10 +36,11 @@ for tool in valgrind callgrind_annotate cmake ninja python3; do
   command -v "$tool" >/dev/null || { echo "run-bench: $tool is missing" >&2; exit 1; }
 done
 
+mkdir -p "$build"
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" -DNPTV_TESTS=OFF -DNPTV_BENCH=ON \
-  -DNPTV_BROWSER=ON >"$build.configure.log" 2>&1 ||
-  { cat "$build.configure.log" >&2; exit 1; }
+  -DNPTV_BROWSER=ON >"$build/configure.log" 2>&1 ||
+  { cat "$build/configure.log" >&2; exit 1; }
 targets=(nptv nptv-bench-driver nptv-bench-decode nptv-bench-gbench)
 if ninja -C "$build" -t targets all 2>/dev/null | grep -q '^tvbrowser:'; then
   targets+=(tvbrowser)
