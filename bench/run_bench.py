@@ -536,8 +536,10 @@ def write_report(report, source, out_path):
     cpu, ncpu, load = machine()
     commit = subprocess.run(["git", "-C", source, "rev-parse", "--short", "HEAD"],
                             stdout=subprocess.PIPE, text=True).stdout.strip()
-    dirty = subprocess.run(["git", "-C", source, "status", "--porcelain", "--untracked-files=no"],
-                           stdout=subprocess.PIPE, text=True).stdout.strip()
+    dirty = [l[3:] for l in subprocess.run(
+        ["git", "-C", source, "status", "--porcelain", "--untracked-files=no"],
+        stdout=subprocess.PIPE, text=True).stdout.splitlines()
+        if l[3:] != "BENCHMARKS.md" and not l[3:].startswith("bench/")]
     L = []
     L.append("# Benchmarks")
     L.append("")
@@ -545,13 +547,13 @@ def write_report(report, source, out_path):
              "Run %s UTC on commit %s%s, %s (%s cores, load average %s at the end of the run), "
              "Release build at `-O2` unless a row says otherwise." % (
                  datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M"), commit,
-                 " (with uncommitted changes in the tree)" if dirty else "", cpu, ncpu, load))
+                 " (with uncommitted changes of %s)" % ", ".join(dirty) if dirty else "", cpu,
+                 ncpu, load))
     L.append("")
     L.append("The machine is shared and noisy, so instruction counts (callgrind) are the figures to "
              "trust; every time-based figure is a ratio to a baseline measured in the same run and "
-             "the same process. Instruction counts are for x86-64; a 1 GHz ARM core retires "
-             "well under one of these instructions per cycle on such code, so read them as an "
-             "order of magnitude of cycles there, not as a time.")
+             "the same process. Instruction counts are x86-64 instructions of this build; the "
+             "armhf build was sized but not run, so no ARM instruction count or time is given.")
     L.append("")
     L.append("| figure | value | baseline | ratio | how measured |")
     L.append("|---|---|---|---|---|")
@@ -678,9 +680,11 @@ def write_report(report, source, out_path):
                                    fmt_int(hwm.get("after-events", 0))),
                 "%s kB (before)" % fmt_int(hwm.get("before-name", 0)),
                 hwm.get("after-events", 0) / hwm["before-name"] if hwm.get("before-name") else None,
-                "/proc/PID/status of the tvbrowser process%s" %
+                "/proc/PID/status of the tvbrowser process%s; VmHWM when each phase began: %s" %
                 (" (the module is loaded in that process)" if b.get("plugin-in-process") else
-                 " (the module was NOT seen in its maps)"))
+                 " (the module was NOT seen in its maps)",
+                 ", ".join("%s %s kB" % (k[len("before-"):].replace("quit", "end"), fmt_int(v))
+                           for k, v in hwm.items() if k.startswith("before-"))))
     else:
         row("2./3. figures in the real browser", "not measured", "—", None,
             report.get("browser_error", ""))
