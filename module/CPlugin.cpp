@@ -48,38 +48,40 @@ CPlugin::CPlugin(NPP instance)
       m_UserAgent(nullptr),
       m_pTV(nullptr),
       m_WindowObj(nullptr) {
-  std::string a = ReadAppText(instance, kAppText4002);
-  std::string b = ReadAppText(instance, kAppText4001);
-  std::string c = ReadAppText(instance, kAppText4000);
-  std::string d = ReadAppText(instance, kAppText4003);
-
-  // Everything that can run out of memory comes first; on failure the TV
-  // object (and its connection) is destroyed again and construction fails.
+  // Construction fails as a whole when memory runs out: whatever was already
+  // taken (the TV object with its connection, the window object) is given
+  // back before the exception leaves.
   try {
+    std::string a = ReadAppText(instance, kAppText4002);
+    std::string b = ReadAppText(instance, kAppText4001);
+    std::string c = ReadAppText(instance, kAppText4000);
+    std::string d = ReadAppText(instance, kAppText4003);
+
     m_pTV = new NSPlTV::CPlTV(&b[0]);
     m_pTV->Execute(std::string("SetAppInfo"), a, c, b, d);
+
+    NPNFuncs.getvalue(m_NPInstance, NPNVWindowNPObject, &m_WindowObj);
+    sWindowObj = m_WindowObj;
+
+    for (std::size_t i = 0; i < kMethodCount; ++i)
+      sMethodIds[i] = NPNFuncs.getstringidentifier(MethodName(i));
+    sOnEventId = NPNFuncs.getstringidentifier("OnEvent");
+
+    m_pTV->m_NPP = instance;
+
+    if (!sWindowObj) NPTV_LOG("CPlugin", kCtorSignature, "[%s][%d]sWindowObj is NULL");
+    if (!m_NPInstance) NPTV_LOG("CPlugin", kCtorSignature, "[%s][%d]m_NPInstance is NULL");
+
+    m_UserAgent = CopyText(NPNFuncs.uagent(m_NPInstance));
   } catch (...) {
-    delete m_pTV;
-    m_pTV = nullptr;
+    Release();
     throw;
   }
-
-  NPNFuncs.getvalue(m_NPInstance, NPNVWindowNPObject, &m_WindowObj);
-  sWindowObj = m_WindowObj;
-
-  for (std::size_t i = 0; i < kMethodCount; ++i)
-    sMethodIds[i] = NPNFuncs.getstringidentifier(MethodName(i));
-  sOnEventId = NPNFuncs.getstringidentifier("OnEvent");
-
-  m_pTV->m_NPP = instance;
-
-  if (!sWindowObj) NPTV_LOG("CPlugin", kCtorSignature, "[%s][%d]sWindowObj is NULL");
-  if (!m_NPInstance) NPTV_LOG("CPlugin", kCtorSignature, "[%s][%d]m_NPInstance is NULL");
-
-  m_UserAgent = CopyText(NPNFuncs.uagent(m_NPInstance));
 }
 
-CPlugin::~CPlugin() {
+CPlugin::~CPlugin() { Release(); }
+
+void CPlugin::Release() {
   if (m_pTV) {
     // Close the connection before the TV object's destruction begins: the
     // framework's thread calls the virtual OnEvent, and must not do so while
@@ -93,7 +95,10 @@ CPlugin::~CPlugin() {
     NPNFuncs.releaseobject(m_WindowObj);
     m_WindowObj = nullptr;
   }
-  if (m_ScriptObj) NPNFuncs.releaseobject(m_ScriptObj);
+  if (m_ScriptObj) {
+    NPNFuncs.releaseobject(m_ScriptObj);
+    m_ScriptObj = nullptr;
+  }
   delete[] m_UserAgent;
   m_UserAgent = nullptr;
   sWindowObj = nullptr;

@@ -42,6 +42,11 @@ class CPlugin {
   // This instance's own reference to the window object, so that several live
   // instances each release exactly what they fetched.
   NPObject* m_WindowObj;
+
+ private:
+  // Gives back everything the object holds (the destructor, and a
+  // construction that fails).
+  void Release();
 };
 
 #endif

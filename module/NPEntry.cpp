@@ -21,6 +21,16 @@ const char kDestroySignature[] = "NPError NPP_Destroy(NPP, NPSavedData**)";
 // Coloured records (instance creation and destruction): leading numbers 0, 0.
 #define COLOURED(text) "\033[1;31;42m " text "\033[0m "
 
+// A log record must never take an entry point down: a record that cannot be
+// written (no memory) is dropped.
+#define QUIETLY(statement) \
+  do {                     \
+    try {                  \
+      statement;           \
+    } catch (...) {        \
+    }                      \
+  } while (0)
+
 CPlugin* PluginOf(NPP instance) { return instance ? static_cast<CPlugin*>(instance->pdata) : nullptr; }
 
 }  // namespace
@@ -34,7 +44,7 @@ NPError NP_GetValue(void* future, NPPVariable variable, void* value) {
 }
 
 NPError NP_Initialize(NPNetscapeFuncs* browserFuncs, NPPluginFuncs* pluginFuncs) {
-  NPTV_LOG("NP_Initialize", kInitSignature, "[%s][%d]Start NP_Initialize");
+  QUIETLY(NPTV_LOG("NP_Initialize", kInitSignature, "[%s][%d]Start NP_Initialize"));
   if (!browserFuncs || !pluginFuncs) return NPERR_INVALID_FUNCTABLE_ERROR;
   if ((browserFuncs->version >> 8) != 0) return NPERR_INCOMPATIBLE_VERSION_ERROR;
   if (browserFuncs->size < kMinBrowserTableSize) return NPERR_INVALID_FUNCTABLE_ERROR;
@@ -64,12 +74,12 @@ NPError NP_Initialize(NPNetscapeFuncs* browserFuncs, NPPluginFuncs* pluginFuncs)
   pluginFuncs->getvalue = NPP_GetValue;
 
   NPP_Initialize();
-  NPTV_LOG("NP_Initialize", kInitSignature, "[%s][%d]End NP_Initialize\n");
+  QUIETLY(NPTV_LOG("NP_Initialize", kInitSignature, "[%s][%d]End NP_Initialize\n"));
   return NPERR_NO_ERROR;
 }
 
 NPError NP_Shutdown(void) {
-  NPTV_LOG("NP_Shutdown", kShutdownSignature, "[%s][%d]NP_Shutdown\n");
+  QUIETLY(NPTV_LOG("NP_Shutdown", kShutdownSignature, "[%s][%d]NP_Shutdown\n"));
   return NPERR_NO_ERROR;
 }
 
@@ -78,7 +88,7 @@ NPError NPP_Initialize(void) { return NPERR_NO_ERROR; }
 void NPP_Shutdown(void) {}
 
 NPError NPP_New(NPMIMEType, NPP instance, uint16_t, int16_t, char*[], char*[], NPSavedData*) {
-  NPTV_LOG_LEVEL(0, "NPP_New", kNewSignature, COLOURED("[%s][%d]NPP_New TV"));
+  QUIETLY(NPTV_LOG_LEVEL(0, "NPP_New", kNewSignature, COLOURED("[%s][%d]NPP_New TV")));
   if (!instance) return NPERR_INVALID_INSTANCE_ERROR;
   CPlugin* plugin = nullptr;
   try {
@@ -100,8 +110,8 @@ NPError NPP_Destroy(NPP instance, NPSavedData**) {
   plugin->shut();
   delete plugin;
   instance->pdata = nullptr;
-  NPTV_LOG_LEVEL(0, "NPP_Destroy", kDestroySignature,
-                 COLOURED("[%s][%d]NPP_Destroy TV, pPlugin is deleted!!"));
+  QUIETLY(NPTV_LOG_LEVEL(0, "NPP_Destroy", kDestroySignature,
+                         COLOURED("[%s][%d]NPP_Destroy TV, pPlugin is deleted!!")));
   return NPERR_NO_ERROR;
 }
 

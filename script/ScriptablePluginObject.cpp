@@ -34,6 +34,17 @@ namespace {
 ScriptablePluginObjectBase* Self(NPObject* npobj) {
   return static_cast<ScriptablePluginObjectBase*>(npobj);
 }
+
+// No exception may reach the browser: an operation that runs out of memory
+// answers false (a failed call) instead.
+template <typename F>
+bool Guarded(F operation) {
+  try {
+    return operation();
+  } catch (...) {
+    return false;
+  }
+}
 }  // namespace
 
 void ScriptablePluginObjectBase::_Deallocate(NPObject* npobj) {
@@ -41,37 +52,37 @@ void ScriptablePluginObjectBase::_Deallocate(NPObject* npobj) {
 }
 void ScriptablePluginObjectBase::_Invalidate(NPObject* npobj) { Self(npobj)->Invalidate(); }
 bool ScriptablePluginObjectBase::_HasMethod(NPObject* npobj, NPIdentifier name) {
-  return Self(npobj)->HasMethod(name);
+  return Guarded([&] { return Self(npobj)->HasMethod(name); });
 }
 bool ScriptablePluginObjectBase::_Invoke(NPObject* npobj, NPIdentifier name, const NPVariant* args,
                                          uint32_t argCount, NPVariant* result) {
-  return Self(npobj)->Invoke(name, args, argCount, result);
+  return Guarded([&] { return Self(npobj)->Invoke(name, args, argCount, result); });
 }
 bool ScriptablePluginObjectBase::_InvokeDefault(NPObject* npobj, const NPVariant* args,
                                                 uint32_t argCount, NPVariant* result) {
-  return Self(npobj)->InvokeDefault(args, argCount, result);
+  return Guarded([&] { return Self(npobj)->InvokeDefault(args, argCount, result); });
 }
 bool ScriptablePluginObjectBase::_HasProperty(NPObject* npobj, NPIdentifier name) {
-  return Self(npobj)->HasProperty(name);
+  return Guarded([&] { return Self(npobj)->HasProperty(name); });
 }
 bool ScriptablePluginObjectBase::_GetProperty(NPObject* npobj, NPIdentifier name,
                                               NPVariant* result) {
-  return Self(npobj)->GetProperty(name, result);
+  return Guarded([&] { return Self(npobj)->GetProperty(name, result); });
 }
 bool ScriptablePluginObjectBase::_SetProperty(NPObject* npobj, NPIdentifier name,
                                               const NPVariant* value) {
-  return Self(npobj)->SetProperty(name, value);
+  return Guarded([&] { return Self(npobj)->SetProperty(name, value); });
 }
 bool ScriptablePluginObjectBase::_RemoveProperty(NPObject* npobj, NPIdentifier name) {
-  return Self(npobj)->RemoveProperty(name);
+  return Guarded([&] { return Self(npobj)->RemoveProperty(name); });
 }
 bool ScriptablePluginObjectBase::_Enumerate(NPObject* npobj, NPIdentifier** identifiers,
                                             uint32_t* count) {
-  return Self(npobj)->Enumerate(identifiers, count);
+  return Guarded([&] { return Self(npobj)->Enumerate(identifiers, count); });
 }
 bool ScriptablePluginObjectBase::_Construct(NPObject* npobj, const NPVariant* args,
                                             uint32_t argCount, NPVariant* result) {
-  return Self(npobj)->Construct(args, argCount, result);
+  return Guarded([&] { return Self(npobj)->Construct(args, argCount, result); });
 }
 
 NPObject* AllocateScriptablePluginObject(NPP npp, NPClass*) {
