@@ -245,19 +245,6 @@ TEST_F(Model, AClosedConnectionGetsTheErrorReply) {
   EXPECT_EQ(Cmd(never, {"GetCountry"}), "E");
 }
 
-TEST_F(Model, TheGuideHasADayOfProgrammesOnEveryChannel) {
-  json s = State();
-  ASSERT_GE(s["channels"].size(), 3u);
-  std::size_t total = 0;
-  for (const auto& c : s["channels"]) {
-    int covered = 0;
-    for (const auto& p : c["programmes"]) covered += p["minutes"].get<int>();
-    EXPECT_EQ(covered, 24 * 60) << c["name"];
-    total += c["programmes"].size();
-  }
-  EXPECT_GE(total, 12u);
-}
-
 // ---- events ----------------------------------------------------------------------
 
 struct EventCase {
@@ -392,14 +379,6 @@ TEST_F(Model, ResetForgetsSubscriptionsAndChanges) {
   Cmd(w, {"SetCountry", "78"});
   quvstub::WaitForEvents();
   EXPECT_TRUE(w.Got().empty());
-}
-
-TEST_F(Model, UseSimulatorOffAnswersErrorAndOnAgainAnswers) {
-  Recorder w;
-  quvstub::UseSimulator(false);
-  EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
-  quvstub::UseSimulator(true);
-  EXPECT_EQ(Cmd(w, {"GetCountry"}), "I1");
 }
 
 }  // namespace
