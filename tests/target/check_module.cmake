@@ -5,7 +5,8 @@
 #              nothing outside the version script (-DMAP=nptv.map)
 #   npnfuncs   NPNFuncs is a data object of -DNPNFUNCS_SIZE bytes
 #   needed     the DT_NEEDED libraries: libQuv.so by its name, the C/C++
-#              runtimes and ICU, nothing else
+#              runtimes and ICU, nothing else (and the sanitizer runtimes
+#              with -DSANITIZED=ON)
 #   abi        ELF class, machine and float ABI of -DMACHINE (ARM or X86_64)
 #   hardening  no text relocations, no executable stack
 #   versions   the symbol versions it needs are exactly those listed in the
@@ -109,6 +110,10 @@ elseif(CHECK STREQUAL "needed")
   message(STATUS "DT_NEEDED: ${needed}")
   set(allowed_patterns "^libQuv\\.so$" "^libicuuc\\.so\\.[0-9]+$" "^libstdc\\+\\+\\.so\\.6$"
                        "^libm\\.so\\.6$" "^libgcc_s\\.so\\.1$" "^libc\\.so\\.6$")
+  # A sanitizer build (-DSANITIZED=ON) also needs the sanitizer runtimes.
+  if(SANITIZED)
+    list(APPEND allowed_patterns "^lib(asan|ubsan|tsan)\\.so\\.[0-9]+$")
+  endif()
   foreach(lib IN LISTS needed)
     set(ok FALSE)
     foreach(p IN LISTS allowed_patterns)
