@@ -11,9 +11,17 @@ struct CQuvPluginWrapper::Impl {
 
 CQuvPluginWrapper::CQuvPluginWrapper(CClientAppFactory::QUV_CLIENT_TYPE type)
     : m_pImpl(new Impl) {
+  // A constructor that throws (no memory) runs no destructor: give back what
+  // was taken here, so no connection points at a wrapper that never was.
   quvimpl::Library& lib = quvimpl::Library::Get();
-  m_pImpl->id = lib.framework.Register(this, static_cast<int>(type));
-  lib.StartControlSocket();
+  try {
+    m_pImpl->id = lib.framework.Register(this, static_cast<int>(type));
+    lib.StartControlSocket();
+  } catch (...) {
+    if (m_pImpl->id) lib.framework.Unregister(m_pImpl->id);
+    delete m_pImpl;
+    throw;
+  }
 }
 
 CQuvPluginWrapper::~CQuvPluginWrapper() {
