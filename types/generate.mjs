@@ -180,6 +180,11 @@ the **name** of a global function (a string).
   texts exactly (the end-to-end suite checks both behaviours).
 - Events that arrive while the handler is being replaced go to the handler
   stored when they are delivered. Removing the \`<embed>\` stops delivery.
+- **Several TV objects on one page (Qt WebKit):** after removing one
+  \`<embed>\`, assign the function handlers of the others again. The browser
+  may have tied a function handed to one TV object to another one of the
+  page; when that one goes, the function silently stops receiving events
+  (seen in about one run in ten). A handler given by name is not affected.
 
 ## Events of the simulated TV
 
