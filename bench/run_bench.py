@@ -298,7 +298,10 @@ def stripped_size(path, strip_tool, work):
     size = os.path.getsize(tmp + ".s")
     needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.*?)\]",
                         run(["readelf", "-d", tmp + ".s"]).stdout)
-    return size, needed
+    # text + data + bss: finer than the file, whose segments are page-aligned.
+    size_tool = strip_tool.replace("strip", "size")
+    berkeley = run([size_tool, tmp + ".s"]).stdout.splitlines()[1].split()
+    return size, needed, int(berkeley[0]), int(berkeley[1]), int(berkeley[2])
 
 
 def stage_size(source, build, work, smoke, report):
@@ -758,7 +761,9 @@ def write_report(report, source, out_path):
                 row("5. stripped `libnptv.so`, %s" % label, "%s B" % fmt_int(v[0]),
                     "%s B (x86-64 -O2)" % fmt_int(base[0]) if label != "x86-64 -O2" else "—",
                     v[0] / base[0] if label != "x86-64 -O2" else None,
-                    "`strip --strip-all`; DT_NEEDED: %s" % ", ".join(v[1]))
+                    "`strip --strip-all`, file size (its segments are aligned to pages, so it "
+                    "moves in 4 KiB steps); text %s B, data %s B, bss %s B; DT_NEEDED: %s" % (
+                        fmt_int(v[2]), fmt_int(v[3]), fmt_int(v[4]), ", ".join(v[1])))
             elif v is not None:
                 row("5. stripped `libnptv.so`, %s" % label, v, "—", None, "")
         if "armhf" in s:
