@@ -20,6 +20,10 @@ void* Allocate(std::size_t size) {
 
 }  // namespace
 
+// These operators pair malloc with free themselves; the compiler's check for
+// mismatched allocation functions does not see that.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   if (void* p = Allocate(size)) return p;
   throw std::bad_alloc();
@@ -36,6 +40,7 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
