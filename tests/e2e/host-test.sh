@@ -20,6 +20,7 @@ cases=(
   'sim without a socket|console.log(tvbrowser.sim("{}")); tvbrowser.pass();|--timeout 60|0|^\{"ok":false,"error":"tvbrowser: QUV_SIM_SOCKET is not set"\}$'
   'headless flag|console.log("headless " + tvbrowser.headless); tvbrowser.pass();|--timeout 60|0|^headless true$'
   'screenshot written|tvbrowser.pass();|--timeout 60 --screenshot SHOT|0|^tvbrowser: screenshot \(verdict\) .*/shot.png$'
+  'screenshot of the given size|tvbrowser.pass();|--timeout 60 --size 640x360 --screenshot SHOT|0|^tvbrowser: screenshot \(verdict\) .*/shot.png$'
   'missing page|-|--timeout 60|2|no such page'
   'bad size|tvbrowser.pass();|--size 12x|2|--size'
   'unknown option|tvbrowser.pass();|--frobnicate|2|unknown option --frobnicate'
@@ -47,6 +48,14 @@ for row in "${cases[@]}"; do
     if [ "$name" = "screenshot written" ] && ! head -c 8 "$work/shot.png" | grep -q PNG; then
       echo "not ok - $name: $work/shot.png is not a PNG"; fail=$((fail + 1)); continue
     fi
+    if [ "$name" = "screenshot of the given size" ]; then
+      # The PNG header holds width and height as 4-byte big-endian numbers.
+      dims=$(od -An -tu1 -j16 -N8 "$work/shot.png" | awk '{ print $3*256+$4 "x" $7*256+$8 }')
+      if [ "$dims" != "640x360" ]; then
+        echo "not ok - $name: the screenshot is $dims"; fail=$((fail + 1)); continue
+      fi
+    fi
+    rm -f "$work/shot.png"
     echo "ok - $name"
     pass=$((pass + 1))
   else
