@@ -345,6 +345,22 @@ TEST_F(Model, ProgrammeBoundariesRaiseTheProgrammeEvent) {
   EXPECT_EQ(Cmd(w, {"GetPresentProgram_Title"}), U("Midday News"));
 }
 
+TEST_F(Model, ARunningClockReachesTheNextProgrammeOnItsOwn) {
+  // Two TV seconds before midnight, stopped; then running 60 times faster.
+  ScopedConfig config(R"({"clock_mode":"fixed","clock_start":)" +
+                      std::to_string(kMidnight + 24 * 3600 - 2) + "}");
+  Recorder w;
+  EXPECT_EQ(Cmd(w, {"SetEvent", "8"}), "I1");
+  SetKey("clock_rate", 60);
+  SetKey("clock_mode", "accelerated");
+  ASSERT_TRUE(w.WaitFor(1, 60)) << "no programme event from the framework thread";
+  auto got = w.Got();
+  EXPECT_EQ(got[0].p1, "8");
+  EXPECT_EQ(got[0].p2, "0") << "the next day's first programme";
+  EXPECT_EQ(got[0].thread, quvstub::FrameworkThreadId());
+  EXPECT_EQ(Cmd(w, {"GetPresentProgram_Title"}), U("Night Music"));
+}
+
 TEST_F(Model, ChangingTheChannelChangesTheProgrammeOnAir) {
   ScopedConfig config(kFixedClock);
   Recorder w;

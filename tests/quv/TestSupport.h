@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -41,7 +42,14 @@ class Recorder : public quv::CQuvPluginWrapper {
   bool OnEvent(int type, std::string p1, std::string p2) override {
     std::lock_guard<std::mutex> lk(m_);
     got_.push_back({type, p1, p2, std::this_thread::get_id()});
+    cv_.notify_all();
     return result_;
+  }
+  // Waits until `n` events have arrived (false if not within `seconds`, a
+  // bound against hanging, not a measure).
+  bool WaitFor(std::size_t n, int seconds) {
+    std::unique_lock<std::mutex> lk(m_);
+    return cv_.wait_for(lk, std::chrono::seconds(seconds), [&] { return got_.size() >= n; });
   }
   std::vector<Received> Got() {
     std::lock_guard<std::mutex> lk(m_);
@@ -54,6 +62,7 @@ class Recorder : public quv::CQuvPluginWrapper {
 
  private:
   std::mutex m_;
+  std::condition_variable cv_;
   std::vector<Received> got_;
   bool result_;
 };
