@@ -421,7 +421,7 @@ def send_events(sim, n, chunk=500):
     return elapsed
 
 
-def stage_browser(source, build, work, calls_iters, events_n, strict, report):
+def browser_once(source, build, work, calls_iters, events_n, strict):
     tvbrowser = os.path.join(build, "tools", "tvbrowser", "tvbrowser")
     if not os.path.exists(tvbrowser):
         raise StageSkipped("tvbrowser is not built in %s (needs NPTV_BROWSER and Qt 5 WebKit)"
@@ -536,7 +536,43 @@ def stage_browser(source, build, work, calls_iters, events_n, strict, report):
         problems.append("no call rate")
     if problems and strict:
         raise StageError("the page's figures are not sane: " + "; ".join(problems))
-    report["browser"] = result
+    return result
+
+
+def stage_browser(source, build, work, calls_iters, events_n, strict, runs, report):
+    """Runs the page `runs` times (each in a new tvbrowser); every number is
+    the median over the runs, and the spread of each is kept for the report."""
+    results = [browser_once(source, build, work, calls_iters, events_n, strict)
+               for _ in range(runs)]
+
+    def merge(values):
+        if all(isinstance(v, dict) for v in values):
+            return {k: merge([v.get(k) for v in values]) for k in values[0]}
+        nums = [v for v in values if isinstance(v, (int, float)) and not isinstance(v, bool)]
+        if nums and len(nums) == len(values):
+            return statistics.median(nums)
+        return values[0]
+
+    def spread(values, out, path=()):
+        if all(isinstance(v, dict) for v in values):
+            for k in values[0]:
+                spread([v.get(k) for v in values], out, path + (k,))
+            return
+        nums = [v for v in values if isinstance(v, (int, float)) and not isinstance(v, bool)]
+        if nums and len(nums) == len(values):
+            out["/".join(path)] = (min(nums), max(nums))
+
+    merged = merge(results)
+    ranges = {}
+    spread(results, ranges)
+    merged["runs"] = runs
+    merged["ranges"] = ranges
+    # Counts must hold in every run, not just in the median one.
+    for key in ("events-name", "events-fn", "events-name-prequeued", "events-fn-prequeued",
+                "events-paced"):
+        merged[key]["delivered_all"] = [r[key]["delivered"] for r in results]
+        merged[key]["in_order"] = all(r[key]["in_order"] for r in results)
+    report["browser"] = merged
 
 
 # ---------------------------------------------------------------------------
@@ -577,7 +613,9 @@ def write_report(report, source, out_path):
     L.append("")
     L.append("The machine is shared and noisy, so instruction counts (callgrind) are the figures to "
              "trust; every time-based figure is a ratio to a baseline measured in the same run and "
-             "the same process. Instruction counts are x86-64 instructions of this build; the "
+             "the same process. The browser figures are the median of several runs of the page, each in a "
+             "new tvbrowser, with the spread over the runs in brackets. Instruction counts are "
+             "x86-64 instructions of this build; the "
              "armhf build was sized but not run, so no ARM instruction count or time is given.")
     L.append("")
     L.append("| figure | value | baseline | ratio | how measured |")
@@ -634,16 +672,28 @@ def write_report(report, source, out_path):
 
     b = report.get("browser")
     if b:
+        rg = b.get("ranges", {})
+
+        def spread(path, unit=""):
+            lo_hi = rg.get(path)
+            if not lo_hi or b.get("runs", 1) < 2:
+                return ""
+            lo, hi = lo_hi
+            if unit == "ms":
+                return " (%d runs: %.2f–%.2f ms)" % (b["runs"], lo, hi)
+            return " (%d runs: %s–%s)" % (b["runs"], fmt_int(lo), fmt_int(hi))
+
         cr = b["calls"]
         row("2. calls per second from page script, `tv.GetCountry()` against the simulated TV",
-            fmt_int(cr["getcountry_per_s"]), "%s (`tv()`)" % fmt_int(cr["default_per_s"]),
+            fmt_int(cr["getcountry_per_s"]) + spread("calls/getcountry_per_s"),
+            "%s (`tv()`)" % fmt_int(cr["default_per_s"]) + spread("calls/default_per_s"),
             ratio(cr["getcountry_per_s"], cr["default_per_s"]),
             "tvbrowser (Qt WebKit), loops of %d calls repeated for at least %d ms per round, "
             "%d rounds interleaved, median round; `performance.now()` step %.3f ms; "
             "`tv()` never reaches the TV" % (cr["iters"], cr["min_ms"], cr["rounds"],
                                              cr["clock_step_ms"]))
         row("2. calls per second from page script, `tv()` (floor)", fmt_int(cr["default_per_s"]),
-            "%s (JavaScript function call)" % fmt_int(cr["js_per_s"]),
+            "%s (JavaScript function call)" % fmt_int(cr["js_per_s"]) + spread("calls/js_per_s"),
             ratio(cr["default_per_s"], cr["js_per_s"]),
             "same page, same rounds; the JavaScript function returns a global counter plus one")
         row("2. `tv.GetCountry()` against a plain JavaScript function call",
@@ -653,8 +703,10 @@ def write_report(report, source, out_path):
         pm = b["postmessage"]
         for key, label in (("events-fn", "function handler"), ("events-name", "name handler")):
             e = b[key]
-            row("3. events per second to the page, %s" % label, fmt_int(e["per_s"]),
-                "%s (`window.postMessage` to itself)" % fmt_int(pm["per_s"]),
+            row("3. events per second to the page, %s" % label,
+                fmt_int(e["per_s"]) + spread(key + "/per_s"),
+                "%s (`window.postMessage` to itself)" % fmt_int(pm["per_s"]) +
+                spread("postmessage/per_s"),
                 ratio(e["per_s"], pm["per_s"]),
                 "%s events raised in a burst by the runner through the simulated TV's control "
                 "socket (sending took %.2f s, so the sender managed %s events/s: a delivery "
@@ -663,12 +715,13 @@ def write_report(report, source, out_path):
                     fmt_int(e["sent"]), b["send_seconds"][key.split("-")[1]],
                     fmt_int(e["sent"] / b["send_seconds"][key.split("-")[1]])))
             row("3. events delivered / sent, order kept, %s" % label,
-                "%s / %s, order %s" % (fmt_int(e["delivered"]), fmt_int(e["sent"]),
-                                       "kept" if e["in_order"] else "NOT kept (%d out of order)" %
-                                       e["out_of_order"]),
+                "%s of %s in each run, order %s" % (
+                    ", ".join(fmt_int(d) for d in e.get("delivered_all", [e["delivered"]])),
+                    fmt_int(e["sent"]), "kept" if e["in_order"] else "NOT kept"),
                 "—", None, "param1 carries the sequence number; the handler counts and compares")
             row("3. latency `OnEvent` raise → handler, %s: median / 99th percentile" % label,
-                "%.2f ms / %.2f ms" % (e["lat_median_ms"], e["lat_p99_ms"]),
+                "%.2f ms / %.2f ms" % (e["lat_median_ms"], e["lat_p99_ms"]) +
+                spread(key + "/lat_median_ms", "ms"),
                 "%.3f ms / %.3f ms (postMessage hop)" % (pm["lat_median_ms"], pm["lat_p99_ms"]),
                 e["lat_median_ms"] / pm["lat_median_ms"] if pm["lat_median_ms"] > 0 else None,
                 "param2 carries CLOCK_REALTIME in ms (µs precision) taken by the runner just "
@@ -689,14 +742,15 @@ def write_report(report, source, out_path):
                            ("events-name-prequeued", "name handler")):
             e = b[key]
             row("3. events per second to the page, %s, all queued before the page takes them"
-                % label, fmt_int(e["per_s"]),
+                % label, fmt_int(e["per_s"]) + spread(key + "/per_s"),
                 "%s (`window.postMessage` to itself)" % fmt_int(pm["per_s"]),
                 ratio(e["per_s"], pm["per_s"]),
                 "the page raises %s events itself (`tvbrowser.sim`) while holding the main "
                 "thread, waits until the framework thread has handed all to `OnEvent`, then "
-                "lets them in: delivered %s, order %s; rate = delivered / (last − first "
-                "arrival): the delivery capacity, free of any sender's speed" % (
-                    fmt_int(e["sent"]), fmt_int(e["delivered"]),
+                "lets them in: delivered %s in each run, order %s; rate = delivered / (last − "
+                "first arrival): the delivery capacity, free of any sender's speed" % (
+                    fmt_int(e["sent"]),
+                    ", ".join(fmt_int(d) for d in e.get("delivered_all", [e["delivered"]])),
                     "kept" if e["in_order"] else "NOT kept"))
         hwm = b.get("hwm", {})
         if hwm:
@@ -848,7 +902,7 @@ def main():
         ("gbench", lambda r: stage_gbench(bindir, work, sm, r)),
         ("size", lambda r: stage_size(source, build, work, sm, r)),
         ("browser", lambda r: stage_browser(source, build, work, 200 if sm else 20000,
-                                            200 if sm else 100000, sm, r)),
+                                            200 if sm else 100000, sm, 1 if sm else 3, r)),
     ]
     report, passed, failed, skipped = {}, 0, 0, 0
     for name, fn in stages:
