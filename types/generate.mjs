@@ -109,9 +109,10 @@ function makeReference() {
 A page gets the TV object by embedding it:
 
 \`\`\`html
-<embed id="tv" type="application/tv" width="0" height="0">
+<embed id="tv-object" type="application/tv" width="0" height="0">
 <script>
-  const tv = document.getElementById('tv');
+  // (A global named like the element's id clashes with it in this browser.)
+  const tv = document.getElementById('tv-object');
   const title = tv.GetPresentProgram_Title();        // a string
   const start = Number(tv.GetPresentProgram_StartTime()); // a decimal text
   tv.OnEvent = (param1, param2) => console.log('event', param1, param2);
