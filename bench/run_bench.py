@@ -692,7 +692,8 @@ def write_report(report, source, out_path):
             "%d rounds interleaved, median round; `performance.now()` step %.3f ms; "
             "`tv()` never reaches the TV" % (cr["iters"], cr["min_ms"], cr["rounds"],
                                              cr["clock_step_ms"]))
-        row("2. calls per second from page script, `tv()` (floor)", fmt_int(cr["default_per_s"]),
+        row("2. calls per second from page script, `tv()` (floor)",
+            fmt_int(cr["default_per_s"]) + spread("calls/default_per_s"),
             "%s (JavaScript function call)" % fmt_int(cr["js_per_s"]) + spread("calls/js_per_s"),
             ratio(cr["default_per_s"], cr["js_per_s"]),
             "same page, same rounds; the JavaScript function returns a global counter plus one")
@@ -732,8 +733,8 @@ def write_report(report, source, out_path):
         rt = b.get("paced_rtt")
         if rt:
             row("3. round trip raise → handler → page's line seen by the runner, one event at a "
-                "time: median / 99th percentile", "%.3f ms / %.3f ms" % (rt["median_ms"],
-                                                                          rt["p99_ms"]),
+                "time: median / 99th percentile", "%.3f ms / %.3f ms" % (rt["median_ms"], rt["p99_ms"])
+                + spread("paced_rtt/median_ms", "ms"),
                 "—", None,
                 "%d events, the runner's monotonic clock (µs) from sending the raise request to "
                 "reading the handler's `BENCH-ACK` line on tvbrowser's stdout: an upper bound of "
@@ -923,6 +924,8 @@ def main():
             report[name + "_error"] = str(e).strip()
             print("stage %-9s FAILED (%.1f s): %s" % (name, time.monotonic() - t0,
                                                       str(e).strip()[:1500]), flush=True)
+    with open(os.path.join(work, "report.json"), "w") as fh:
+        json.dump(report, fh, indent=1, default=str)
     text = write_report(report, source, args.out)
     if not sm:
         print(text)
