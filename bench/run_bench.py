@@ -864,7 +864,8 @@ def write_report(report, source, out_path):
         L.append("")
     L.append("## How to run")
     L.append("")
-    L.append("`tools/run-bench.sh` (full run, about 10 minutes; rewrites this file) or "
+    L.append("`tools/run-bench.sh` (full run: a few minutes, more the first time, when it also "
+             "builds the -Os and armhf variants of the module; rewrites this file) or "
              "`tools/run-bench.sh --smoke` (every stage with tiny counts, checks the output, "
              "writes nothing; also the CTest test `bench-smoke`).")
     L.append("")
