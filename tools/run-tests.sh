@@ -13,7 +13,7 @@
 #
 #   tools/run-tests.sh [--quick] [--stages a,b,...] [--no-deps]
 #     --quick      the native stage only
-#     --stages     the named stages only, in the order above
+#     --stages     the named stages only (native, asan, tsan, valgrind, armhf)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
