@@ -12,10 +12,11 @@ PACKAGES=(
   # libraries
   libgtest-dev libgmock-dev libbenchmark-dev libicu-dev nlohmann-json3-dev
   qtbase5-dev libqt5webkit5-dev
-  # running the browser headless
-  xvfb xauth
-  # test tools
-  valgrind
+  # running the browser headless, with fonts for the guide's Chinese,
+  # Japanese and Korean titles and for symbols
+  xvfb xauth fonts-wqy-microhei fonts-symbola
+  # test and benchmark tools
+  valgrind python3
   # the armhf target: cross toolchain and emulator
   qemu-user g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf
   # page scripts (TypeScript)

@@ -25,29 +25,9 @@ done
 say() { printf '\033[1mrun-demo: %s\033[0m\n' "$*"; }
 
 # ---- 1. What the demo needs ------------------------------------------------------
-# Fonts for the guide's titles in Chinese, Japanese and Korean and for symbols.
-DEMO_PACKAGES=(fonts-wqy-microhei fonts-symbola)
-BUILD_PACKAGES=(cmake ninja-build g++ libicu-dev nlohmann-json3-dev qtbase5-dev libqt5webkit5-dev xvfb xauth)
 if ((install)); then
-  if [[ -x $repo/tools/install-deps.sh ]]; then
-    say "installing what the project needs (tools/install-deps.sh)"
-    "$repo/tools/install-deps.sh"
-    need=("${DEMO_PACKAGES[@]}")
-  else
-    need=("${BUILD_PACKAGES[@]}" "${DEMO_PACKAGES[@]}")
-  fi
-  missing=()
-  for p in "${need[@]}"; do
-    dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null | grep -qx installed || missing+=("$p")
-  done
-  if ((${#missing[@]})); then
-    say "installing ${missing[*]}"
-    as_root=()
-    [[ $(id -u) -eq 0 ]] || as_root=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
-    "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=300 update || true
-    "${as_root[@]}" apt-get -y -o DPkg::Lock::Timeout=300 install --no-install-recommends "${missing[@]}"
-  fi
+  say "installing what the project needs (tools/install-deps.sh)"
+  "$repo/tools/install-deps.sh"
 fi
 
 # ---- 2. Build ------------------------------------------------------------------------

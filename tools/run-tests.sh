@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The project's test command. Installs what is missing, then runs the stages,
 # each built in its own tree (valgrind uses the native one):
-#   native    build + all suites (unit, end-to-end in the real browser, target)
+#   native    build + all suites (unit, end-to-end in the real browser, target,
+#             the benchmarks' smoke run)
 #   asan      unit suites built with AddressSanitizer + UndefinedBehaviorSanitizer
-#   tsan      the concurrency suites (label concurrency) with ThreadSanitizer
+#   tsan      unit suites (the concurrency suite among them) with ThreadSanitizer
 #   valgrind  the dlopen suite (label dlopen) of the native tree under
 #             valgrind memcheck
 #   armhf     the cross build for the TV: unit suites under qemu-arm, the
@@ -109,7 +110,7 @@ stage_tsan() {
   # Without address-space randomisation: ThreadSanitizer's fixed shadow
   # layout fails on kernels with more mmap randomisation bits than it expects.
   setarch "$(uname -m)" -R true 2>/dev/null && ctest_wrap=(setarch "$(uname -m)" -R)
-  ctest_counts tsan --preset tsan -L concurrency -j"$jobs" --no-tests=error
+  ctest_counts tsan --preset tsan -LE "$host_only" -j"$jobs" --no-tests=error
 }
 
 # valgrind needs no build of its own: it runs the native tree's optimised
