@@ -10,8 +10,8 @@
 //
 // One browser per process. Every function may be called from any thread; the
 // queued asynchronous calls run on the thread that pumps them.
-#ifndef NPTV_TESTS_TESTBROWSER_H
-#define NPTV_TESTS_TESTBROWSER_H
+#ifndef NPTV_PLATFORM_TESTBROWSER_H
+#define NPTV_PLATFORM_TESTBROWSER_H
 
 #include <cstddef>
 #include <cstdint>
