@@ -31,18 +31,8 @@ Expect T(std::string s) { return {NPVariantType_String, 0, std::move(s)}; }
 
 NPVariant Sentinel() { return tb::Int(-777); }
 
-class Dispatch : public PluginTest {
+class Dispatch : public TvObjectTest {
  protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-    instance = NewInstance();
-    tv = TvObject(instance);
-    ASSERT_NE(tv, nullptr);
-    // A TV object of an instance without plug-in data: the TV is unavailable.
-    orphan = NPNFuncs.createobject(&nobody, &sScriptablePluginObjectClass);
-    held.push_back(orphan);
-    quvstub::ClearJournal();
-  }
   // Calls `method` and returns the result; the test fails unless Invoke answers `ok`.
   NPVariant Call(NPObject* object, const std::string& method, const std::vector<NPVariant>& args,
                  bool ok = true) {
@@ -57,11 +47,6 @@ class Dispatch : public PluginTest {
            text.find("args is not string") != std::string::npos;
     return n;
   }
-
-  NPP instance = nullptr;
-  NPObject* tv = nullptr;
-  NPP_t nobody{nullptr, nullptr};
-  NPObject* orphan = nullptr;
 };
 
 TEST_F(Dispatch, EveryMethod) {

@@ -7,27 +7,13 @@
 
 namespace {
 
-class Events : public PluginTest {
+class Events : public TvObjectTest {
  protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-    instance = NewInstance();
-    tv = TvObject(instance);
-    ASSERT_NE(tv, nullptr);
-  }
-  NPObject* Function() {
-    NPObject* f = tb::NewFunction();
-    held.push_back(f);
-    return f;
-  }
   // Raises one event and waits until the framework's thread has handed it on.
   void Raise(int type, const std::string& p1, const std::string& p2) {
     ASSERT_EQ(quvstub::RaiseEvent(type, p1, p2), 1u);
     quvstub::WaitForEvents();
   }
-
-  NPP instance = nullptr;
-  NPObject* tv = nullptr;
 };
 
 TEST_F(Events, FunctionHandlerIsCalledOnTheMainThreadWithBothTexts) {

@@ -8,34 +8,15 @@
 
 namespace {
 
-class Property : public PluginTest {
+class Property : public TvObjectTest {
  protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-    instance = NewInstance();
-    tv = TvObject(instance);
-    ASSERT_NE(tv, nullptr);
-    orphan = NPNFuncs.createobject(&nobody, &sScriptablePluginObjectClass);
-    held.push_back(orphan);
-    quvstub::ClearJournal();
-  }
   NSPlTV::CPlTV* Tv() { return static_cast<CPlugin*>(instance->pdata)->m_pTV; }
-  NPObject* Function() {
-    NPObject* f = tb::NewFunction();
-    held.push_back(f);
-    return f;
-  }
   // Reads OnEvent: the value (the caller releases it).
   NPVariant Read(bool ok = true) {
     NPVariant v = tb::Int(-777);
     EXPECT_EQ(tb::GetProperty(tv, "OnEvent", &v), ok);
     return v;
   }
-
-  NPP instance = nullptr;
-  NPObject* tv = nullptr;
-  NPP_t nobody{nullptr, nullptr};
-  NPObject* orphan = nullptr;
 };
 
 TEST_F(Property, ReadBeforeAnyAssignmentIsUndefined) {

@@ -1,5 +1,8 @@
 #include "Support.h"
 
+#include "module/NPNFuncs.h"
+#include "script/ScriptablePluginObject.h"
+
 #include <algorithm>
 
 void PluginTest::SetUp() {
@@ -60,4 +63,20 @@ std::vector<std::string> LogTexts() {
   std::vector<std::string> out;
   for (const auto& call : quvstub::TakeLog()) out.push_back(call.text);
   return out;
+}
+
+void TvObjectTest::SetUp() {
+  PluginTest::SetUp();
+  instance = NewInstance();
+  tv = TvObject(instance);
+  ASSERT_NE(tv, nullptr);
+  orphan = NPNFuncs.createobject(&nobody, &sScriptablePluginObjectClass);
+  held.push_back(orphan);
+  quvstub::ClearJournal();
+}
+
+NPObject* TvObjectTest::Function() {
+  NPObject* f = tb::NewFunction();
+  held.push_back(f);
+  return f;
 }

@@ -41,6 +41,20 @@ class PluginTest : public ::testing::Test {
   std::vector<NPObject*> held;
 };
 
+// One live instance with its TV object, and a TV object of an instance
+// without plug-in data, for which the TV is unavailable.
+class TvObjectTest : public PluginTest {
+ protected:
+  void SetUp() override;
+  // A script function object; the fixture releases it at the end.
+  NPObject* Function();
+
+  NPP instance = nullptr;
+  NPObject* tv = nullptr;
+  NPP_t nobody{nullptr, nullptr};
+  NPObject* orphan = nullptr;
+};
+
 // The texts of captured log calls, in order.
 std::vector<std::string> LogTexts();
 
