@@ -27,11 +27,7 @@ void Framework::WaitNotDeliveringLocked(std::unique_lock<std::mutex>& lk, Conn& 
 
 void Framework::Unregister(unsigned id) {
   std::unique_lock<std::mutex> lk(m_);
-  auto it = conns_.find(id);
-  if (it == conns_.end()) return;
-  it->second.open = false;
-  WaitNotDeliveringLocked(lk, it->second);
-  conns_.erase(id);
+  if (CloseLocked(lk, id)) conns_.erase(id);
 }
 
 bool Framework::Open(unsigned id, const std::string& name, const std::string& version,
@@ -48,10 +44,15 @@ bool Framework::Open(unsigned id, const std::string& name, const std::string& ve
 
 void Framework::Close(unsigned id) {
   std::unique_lock<std::mutex> lk(m_);
+  CloseLocked(lk, id);
+}
+
+bool Framework::CloseLocked(std::unique_lock<std::mutex>& lk, unsigned id) {
   auto it = conns_.find(id);
-  if (it == conns_.end()) return;
+  if (it == conns_.end()) return false;
   it->second.open = false;
   WaitNotDeliveringLocked(lk, it->second);
+  return true;
 }
 
 bool Framework::IsOpen(unsigned id) {

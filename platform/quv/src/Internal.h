@@ -100,6 +100,9 @@ class Framework {
   void StartLocked();
   void Run();
   void WaitNotDeliveringLocked(std::unique_lock<std::mutex>& lk, Conn& c);
+  // Marks the connection closed and waits until no OnEvent runs for it;
+  // false when there is no such connection.
+  bool CloseLocked(std::unique_lock<std::mutex>& lk, unsigned id);
 
   std::mutex m_;
   std::condition_variable wakeCv_;   // the thread waits here

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <string>
 
 #include "Internal.h"
 
@@ -90,6 +92,8 @@ void Complain(const std::string& line) {
 
 namespace quv {
 
+// A log call never throws into its caller (which may be the framework's own
+// thread): a record that cannot be made for want of memory is dropped.
 void CQUVDebug::PrintLog(unsigned int module, unsigned int level, const char* format, ...) {
   if (!format) return;
   va_list ap;
@@ -98,15 +102,18 @@ void CQUVDebug::PrintLog(unsigned int module, unsigned int level, const char* fo
   va_copy(ap2, ap);
   int n = std::vsnprintf(nullptr, 0, format, ap);
   va_end(ap);
-  std::string text;
-  if (n > 0) {
-    text.resize(static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(&text[0], text.size(), format, ap2);
-    text.resize(static_cast<std::size_t>(n));
+  try {
+    std::string text;
+    if (n > 0) {
+      text.resize(static_cast<std::size_t>(n) + 1);
+      std::vsnprintf(&text[0], text.size(), format, ap2);
+      text.resize(static_cast<std::size_t>(n));
+    }
+    if (!quvimpl::g_sinkGone)  // the library is being unloaded
+      quvimpl::LogSink::Get().Write(module, level, text);
+  } catch (const std::bad_alloc&) {
   }
   va_end(ap2);
-  if (quvimpl::g_sinkGone) return;  // the library is being unloaded
-  quvimpl::LogSink::Get().Write(module, level, text);
 }
 
 }  // namespace quv
