@@ -19,6 +19,14 @@ PACKAGES=(
   valgrind python3
   # the armhf target: cross toolchain and emulator
   qemu-user g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf
+  # a second compiler: clang builds (UBSan with its enum check, the armhf
+  # module by another toolchain) and the libFuzzer targets
+  clang-14 libclang-rt-14-dev
+  # GoogleTest's sources, for a build in the other C++ string ABI
+  googletest
+  # the bridge to desktop browsers: its HTTP server, and the Chromium its
+  # tests drive
+  libcpp-httplib-dev chromium
   # page scripts (TypeScript)
   nodejs npm
 )
