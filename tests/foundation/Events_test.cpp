@@ -1,15 +1,25 @@
 // The framework-thread side of the event path: what OnEvent logs and queues
-// through NPN_PluginThreadAsyncCall, and that a queued record whose owner was
-// destroyed meanwhile is dropped. Delivery to the page is tested end to end
-// with the test browser.
+// through NPN_PluginThreadAsyncCall, that a queued record whose owner was
+// destroyed meanwhile is dropped, and what the module assumes of the
+// framework library's threads (docs/firmware.md): events on any thread while
+// the main thread sends commands, events while an instance is still being
+// constructed, and a teardown that waits for the event in flight. Delivery to
+// the page is tested end to end with the test browser.
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <set>
 #include <thread>
 
 #include "Support.h"
 #include "bridge/CQuvBase.h"
+#include "module/CPlugin.h"
 #include "module/NPNFuncs.h"
+#include "tv/CPlTV.h"
 
 namespace {
 
@@ -23,20 +33,35 @@ struct Queued {
   std::thread::id thread;
 };
 
-// A browser table with just what the records need; the async call only
-// records (it may be called on the framework's thread).
+// A browser table with just what the records and a CPlugin need; the async
+// call only records (it may be called on the framework's thread). Tests may
+// hook the async call (on the calling thread, before it records) and the
+// window object's NPN_GetValue (during CPlugin's construction).
 struct Browser {
   static inline std::mutex mutex;
   static inline std::vector<Queued> queued;
   static inline std::vector<std::string> invoked;  // the string arguments of each call, joined
+  static inline std::function<void()> onAsyncCall, onWindowObject;
 
   static void Install() {
     queued.clear();
     invoked.clear();
+    onAsyncCall = nullptr;
+    onWindowObject = nullptr;
     NPNFuncs.pluginthreadasynccall = [](NPP npp, void (*func)(void*), void* data) {
+      if (onAsyncCall) onAsyncCall();
       std::lock_guard<std::mutex> lock(mutex);
       queued.push_back({npp, func, static_cast<ExecuteParam*>(data), std::this_thread::get_id()});
     };
+    NPNFuncs.getvalue = [](NPP, NPNVariable variable, void*) {
+      if (variable == NPNVWindowNPObject && onWindowObject) onWindowObject();
+      return NPError(NPERR_GENERIC_ERROR);  // no application texts, no window object
+    };
+    NPNFuncs.getstringidentifier = [](const NPUTF8* name) {
+      static std::set<std::string> interned;
+      return NPIdentifier(&*interned.insert(name).first);
+    };
+    NPNFuncs.uagent = [](NPP) { return "test"; };
     NPNFuncs.memalloc = [](uint32_t size) { return std::malloc(size); };
     NPNFuncs.memfree = [](void* p) { std::free(p); };
     NPNFuncs.retainobject = [](NPObject* o) { return o; };
@@ -167,6 +192,165 @@ TEST_F(EventTest, RecordsOutlivingTheirOwnerAreDropped) {
     Browser::invoked.clear();
     if (second) second->~CQuvBase();
   }
+}
+
+// Holds the thread that calls it until released.
+class Gate {
+ public:
+  void Pass() {
+    std::unique_lock<std::mutex> lock(m_);
+    entered_ = true;
+    cv_.notify_all();
+    cv_.wait(lock, [&] { return released_; });
+  }
+  void WaitEntered() {
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [&] { return entered_; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(m_);
+    released_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool entered_ = false, released_ = false;
+};
+
+// The library may call OnEvent on its own thread, on a thread of its own
+// making, or on the main thread itself. Meanwhile the main thread sends
+// commands (both Execute overloads) without waiting for the event, and the
+// page is never called from inside OnEvent: only from the queued record.
+TEST_F(EventTest, EventsOnAnyThreadWhileTheMainThreadSendsCommands) {
+  enum class From { FrameworkThread, OtherThread, MainThread };
+  const struct {
+    const char* what;
+    From from;
+  } cases[] = {
+      {"the framework's thread", From::FrameworkThread},
+      {"another thread", From::OtherThread},
+      {"the main thread", From::MainThread},
+  };
+  quvstub::SetReply("GetCountry", "I44");
+  quvstub::SetReply("SetAlarm", "I7");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CQuvBase tv(path_);
+    NPObject handler{};
+    tv.m_NPP = &instance_;
+    tv.m_pEventCallbackObj = &handler;
+    Gate gate;
+    const bool held = c.from != From::MainThread;
+    if (held) Browser::onAsyncCall = [&] { gate.Pass(); };
+    std::thread other;
+    std::thread::id expected = std::this_thread::get_id();
+    switch (c.from) {
+      case From::FrameworkThread:
+        ASSERT_EQ(quvstub::RaiseEvent(0, "ev", "1"), 1u);
+        expected = quvstub::FrameworkThreadId();
+        break;
+      case From::OtherThread:
+        other = std::thread([&] { EXPECT_TRUE(tv.OnEvent(0, "ev", "1")); });
+        expected = other.get_id();
+        break;
+      case From::MainThread:
+        EXPECT_TRUE(tv.OnEvent(0, "ev", "1"));
+        break;
+    }
+    if (held) gate.WaitEntered();  // OnEvent is running now
+    EXPECT_EQ(tv.Execute("GetCountry", "0", "0", "0", "0"), "I44");
+    EXPECT_EQ(tv.ExecuteWithTenParameters("SetAlarm", "1", "2", "3", "4", "5", "6", "7", "8", "9",
+                                          "10"),
+              "I7");
+    gate.Release();
+    if (other.joinable()) other.join();
+    quvstub::WaitForEvents();
+    Browser::onAsyncCall = nullptr;
+    EXPECT_TRUE(Browser::invoked.empty()) << "the page was called from inside OnEvent";
+    auto queued = Browser::Take();
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(queued[0].thread, expected);
+    queued[0].func(queued[0].record);
+    EXPECT_EQ(Browser::invoked, std::vector<std::string>{"ev|1|"});
+    Browser::invoked.clear();
+    tv.m_pEventCallbackObj = nullptr;
+  }
+  quvstub::TakeEventResults();
+}
+
+// The connection opens in CQuvBase's constructor, the instance (m_NPP) is set
+// at the end of CPlugin's: an event the library delivers in between reaches
+// OnEvent, which drops it (returns false, queues nothing). Raised here while
+// CPlugin's constructor asks for the window object, after the TV object is
+// complete, so no constructor is still writing the object meanwhile.
+TEST_F(EventTest, AnEventDuringConstructionIsDroppedAndLaterOnesDelivered) {
+  std::size_t reached = 0;
+  std::vector<bool> results;
+  Browser::onWindowObject = [&] {
+    reached = quvstub::RaiseEvent(0, "early", "");
+    quvstub::WaitForEvents();
+    results = quvstub::TakeEventResults();
+  };
+  NPP_t instance{};
+  auto plugin = std::make_unique<CPlugin>(&instance);
+  Browser::onWindowObject = nullptr;
+  EXPECT_EQ(reached, 1u) << "the connection was not open yet";
+  EXPECT_EQ(results, std::vector<bool>{false});
+  EXPECT_TRUE(Browser::Take().empty());
+
+  ASSERT_EQ(quvstub::RaiseEvent(0, "later", ""), 1u);
+  quvstub::WaitForEvents();
+  EXPECT_EQ(quvstub::TakeEventResults(), std::vector<bool>{true});
+  auto queued = Browser::Take();
+  ASSERT_EQ(queued.size(), 1u);
+  EXPECT_EQ(queued[0].npp, &instance);
+  EXPECT_STREQ(queued[0].record->param1, "later");
+  plugin.reset();
+  queued[0].func(queued[0].record);  // its owner is gone: dropped
+  EXPECT_TRUE(Browser::invoked.empty());
+}
+
+// Destroying an instance while the library is inside its OnEvent: the
+// teardown returns only after that OnEvent has returned (the library's Close
+// waits for it), nothing reaches the connection afterwards, and the record it
+// queued is dropped on the main thread.
+TEST_F(EventTest, TeardownWaitsForTheEventInFlight) {
+  NPP_t instance{};
+  auto plugin = std::make_unique<CPlugin>(&instance);
+  const unsigned id = quvstub::Connections().back().id;
+  auto isOpen = [id] {
+    for (const auto& c : quvstub::Connections())
+      if (c.id == id) return c.open;
+    return false;
+  };
+  std::mutex m;
+  std::condition_variable cv;
+  bool entered = false;
+  std::atomic<bool> finished{false};
+  Browser::onAsyncCall = [&] {
+    {
+      std::lock_guard<std::mutex> lock(m);
+      entered = true;
+      cv.notify_all();
+    }
+    while (isOpen()) std::this_thread::yield();  // until the teardown has begun
+    finished = true;
+  };
+  ASSERT_EQ(quvstub::RaiseEvent(0, "in flight", ""), 1u);
+  {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return entered; });
+  }
+  plugin.reset();
+  EXPECT_TRUE(finished) << "the teardown returned while OnEvent was still running";
+  Browser::onAsyncCall = nullptr;
+  EXPECT_EQ(quvstub::RaiseEvent(0, "after", ""), 0u);
+  quvstub::WaitForEvents();
+  Browser::RunQueued();
+  EXPECT_TRUE(Browser::invoked.empty());
+  quvstub::TakeEventResults();
 }
 
 }  // namespace
