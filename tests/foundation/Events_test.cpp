@@ -194,13 +194,18 @@ TEST_F(EventTest, RecordsOutlivingTheirOwnerAreDropped) {
   }
 }
 
-// Holds the thread that calls it until released.
+// Tells the test that a thread has come (Enter), and holds it until released
+// (Pass: both).
 class Gate {
  public:
-  void Pass() {
-    std::unique_lock<std::mutex> lock(m_);
+  void Enter() {
+    std::lock_guard<std::mutex> lock(m_);
     entered_ = true;
     cv_.notify_all();
+  }
+  void Pass() {
+    Enter();
+    std::unique_lock<std::mutex> lock(m_);
     cv_.wait(lock, [&] { return released_; });
   }
   void WaitEntered() {
@@ -325,24 +330,15 @@ TEST_F(EventTest, TeardownWaitsForTheEventInFlight) {
       if (c.id == id) return c.open;
     return false;
   };
-  std::mutex m;
-  std::condition_variable cv;
-  bool entered = false;
+  Gate gate;
   std::atomic<bool> finished{false};
   Browser::onAsyncCall = [&] {
-    {
-      std::lock_guard<std::mutex> lock(m);
-      entered = true;
-      cv.notify_all();
-    }
+    gate.Enter();
     while (isOpen()) std::this_thread::yield();  // until the teardown has begun
     finished = true;
   };
   ASSERT_EQ(quvstub::RaiseEvent(0, "in flight", ""), 1u);
-  {
-    std::unique_lock<std::mutex> lock(m);
-    cv.wait(lock, [&] { return entered; });
-  }
+  gate.WaitEntered();
   plugin.reset();
   EXPECT_TRUE(finished) << "the teardown returned while OnEvent was still running";
   Browser::onAsyncCall = nullptr;
