@@ -98,6 +98,8 @@ class EventTest : public nptv_test::FrameworkTest {
   }
   void TearDown() override {
     Browser::RunQueued();  // every record freed
+    // One Open and one Close per connection, nothing after Close.
+    EXPECT_TRUE(quvstub::Misuses().empty()) << ::testing::PrintToString(quvstub::Misuses());
     NPNFuncs = saved_;
     FrameworkTest::TearDown();
   }
@@ -324,7 +326,9 @@ TEST_F(EventTest, AnEventDuringConstructionIsDroppedAndLaterOnesDelivered) {
 TEST_F(EventTest, TeardownWaitsForTheEventInFlight) {
   NPP_t instance{};
   auto plugin = std::make_unique<CPlugin>(&instance);
-  const unsigned id = quvstub::Connections().back().id;
+  const quvstub::ConnectionInfo connection = quvstub::Connections().back();
+  EXPECT_EQ(std::make_pair(connection.opens, connection.closes), std::make_pair(1u, 0u));
+  const unsigned id = connection.id;
   auto isOpen = [id] {
     for (const auto& c : quvstub::Connections())
       if (c.id == id) return c.open;
