@@ -26,7 +26,9 @@ std::string IntText(int value) {
 
 }  // namespace
 
-CQuvBase::CQuvBase(char* widgetPath)
+CQuvBase::CQuvBase(char* widgetPath) : CQuvBase(widgetPath, DeferOpen{}) { OpenConnection(); }
+
+CQuvBase::CQuvBase(char* widgetPath, DeferOpen)
     : quv::CQuvPluginWrapper(static_cast<quv::CClientAppFactory::QUV_CLIENT_TYPE>(1)),
       m_NPP(nullptr),
       m_pEventCallbackObj(nullptr),
@@ -35,15 +37,19 @@ CQuvBase::CQuvBase(char* widgetPath)
       m_Serial(sNextSerial.fetch_add(1)),
       m_Closed(false) {
   RegisterLive(this);
+}
+
+void CQuvBase::OpenConnection() {
   try {
     std::string credential = std::string("TV") + "|widgetpath|" + m_strWidgetPath;
     NPTV_LOG("CQuvBase", "CQuvBase", "[%s][%d]BBQ!! credential is called.  \n");
     Open("TV", "1.0", credential);
   } catch (...) {
-    // No destructor of ours runs for a constructor that throws: close what may
-    // have been opened, so the framework never sees its wrapper destroyed open.
+    // The constructor fails: close what may have been opened before any
+    // destructor rewrites the object, so the framework never sees its
+    // wrapper destroyed open nor calls OnEvent meanwhile. (The destructors
+    // run: the object's CQuvBase part was complete.)
     Close();
-    UnregisterLive(this);
     throw;
   }
 }

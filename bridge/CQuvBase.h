@@ -36,6 +36,7 @@ namespace NSPlTV {
 
 class CQuvBase : public quv::CQuvPluginWrapper {
  public:
+  // Opens the connection.
   explicit CQuvBase(char* widgetPath);
   virtual ~CQuvBase();
 
@@ -79,6 +80,16 @@ class CQuvBase : public quv::CQuvPluginWrapper {
   std::string m_strWidgetPath;
   // Distinguishes this object from any later one at the same address.
   const unsigned long long m_Serial;
+
+ protected:
+  // For a derived class: the connection is opened by the derived class's
+  // constructor body (OpenConnection), once the object is complete. The
+  // framework may call the virtual OnEvent on its own thread as soon as Open
+  // has returned; no constructor may still be writing the object (its
+  // virtual table pointer) then.
+  struct DeferOpen {};
+  CQuvBase(char* widgetPath, DeferOpen);
+  void OpenConnection();
 
  private:
   // Set by the first Close: the framework sees one Close per connection, even

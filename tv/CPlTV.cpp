@@ -84,7 +84,8 @@ int AsInt(T x) {
 
 }  // namespace
 
-CPlTV::CPlTV(char* widgetPath) : CQuvBase(widgetPath) {}
+// The connection opens once the object is complete (see CQuvBase::DeferOpen).
+CPlTV::CPlTV(char* widgetPath) : CQuvBase(widgetPath, DeferOpen{}) { OpenConnection(); }
 
 CPlTV::~CPlTV() {}
 

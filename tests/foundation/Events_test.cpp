@@ -287,11 +287,11 @@ TEST_F(EventTest, EventsOnAnyThreadWhileTheMainThreadSendsCommands) {
   quvstub::TakeEventResults();
 }
 
-// The connection opens in CQuvBase's constructor, the instance (m_NPP) is set
-// at the end of CPlugin's: an event the library delivers in between reaches
-// OnEvent, which drops it (returns false, queues nothing). Raised here while
-// CPlugin's constructor asks for the window object, after the TV object is
-// complete, so no constructor is still writing the object meanwhile.
+// The connection opens at the end of the TV object's constructor, the
+// instance (m_NPP) is set at the end of CPlugin's: an event the library
+// delivers in between reaches OnEvent, which drops it (returns false, queues
+// nothing). Raised here while CPlugin's constructor asks for the window
+// object.
 TEST_F(EventTest, AnEventDuringConstructionIsDroppedAndLaterOnesDelivered) {
   std::size_t reached = 0;
   std::vector<bool> results;
@@ -317,6 +317,37 @@ TEST_F(EventTest, AnEventDuringConstructionIsDroppedAndLaterOnesDelivered) {
   plugin.reset();
   queued[0].func(queued[0].record);  // its owner is gone: dropped
   EXPECT_TRUE(Browser::invoked.empty());
+}
+
+// A library may deliver to a connection as soon as its Open has returned, on
+// its own thread, without any other synchronisation with the main thread:
+// the TV object must be complete by then. (Were the connection opened before
+// the TV object's constructors have finished, the delivering thread's virtual
+// OnEvent call would race with their writes to the object's virtual table
+// pointer, which ThreadSanitizer reports.)
+TEST_F(EventTest, EventsRightAfterOpenFindTheTvObjectComplete) {
+  std::atomic<bool> stop{false}, delivered{false};
+  std::thread raiser([&] {
+    while (!stop) {
+      quvstub::RaiseEvent(0, "now", "");
+      quvstub::WaitForEvents();
+      std::this_thread::yield();
+    }
+  });
+  Browser::onAsyncCall = [&] { delivered = true; };
+  for (int round = 0; round < 20; ++round) {
+    NSPlTV::CPlTV tv(path_);
+    tv.m_NPP = &instance_;
+    while (!delivered) std::this_thread::yield();
+    delivered = false;
+    tv.Close();  // as CPlugin does before destroying it
+  }
+  stop = true;
+  raiser.join();
+  Browser::onAsyncCall = nullptr;
+  Browser::RunQueued();  // every owner is gone: all dropped
+  EXPECT_TRUE(Browser::invoked.empty());
+  quvstub::TakeEventResults();
 }
 
 // Destroying an instance while the library is inside its OnEvent: the
