@@ -41,6 +41,7 @@ TEST_F(Concurrency, EventsWhileInstancesComeAndGo) {
     return n;
   };
 
+  while (raised.load() == 0) std::this_thread::yield();  // the raiser is under way
   for (int round = 0; round < kRounds; ++round) {
     NPP a = NewInstance();
     NPP b = NewInstance();
