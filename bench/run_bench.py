@@ -31,22 +31,12 @@ import time
 # ---------------------------------------------------------------------------
 # helpers
 
-
-class StageError(Exception):
-    pass
+import callgrind  # noqa: E402  (beside this file)
+from callgrind import StageError, run, quiet_env, hot_spots  # noqa: E402,F401
 
 
 class StageSkipped(Exception):
     """The stage cannot run in this build (said in the report)."""
-
-
-def run(cmd, env=None, timeout=600, cwd=None):
-    p = subprocess.run(cmd, env=env, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                       text=True, timeout=timeout)
-    if p.returncode != 0:
-        raise StageError("%s exited %d\n%s%s" % (" ".join(cmd), p.returncode, p.stdout[-2000:],
-                                                 p.stderr[-2000:]))
-    return p
 
 
 def fmt_int(x):
@@ -67,124 +57,21 @@ def fmt_ratio(x):
     return ("%.1f×" % x) if x >= 10 else ("%.2f×" % x)
 
 
-def quiet_env():
-    env = dict(os.environ)
-    env.pop("QUV_LOG", None)          # the stand-in's log goes nowhere
-    env.pop("QUV_SIM_SOCKET", None)   # no control socket in the drivers
-    return env
-
-
-# ---------------------------------------------------------------------------
-# callgrind
-
-
-def callgrind_regions(cmd, workdir):
-    """Runs cmd under callgrind with collection off except in the driver's
-    regions; returns {label: (Ir, dumpfile)}."""
-    os.makedirs(workdir, exist_ok=True)
-    for f in glob.glob(os.path.join(workdir, "cg.*")):
-        os.remove(f)
-    full = ["valgrind", "--tool=callgrind", "--collect-atstart=no",
-            "--callgrind-out-file=" + os.path.join(workdir, "cg.%p")] + cmd
-    p = run(full, env=quiet_env(), timeout=1800)
-    regions = {}
-    for f in glob.glob(os.path.join(workdir, "cg.*")):
-        label, total = None, None
-        with open(f, errors="replace") as fh:
-            for line in fh:
-                if line.startswith("desc: Trigger: Client Request: "):
-                    label = line.split("Client Request: ", 1)[1].strip()
-                elif line.startswith("totals:") or line.startswith("summary:"):
-                    total = int(line.split()[1])
-        if label is not None and total is not None:
-            regions[label] = (total, f)
-    announced = re.findall(r"^region (\S+)$", p.stdout, re.M)
-    missing = [a for a in announced if a not in regions]
-    if not announced or missing:
-        raise StageError("callgrind regions missing: %s (announced %d)" % (missing, len(announced)))
-    return regions
-
-
-def callgrind_total(cmd, workdir, tag):
-    """Ir of a whole process, all threads."""
-    os.makedirs(workdir, exist_ok=True)
-    out = os.path.join(workdir, "whole.%s" % tag)
-    run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out] + cmd, env=quiet_env(),
-        timeout=1800)
-    with open(out, errors="replace") as fh:
-        for line in fh:
-            if line.startswith("totals:") or line.startswith("summary:"):
-                return int(line.split()[1])
-    raise StageError("no totals in " + out)
-
-
-ANNOTATE_LINE = re.compile(r"^\s*([\d,]+)\s+\(\s*[\d.]+%\)\s+(.*?):(.*) \[(.*)\]\s*$")
-
-
-def annotate_costs(dumpfile, inclusive):
-    """[(Ir, function, object)] from callgrind_annotate."""
-    p = run(["callgrind_annotate", "--inclusive=" + ("yes" if inclusive else "no"),
-             "--threshold=100", dumpfile])
-    rows = []
-    for line in p.stdout.splitlines():
-        m = ANNOTATE_LINE.match(line)
-        if m:
-            rows.append((int(m.group(1).replace(",", "")), m.group(3), m.group(4)))
-    return rows
-
-
-def inclusive_costs(dumpfile):
-    return annotate_costs(dumpfile, True)
-
-
 def per_iteration(regions, prefix, n):
     a = regions[prefix + ":" + str(n)][0]
     b = regions[prefix + ":" + str(2 * n)][0]
     return (b - a) / n
 
 
-def standin_per_call(regions, prefix, n):
-    """Inclusive Ir inside the stand-in's Execute, per call (difference of the
-    two dumps, so the one-off part cancels)."""
-    def incl(label):
-        return sum(ir for ir, fn, obj in inclusive_costs(regions[label][1])
-                   if fn.startswith("quv::CQuvPluginWrapper::Execute(") and "libQuv" in obj)
-    return (incl(prefix + ":" + str(2 * n)) - incl(prefix + ":" + str(n))) / n
-
-
-def short_name(fn):
-    fn = fn.replace("(anonymous namespace)::", "")
-    fn = fn.replace("std::__cxx11::basic_string<char, std::char_traits<char>, "
-                    "std::allocator<char> >", "std::string")
-    if fn.endswith(")"):  # drop the parameter list
-        depth = 0
-        for i in range(len(fn) - 1, -1, -1):
-            if fn[i] == ")":
-                depth += 1
-            elif fn[i] == "(":
-                depth -= 1
-                if depth == 0:
-                    fn = fn[:i]
-                    break
-    fn = re.sub(r"^[\w:]+\s+(?=[\w:]+<)", "", fn)  # a template's return type
-    return fn if len(fn) <= 70 else fn[:67] + "..."
-
-
-def hot_spots(dumpfile, calls, limit=8):
-    """The functions with the most instructions of their own (self cost)."""
-    costs = annotate_costs(dumpfile, False)
-    total = sum(ir for ir, fn, obj in costs if ir)
-    merged = {}
-    for ir, fn, obj in costs:
-        # Frames entered before collection was switched on (main and below)
-        # are shown by callgrind_annotate with the whole region as their cost.
-        if ir >= 0.5 * total or fn.startswith("0x") or "below main" in fn or \
-                fn.startswith("__libc_start_main") or fn == "main":
-            continue
-        key = (short_name(fn), os.path.basename(obj))
-        merged[key] = merged.get(key, 0) + ir
-    rows = sorted(((ir / calls, k[0], k[1]) for k, ir in merged.items()), key=lambda r: -r[0])
-    return rows[:limit]
+def split_per_iteration(dump_n, dump_2n, n, host_binary):
+    """Module, stand-in and host instructions per iteration, from the dumps of
+    the N and 2N loops (so what a loop costs once cancels)."""
+    parts = callgrind.module_parts(host_binary)
+    a = callgrind.split(dump_n, parts)
+    b = callgrind.split(dump_2n, parts)
+    out = {k: (b[k] - a[k]) / n for k in ("module", "standin", "total")}
+    out["host"] = out["total"] - out["module"] - out["standin"]
+    return out
 
 
 # ---------------------------------------------------------------------------
@@ -193,28 +80,42 @@ def hot_spots(dumpfile, calls, limit=8):
 
 def stage_calls(bindir, work, n, report):
     drv = os.path.join(bindir, "nptv-bench-driver")
-    regions = callgrind_regions([drv, "calls", str(n)], os.path.join(work, "calls"))
+    regions = callgrind.regions([drv, "calls", str(n)], os.path.join(work, "calls"))
     keys = ["default", "GetCountry", "SetTimeZone", "GetProgram_Title", "ConvertEpochToLocalTime",
-            "IsValidPassword"]
-    calls = {"quv-execute": per_iteration(regions, "call:quv-execute", n)}
+            "IsValidPassword", "GetPluginInfo"]
+
+    def parts(prefix):
+        return split_per_iteration(regions["%s:%d" % (prefix, n)][1],
+                                   regions["%s:%d" % (prefix, 2 * n)][1], n, drv)
+
+    q = parts("call:quv-execute")
+    # The stand-in's own Execute, entered from the loop; the loop's building
+    # of the argument texts is the host's.
+    calls = {"quv-execute": q["standin"], "quv-execute-loop": q["total"]}
     for k in keys:
-        total = per_iteration(regions, "call:" + k, n)
-        standin = standin_per_call(regions, "call:" + k, n) if k != "default" else 0.0
-        calls[k] = {"total": total, "standin": standin, "plugin": total - standin,
-                    "hot": hot_spots(regions["call:%s:%d" % (k, 2 * n)][1], 2 * n)}
-        if total <= 0 or (k != "default" and standin <= 0):
-            raise StageError("calls: non-positive count for %s" % k)
+        v = parts("call:" + k)
+        v["plugin"] = v["total"] - v["standin"]
+        v["hot"] = hot_spots(regions["call:%s:%d" % (k, 2 * n)][1], 2 * n)
+        if v["total"] <= 0 or v["module"] <= 0 or \
+                (k not in ("default", "GetPluginInfo")) != (v["standin"] > 0):
+            raise StageError("calls: implausible split for %s: %s" % (k, v))
+        calls[k] = v
+    if calls["quv-execute"] <= 0:
+        raise StageError("calls: no stand-in count")
     report["calls"] = calls
     report["calls_n"] = n
 
 
 def stage_instance(bindir, work, n, report):
     drv = os.path.join(bindir, "nptv-bench-driver")
-    regions = callgrind_regions([drv, "instance", str(n)], os.path.join(work, "instance"))
-    report["instance"] = {"new": per_iteration(regions, "new", n),
-                          "destroy": per_iteration(regions, "destroy", n), "n": n}
-    if report["instance"]["new"] <= 0 or report["instance"]["destroy"] <= 0:
-        raise StageError("instance: non-positive count")
+    regions = callgrind.regions([drv, "instance", str(n)], os.path.join(work, "instance"))
+    out = {"n": n}
+    for what in ("new", "destroy"):
+        out[what] = split_per_iteration(regions["%s:%d" % (what, n)][1],
+                                        regions["%s:%d" % (what, 2 * n)][1], n, drv)
+        if out[what]["total"] <= 0 or out[what]["module"] <= 0:
+            raise StageError("instance: implausible split for %s: %s" % (what, out[what]))
+    report["instance"] = out
 
 
 def stage_heap(bindir, k, report):
@@ -230,11 +131,11 @@ def stage_heap(bindir, k, report):
 
 
 def stage_decode(bindir, work, n, report):
-    regions = callgrind_regions([os.path.join(bindir, "nptv-bench-decode"), "run", str(n)],
-                                os.path.join(work, "decode"))
+    found = callgrind.regions([os.path.join(bindir, "nptv-bench-decode"), "run", str(n)],
+                              os.path.join(work, "decode"))
     out = {}
     for key in ("unicode16", "unicode1000", "ascii16", "ascii1000"):
-        per_call = per_iteration(regions, "decode:" + key, n)
+        per_call = per_iteration(found, "decode:" + key, n)
         size = int(re.sub(r"\D", "", key))
         out[key] = {"per_call": per_call, "per_byte": per_call / size, "bytes": size}
         if per_call <= 0:
@@ -243,23 +144,18 @@ def stage_decode(bindir, work, n, report):
 
 
 def stage_events_inprocess(bindir, work, n, report):
+    """Whole processes of N and 2N events (the framework thread included);
+    the difference per event, split between module, stand-in and host."""
     drv = os.path.join(bindir, "nptv-bench-driver")
     out = {}
-    logs = {}
     for how in ("fn", "name"):
         wd = os.path.join(work, "events")
-        a = callgrind_total([drv, "events", str(n), how], wd, how + "1")
-        b = callgrind_total([drv, "events", str(2 * n), how], wd, how + "2")
-        out[how] = (b - a) / n
-        if out[how] <= 0:
-            raise StageError("events in process: non-positive count")
-
-        def printlog(tag):
-            return sum(ir for ir, fn, obj in inclusive_costs(os.path.join(wd, "whole." + tag))
-                       if fn.startswith("quv::CQUVDebug::PrintLog("))
-        logs[how] = (printlog(how + "2") - printlog(how + "1")) / n
+        _, a = callgrind.whole([drv, "events", str(n), how], wd, how + "1")
+        _, b = callgrind.whole([drv, "events", str(2 * n), how], wd, how + "2")
+        out[how] = split_per_iteration(a, b, n, drv)
+        if out[how]["total"] <= 0 or out[how]["module"] <= 0:
+            raise StageError("events in process: implausible split %s" % out[how])
     report["events_inprocess"] = out
-    report["events_inprocess_log"] = logs
     report["events_inprocess_n"] = n
 
 

@@ -41,20 +41,14 @@ std::string Library::Execute(unsigned connection, const Texts& texts) {
   int delayMs = 0;
   std::optional<std::string> forced = responder.TakeForced(texts.empty() ? "" : texts[0], &delayMs);
   if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-  if (forced) return *forced;
+  if (forced) return std::move(*forced);
   if (!SimulatorOn()) return "E";
   return sim_->Answer(connection, texts);
 }
 
-void Library::UseSimulator(bool on) {
-  std::lock_guard<std::mutex> lk(m_);
-  simOn_ = on;
-}
+void Library::UseSimulator(bool on) { simOn_ = on; }
 
-bool Library::SimulatorOn() {
-  std::lock_guard<std::mutex> lk(m_);
-  return simOn_;
-}
+bool Library::SimulatorOn() { return simOn_; }
 
 void Library::StartControlSocket() {
   {
