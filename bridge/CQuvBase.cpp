@@ -15,19 +15,23 @@ namespace {
 // Process-wide: every CQuvBase gets its own number, never reused.
 std::atomic<unsigned long long> sNextSerial{1};
 
-// An integer as the framework receives it: its "%d" text (the framework
-// gets the text only, so no buffer beyond it is needed).
-std::string IntText(int value) {
-  char text[12];  // "-2147483648" is 11 bytes
-  char* const end = text + sizeof text;
-  char* p = end;
+// An integer as the framework receives it: its "%d" text (at most 11 bytes,
+// so the string never allocates).
+inline std::string IntText(int value) {
+  if (static_cast<unsigned>(value) < 10) {  // the commonest: one digit
+    std::string text;
+    text.push_back(static_cast<char>('0' + value));
+    return text;
+  }
+  char digits[12];  // "-2147483648" is 11 bytes
+  char* p = digits + sizeof digits;
   unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
   do {
     *--p = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
   } while (magnitude);
   if (value < 0) *--p = '-';
-  return std::string(p, end);
+  return std::string(p, digits + sizeof digits);
 }
 
 }  // namespace
