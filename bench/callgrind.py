@@ -19,6 +19,10 @@ class StageError(Exception):
     pass
 
 
+class StageSkipped(Exception):
+    """The stage cannot run in this build (said in the report)."""
+
+
 def run(cmd, env=None, timeout=600, cwd=None):
     p = subprocess.run(cmd, env=env, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                        text=True, timeout=timeout)
