@@ -25,14 +25,16 @@ FROM_OLD_TABLE = ("1. ns per", "3. events", "3. latency", "3. round trip", "3. b
                   "5. ")
 
 
-def table(text, value_column):
+def table(text, value_column, ratio_column):
+    """{figure: value}, with the row's ratio to its baseline in brackets."""
     rows = {}
     for line in text.splitlines():
         if not line.startswith("| ") or line.startswith("| figure") or line.startswith("|---"):
             continue
         cells = [c.strip() for c in line.strip().strip("|").split(" | ")]
-        if len(cells) > value_column:
-            rows[cells[0]] = cells[value_column]
+        if len(cells) > ratio_column:
+            value, r = cells[value_column], cells[ratio_column]
+            rows[cells[0]] = value + (" (%s)" % r if r != "—" else "")
     return rows
 
 
@@ -46,9 +48,9 @@ def main():
         measured = json.load(fh)
     report.BEFORE = {}
     ours = table(report.write_report(measured, os.path.dirname(os.path.dirname(
-        os.path.abspath(__file__))), None), 2)
+        os.path.abspath(__file__))), None), 2, 5)
     with open(args.old_table) as fh:
-        old = table(fh.read(), 1)
+        old = table(fh.read(), 1, 3)
     before = {"_commit": args.commit,
               "_how": "instruction counts and the browser's call rates measured on a build of "
                       "that commit with today's benchmarks; the other time-based figures are "
