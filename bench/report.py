@@ -10,10 +10,12 @@ from callgrind import run  # noqa: F401
 
 
 
-ARMHF_NOTE = ("no armhf instruction count is given: Debian's qemu-user (7.2) accepts TCG "
-              "plug-ins (`-plugin`) but ships none (`dpkg -L qemu-user` lists no plug-in, no "
-              "`libinsn.so`), and no Debian package carries the plug-in API header to build "
-              "one, so the armhf build is sized (section 5) but not counted.")
+ARMHF_NOTE = ("no armhf instruction count is given: Debian's qemu-user 7.2 on this machine "
+              "accepts TCG plug-ins (`-plugin`) but ships none (`dpkg -L qemu-user` lists no "
+              "plug-in, no `libinsn.so`), and none of Debian's qemu packages offered here is a "
+              "development package with the plug-in API header (`qemu-plugin.h`) to build one "
+              "against; so the armhf build is sized (section 5) but its instructions are not "
+              "counted.")
 
 BEFORE_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "before.json")
 try:
