@@ -81,7 +81,9 @@ def machine():
     return cpu, os.cpu_count(), " ".join(load)
 
 
-def write_report(report, source, out_path):
+def run_facts(source):
+    """Where and when a run happens; kept in its report.json, so that the file
+    can be written again from it (render.py) with these facts unchanged."""
     cpu, ncpu, load = machine()
     commit = subprocess.run(["git", "-C", source, "rev-parse", "--short", "HEAD"],
                             stdout=subprocess.PIPE, text=True).stdout.strip()
@@ -89,13 +91,20 @@ def write_report(report, source, out_path):
         ["git", "-C", source, "status", "--porcelain", "--untracked-files=no"],
         stdout=subprocess.PIPE, text=True).stdout.splitlines()
         if l[3:] != "BENCHMARKS.md" and not l[3:].startswith("bench/")]
+    return {"cpu": cpu, "ncpu": ncpu, "load": load, "commit": commit, "dirty": dirty,
+            "time": datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M")}
+
+
+def write_report(report, source, out_path):
+    facts = report.get("_run") or run_facts(source)
+    cpu, ncpu, commit, dirty, load = (facts[k] for k in ("cpu", "ncpu", "commit", "dirty", "load"))
     L = []
     L.append("# Benchmarks")
     L.append("")
     L.append("Written by `tools/run-bench.sh` from one run; nothing in this file is typed by hand. "
              "Run %s UTC on commit %s%s, %s (%s cores, load average %s at the end of the run), "
              "Release build at `-O2` unless a row says otherwise." % (
-                 datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M"), commit,
+                 facts["time"], commit,
                  " (with uncommitted changes of %s)" % ", ".join(dirty) if dirty else "", cpu,
                  ncpu, load))
     L.append("")

@@ -30,7 +30,7 @@ import budgets  # noqa: E402  (the modules beside this file)
 import callgrind  # noqa: E402
 from callgrind import StageError, StageSkipped, run, quiet_env, hot_spots  # noqa: E402
 from inbrowser import stage_browser  # noqa: E402
-from report import write_report  # noqa: E402
+from report import machine, run_facts as report_facts, write_report  # noqa: E402
 
 
 def per_iteration(regions, prefix, n):
@@ -279,7 +279,7 @@ def main():
         ("browser", lambda r: stage_browser(source, build, work, 200 if sm else 20000,
                                             200 if sm else 100000, sm, 1 if sm else 3, r)),
     ]
-    report, passed, failed, skipped = {}, 0, 0, 0
+    report, passed, failed, skipped = {"_run": report_facts(source)}, 0, 0, 0
     for name, fn in stages:
         if name in args.skip:
             skipped += 1
@@ -298,6 +298,7 @@ def main():
             report[name + "_error"] = str(e).strip()
             print("stage %-9s FAILED (%.1f s): %s" % (name, time.monotonic() - t0,
                                                       str(e).strip()[:1500]), flush=True)
+    report["_run"]["load"] = machine()[2]  # at the end of the run
     with open(os.path.join(work, "report.json"), "w") as fh:
         json.dump(report, fh, indent=1, default=str)
     text = write_report(report, source, args.out)
