@@ -44,14 +44,8 @@ ExecuteParam* NewExecuteParam(const std::string& param1, const std::string& para
   return record;
 }
 
-void FreeExecuteParam(ExecuteParam* record) {
-  if (!record) return;
-  if (record->param1 != reinterpret_cast<char*>(record + 1)) {  // texts of their own
-    std::free(record->param1);
-    std::free(record->param2);
-  }
-  std::free(record);
-}
+// The record's texts go with it (NewExecuteParam made them one block).
+void FreeExecuteParam(ExecuteParam* record) { std::free(record); }
 
 // A copy of a record's text for the browser, from NPN_MemAlloc.
 char* BrowserCopy(const char* text, uint32_t* length) {
