@@ -504,8 +504,8 @@ TEST(QuvJournal, BoundedAndSwitchable) {
   };
   for (const auto& r : runs) {
     std::string out;
-    EXPECT_EQ(RunWithEnv(std::string(r.env) + " -u QUV_LOG", std::string(QUV_HELPER " journal ") +
-                                                                  r.commands, &out),
+    EXPECT_EQ(RunWithEnv(std::string("-u QUV_LOG ") + r.env,
+                         std::string(QUV_HELPER " journal ") + r.commands, &out),
               0);
     EXPECT_EQ(out, r.kept) << r.env << ", " << r.commands << " commands";
   }
