@@ -5,11 +5,6 @@ import json
 import os
 import subprocess
 
-from callgrind import run  # noqa: F401
-
-
-
-
 ARMHF_NOTE = ("no armhf instruction count is given: Debian's qemu-user 7.2 on this machine "
               "accepts TCG plug-ins (`-plugin`) but ships none (`dpkg -L qemu-user` lists no "
               "plug-in, no `libinsn.so`), and none of Debian's qemu packages offered here is a "

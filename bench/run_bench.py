@@ -14,7 +14,6 @@ exits non-zero when a stage fails.
 """
 
 import argparse
-import glob
 import json
 import os
 import re
