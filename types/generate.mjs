@@ -223,6 +223,13 @@ window object \`tvbrowser\`: \`tvbrowser.pass(msg)\` (exit 0),
 \`tvbrowser.sim(jsonLine)\`, which sends one request to the simulated TV's
 control socket and returns the reply line. \`--timeout SECONDS\` fails a page
 that gives no verdict (exit 3); \`tvbrowser --help\` lists everything.
+
+To debug a page, \`--inspect\` opens Qt WebKit's Web Inspector (elements,
+console, script debugger, network) beside it. \`--remote-inspector PORT\`
+serves the inspector at \`http://127.0.0.1:PORT/\` instead (on this
+machine's loopback interface only): tvbrowser prints that address, whose
+page lists the loaded page with a link to its inspector. Open it in another
+browser on the same machine; this works headless too.
 `);
   return out.join('\n');
 }

@@ -21,6 +21,15 @@ bool ParseSize(const std::string& text, int& w, int& h) {
   return true;
 }
 
+bool ParsePort(const std::string& text, int& port) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (errno || end == text.c_str() || *end != '\0' || v < 1 || v > 65535) return false;
+  port = static_cast<int>(v);
+  return true;
+}
+
 bool ParseSeconds(const std::string& text, double& out) {
   char* end = nullptr;
   errno = 0;
@@ -52,6 +61,12 @@ const char* UsageText() {
       "  --no-xvfb             never start Xvfb\n"
       "  --stay                keep the window open after the verdict\n"
       "  --locations           append source:line to console messages\n"
+      "  --inspect             open the Web Inspector (elements, console, script\n"
+      "                        debugger, network) beside the page\n"
+      "  --remote-inspector PORT\n"
+      "                        serve the Web Inspector at http://127.0.0.1:PORT/ for\n"
+      "                        another browser on this machine (its page list:\n"
+      "                        /pagelist.json); the address is printed at start\n"
       "  -h, --help            this text\n"
       "\n"
       "The page sees a window object `tvbrowser`:\n"
@@ -121,6 +136,14 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
       o.stay = true;
     } else if (a == "--locations") {
       o.locations = true;
+    } else if (a == "--inspect") {
+      o.inspect = true;
+    } else if (a == "--remote-inspector") {
+      if (!value(v)) return false;
+      if (!ParsePort(v, o.remoteInspectorPort)) {
+        error = "--remote-inspector: '" + v + "' is not a port number (1..65535)";
+        return false;
+      }
     } else if (!a.empty() && a[0] == '-' && a != "-") {
       error = "unknown option " + a;
       return false;
