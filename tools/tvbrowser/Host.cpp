@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -69,6 +70,21 @@ void Hook::pass(const QString& message) { m_host->Verdict(true, message); }
 void Hook::fail(const QString& message) { m_host->Verdict(false, message); }
 void Hook::log(const QString& message) { m_host->Print(message); }
 QString Hook::sim(const QString& requestLine) { return m_host->Sim(requestLine); }
+
+void Hook::collectGarbage() {
+  QWebSettings::clearMemoryCaches();  // also runs the script garbage collector
+  malloc_trim(0);
+}
+
+double Hook::residentKiB() {
+  // /proc/self/statm: total and resident size in pages.
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return -1;
+  unsigned long total = 0, resident = 0;
+  const bool ok = std::fscanf(f, "%lu %lu", &total, &resident) == 2;
+  std::fclose(f);
+  return ok ? static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1024.0 : -1;
+}
 
 // ---- Host ------------------------------------------------------------------
 

@@ -45,6 +45,11 @@ class Hook : public QObject {
   Q_INVOKABLE void fail(const QString& message = QString());
   Q_INVOKABLE void log(const QString& message);
   Q_INVOKABLE QString sim(const QString& requestLine);
+  // The browser process's resident memory in KiB (for soak tests); -1 when unknown.
+  Q_INVOKABLE double residentKiB();
+  // Collects script garbage, empties the browser's memory caches and gives
+  // free heap back to the system, so that residentKiB() shows what is live.
+  Q_INVOKABLE void collectGarbage();
 
  private:
   Host* m_host;
