@@ -507,19 +507,32 @@ std::size_t PendingAsyncCalls() {
   return S().queue.size();
 }
 
-std::size_t PumpAsyncCalls() {
+std::size_t PendingAsyncCalls(const InstanceFilter& which) {
+  std::lock_guard<std::mutex> lock(S().mu);
+  std::size_t n = 0;
+  for (const AsyncCall& call : S().queue) n += which(call.npp) ? 1 : 0;
+  return n;
+}
+
+std::size_t PumpAsyncCalls(const InstanceFilter& which) {
   std::size_t ran = 0;
   for (;;) {
     AsyncCall call;
     {
       std::lock_guard<std::mutex> lock(S().mu);
-      if (S().queue.empty()) return ran;
-      call = S().queue.front();
-      S().queue.pop_front();
+      auto it = S().queue.begin();
+      while (it != S().queue.end() && !which(it->npp)) ++it;
+      if (it == S().queue.end()) return ran;
+      call = *it;
+      S().queue.erase(it);
     }
     call.func(call.data);
     ++ran;
   }
+}
+
+std::size_t PumpAsyncCalls() {
+  return PumpAsyncCalls([](NPP) { return true; });
 }
 
 // ---- Script ------------------------------------------------------------------------

@@ -63,6 +63,14 @@ std::size_t PendingAsyncCalls();
 // the queue is empty; returns how many ran.
 std::size_t PumpAsyncCalls();
 
+// The same for the calls of the instances `which` accepts (it is asked with
+// the browser's lock held: it must not call the browser); the others stay
+// queued, in their order. A host of several pages runs a page's calls only
+// while that page is idle, as a browser's main thread does.
+using InstanceFilter = std::function<bool(NPP)>;
+std::size_t PendingAsyncCalls(const InstanceFilter& which);
+std::size_t PumpAsyncCalls(const InstanceFilter& which);
+
 // ---- Script ---------------------------------------------------------------------
 
 NPIdentifier Id(const std::string& name);

@@ -1,5 +1,6 @@
 #include "Bridge.h"
 
+#include <algorithm>
 #include <future>
 #include <random>
 
@@ -75,7 +76,7 @@ void HostLoop::Loop() {
       }
       if (!pump && !work) return;  // stopped, nothing left to do
     }
-    if (pump) testbrowser::PumpAsyncCalls();
+    if (pump && m_pumpWork) m_pumpWork();
     if (work) (*work)();
   }
 }
@@ -140,10 +141,19 @@ Json Bridge::Handle(const std::string& action, const Json& body) {
     m_pages[token].channel = std::make_shared<Channel>();
     return {{"page", token}};
   }
+  static const char* const kActions[] = {"close", "new", "destroy", "invoke", "get", "set", "pump"};
+  if (std::find(std::begin(kActions), std::end(kActions), action) == std::end(kActions))
+    throw Refusal{404, "unknown request " + action};
   Page& page = FindPage(body);
   if (action == "close") {
     ClosePage(Text(body, "page"));
     return Json::object();
+  }
+  if (action == "pump") {
+    const std::string& token = Text(body, "page");
+    return {{"ran", testbrowser::PumpAsyncCalls([&](NPP npp) {
+               return OfPage(npp, token) || m_byNpp.count(npp) == 0;
+             })}};
   }
   if (action == "new") {
     NPError error = NPERR_NO_ERROR;
@@ -159,7 +169,7 @@ Json Bridge::Handle(const std::string& action, const Json& body) {
     }
     long long id = page.next++;
     page.instances[id] = Instance{npp, object};
-    m_byNpp[npp] = page.channel;
+    m_byNpp[npp] = Owner{page.channel, id, Text(body, "page")};
     return {{"instance", id}};
   }
   Instance& instance = FindInstance(page, body);
@@ -176,7 +186,8 @@ Json Bridge::Handle(const std::string& action, const Json& body) {
       throw Refusal{404, "the TV object has no method " + method};
     Arguments args;
     for (std::size_t i = 0; i < body["args"].size(); ++i)
-      args.Add(body["args"][i], "argument " + std::to_string(i + 1), page.channel);
+      args.Add(body["args"][i], "argument " + std::to_string(i + 1), page.channel,
+               body["instance"].get<long long>());
     NPVariant result;
     VOID_TO_NPVARIANT(result);
     bool ok = testbrowser::Invoke(instance.object, method, args.values(), &result);
@@ -192,7 +203,7 @@ Json Bridge::Handle(const std::string& action, const Json& body) {
     if (action == "set") {
       if (!body.contains("value")) throw Refusal{400, "the request has no \"value\""};
       Arguments value;
-      value.Add(body["value"], "value", page.channel);
+      value.Add(body["value"], "value", page.channel, body["instance"].get<long long>());
       return {{"ok", testbrowser::SetProperty(instance.object, name, value.values()[0])}};
     }
     NPVariant result;
@@ -203,7 +214,7 @@ Json Bridge::Handle(const std::string& action, const Json& body) {
     testbrowser::ReleaseValue(&result);
     return reply;
   }
-  throw Refusal{404, "unknown request " + action};
+  throw Refusal{500, "request " + action + " is not handled"};
 }
 
 std::shared_ptr<Channel> Bridge::ChannelOf(const std::string& page) {
@@ -216,6 +227,11 @@ void Bridge::ClosePage(const std::string& token) {
   if (it == m_pages.end()) return;
   for (auto& entry : it->second.instances) DestroyInstance(entry.second);
   it->second.channel->Close();
+  auto waiting = m_waiting.find(token);
+  if (waiting != m_waiting.end()) {
+    waiting->second();  // let its wait end: the page's next request learns it is gone
+    m_waiting.erase(waiting);
+  }
   m_pages.erase(it);
 }
 
@@ -223,11 +239,38 @@ void Bridge::CloseAll() {
   while (!m_pages.empty()) ClosePage(m_pages.begin()->first);
 }
 
+bool Bridge::OfPage(NPP npp, const std::string& page) const {
+  auto it = m_byNpp.find(npp);
+  return it != m_byNpp.end() && it->second.page == page;
+}
+
+void Bridge::Pump() {
+  testbrowser::PumpAsyncCalls([this](NPP npp) { return m_byNpp.count(npp) == 0; });
+  for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+    const std::string& page = it->first;
+    if (testbrowser::PendingAsyncCalls([&](NPP npp) { return OfPage(npp, page); }) == 0) {
+      ++it;
+      continue;
+    }
+    it->second();
+    it = m_waiting.erase(it);
+  }
+}
+
+void Bridge::Wait(const std::string& page, std::function<void()> ready) {
+  if (!m_pages.count(page)) throw Refusal{404, "unknown page (closed, or its event stream ended)"};
+  if (m_waiting.count(page)) throw Refusal{409, "the page waits for its events already"};
+  m_waiting[page] = std::move(ready);
+  Pump();
+}
+
+void Bridge::StopWaiting(const std::string& page) { m_waiting.erase(page); }
+
 bool Bridge::Evaluate(NPP npp, const std::string& script) {
   auto it = m_byNpp.find(npp);
   if (it == m_byNpp.end()) return false;
-  Json event = {{"kind", "eval"}, {"script", script}};
-  it->second->Push(event.dump(-1, ' ', false, Json::error_handler_t::replace));
+  Json event = {{"kind", "eval"}, {"instance", it->second.instance}, {"script", script}};
+  it->second.channel->Push(event.dump(-1, ' ', false, Json::error_handler_t::replace));
   return true;
 }
 

@@ -49,10 +49,11 @@ class Channel {
   bool m_attached = false;
 };
 
-// The host thread: runs posted work and pumps the plug-in's async queue
-// whenever something was queued.
+// The host thread: runs posted work, and the pump (SetPump) whenever the
+// plug-in queued an async call.
 class HostLoop {
  public:
+  void SetPump(std::function<void()> pump) { m_pumpWork = std::move(pump); }
   // Runs `work` on the host thread and waits for it.
   void Run(const std::function<void()>& work);
   // Called from any thread: the async queue has work.
@@ -67,6 +68,7 @@ class HostLoop {
   std::condition_variable m_cv;
   std::deque<std::function<void()>*> m_work;
   bool m_pump = false;
+  std::function<void()> m_pumpWork;
   bool m_stop = false;
   std::thread::id m_thread;
 };
@@ -87,6 +89,16 @@ class Bridge {
   // NPN_Evaluate of an instance: queued to its page as an "eval" event.
   bool Evaluate(NPP npp, const std::string& script);
 
+  // The plug-in's async calls. A page's calls run only when the page asks
+  // (action "pump"), between its own tasks, as on a browser's main thread:
+  // a page waits (Wait) until it has some, then asks. Calls of instances
+  // whose page is gone run at once (Pump).
+  void Pump();
+  // `ready` is called on this thread once the page has queued calls (at
+  // once if it has); throws Refusal for an unknown page or a second waiter.
+  void Wait(const std::string& page, std::function<void()> ready);
+  void StopWaiting(const std::string& page);
+
  private:
   struct Instance {
     NPP npp;
@@ -104,7 +116,14 @@ class Bridge {
 
   testbrowser::Host& m_host;
   std::map<std::string, Page> m_pages;
-  std::unordered_map<NPP, std::shared_ptr<Channel>> m_byNpp;
+  struct Owner {
+    std::shared_ptr<Channel> channel;
+    long long instance;
+    std::string page;
+  };
+  bool OfPage(NPP npp, const std::string& page) const;
+  std::unordered_map<NPP, Owner> m_byNpp;
+  std::map<std::string, std::function<void()>> m_waiting;
 };
 
 // A random page token (128 bits, hex).

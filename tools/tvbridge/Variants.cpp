@@ -13,6 +13,7 @@ namespace {
 struct PageObject : NPObject {
   std::shared_ptr<Channel> channel;
   long long handle = 0;  // 0: the page keeps no handle
+  long long instance = 0;
   bool callable = false;
 };
 
@@ -23,7 +24,8 @@ bool InvokeDefault(NPObject* o, const NPVariant* args, uint32_t count, NPVariant
   auto* object = static_cast<PageObject*>(o);
   VOID_TO_NPVARIANT(*result);
   if (!object->callable) return false;
-  Json event = {{"kind", "call"}, {"fn", object->handle}, {"args", Json::array()}};
+  Json event = {{"kind", "call"}, {"instance", object->instance}, {"fn", object->handle},
+                {"args", Json::array()}};
   for (uint32_t i = 0; i < count; ++i) event["args"].push_back(Encode(args[i], object->channel));
   if (object->channel && object->handle)
     object->channel->Push(event.dump(-1, ' ', false, Json::error_handler_t::replace));
@@ -63,7 +65,7 @@ Arguments::~Arguments() {
 }
 
 void Arguments::Add(const Json& value, const std::string& what,
-                    const std::shared_ptr<Channel>& channel) {
+                    const std::shared_ptr<Channel>& channel, long long instance) {
   if (!value.is_object() || !value.contains("t") || !value["t"].is_string())
     Bad(what, "not an encoded value (an object with a text \"t\")");
   const std::string t = value["t"].get<std::string>();
@@ -97,6 +99,7 @@ void Arguments::Add(const Json& value, const std::string& what,
     auto* object = static_cast<PageObject*>(o);
     object->channel = channel;
     object->handle = h.get<long long>();
+    object->instance = instance;
     object->callable = callable.get<bool>();
     OBJECT_TO_NPVARIANT(o, out);
   } else {

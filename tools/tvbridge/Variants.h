@@ -5,6 +5,8 @@
 //   {"t":"string","v":"..."}
 //   {"t":"object","callable":true,"h":7}  (a page object; "h", the page's
 //        handle of it, only where the page wants the same object back)
+// Calling a page object sends the page {"kind":"call","instance":N,"fn":H,
+// "args":[...]}.
 #ifndef TVBRIDGE_VARIANTS_H
 #define TVBRIDGE_VARIANTS_H
 
@@ -29,9 +31,10 @@ class Arguments {
   ~Arguments();
 
   // Appends one value; throws Refusal naming `what` when the encoding is bad.
-  // Objects with a handle call back into `channel` when invoked.
+  // Objects with a handle call back into `channel` when invoked, for the
+  // page's `instance`.
   void Add(const nlohmann::json& value, const std::string& what,
-           const std::shared_ptr<Channel>& channel);
+           const std::shared_ptr<Channel>& channel, long long instance);
   const std::vector<NPVariant>& values() const { return m_values; }
 
  private:

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <sstream>
 #include <thread>
@@ -128,6 +129,7 @@ int main(int argc, char** argv) {
     return loop.OnHostThread() && bridge.Evaluate(npp, text);
   };
   hooks.queued = [&] { loop.Wake(); };
+  loop.SetPump([&] { bridge.Pump(); });
   testbrowser::SetScriptHooks(hooks);
 
   httplib::Server server;
@@ -211,6 +213,27 @@ int main(int argc, char** argv) {
       res.set_content(reply, "application/json");
     });
   }
+
+  // A page waits here (up to 20 s) until the plug-in queued calls for it;
+  // it then asks for them to run ("pump") between its own tasks.
+  server.Post("/bridge/wait", [&](const httplib::Request& req, httplib::Response& res) {
+    Json body = Json::parse(req.body, nullptr, false);
+    if (!body.is_object() || !body.contains("page") || !body["page"].is_string())
+      return Refuse(res, 400, "the request has no text \"page\"");
+    const std::string page = body["page"].get<std::string>();
+    auto ready = std::make_shared<std::promise<void>>();
+    std::future<void> pending = ready->get_future();
+    try {
+      loop.Run([&] { bridge.Wait(page, [ready] { ready->set_value(); }); });
+      if (pending.wait_for(std::chrono::seconds(20)) != std::future_status::ready)
+        loop.Run([&] { bridge.StopWaiting(page); });
+    } catch (const Refusal& r) {
+      return Refuse(res, r.status, r.reason);
+    }
+    bool now = pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(Json{{"pending", now}}.dump(), "application/json");
+  });
 
   server.Post(R"(/bridge/(\w+))", [&](const httplib::Request& req, httplib::Response& res) {
     const std::string action = req.matches[1];

@@ -11,6 +11,7 @@ const HEADER = 'X-TV-Bridge';
 let pageToken = null;
 let stream = null;
 const instances = new Map();  // embed -> instance number
+const live = new Set();       // instance numbers of embeds in the document
 const handles = new Map();    // handle -> the page's value (OnEvent)
 const handleOf = new Map();   // the page's value -> handle
 let nextHandle = 1;
@@ -80,8 +81,11 @@ function decode(r) {
 }
 
 // ---- Events -------------------------------------------------------------------------
+// An event for an instance that is gone (its embed left the document while
+// the event was on its way) is dropped, as the plug-in's own would be.
 function dispatch(message) {
   const event = JSON.parse(message.data);
+  if (!live.has(event.instance)) return;
   if (event.kind === 'call') {
     const fn = handles.get(event.fn);
     if (typeof fn === 'function') fn.apply(window, event.args.map(decode));
@@ -90,11 +94,36 @@ function dispatch(message) {
   }
 }
 
+// The plug-in's work for this page (its events) runs in the bridge when the
+// page asks, between the page's own tasks, as on the TV's main thread: the
+// page waits until there is some, then asks (a synchronous request, so none
+// of the page's script runs meanwhile).
+function waitForWork(token) {
+  const x = new XMLHttpRequest();
+  x.open('POST', '/bridge/wait', true);
+  x.setRequestHeader(HEADER, '1');
+  x.setRequestHeader('Content-Type', 'application/json');
+  x.onloadend = function () {
+    if (token !== pageToken || x.status !== 200) return;  // the page or the bridge is gone
+    if (JSON.parse(x.responseText).pending) {
+      try {
+        request('pump', { page: token });
+      } catch (e) {
+        console.error(String(e));
+        return;
+      }
+    }
+    waitForWork(token);
+  };
+  x.send(JSON.stringify({ page: token }));
+}
+
 function page() {
   if (pageToken) return pageToken;
   pageToken = request('page', {}).page;
   stream = new EventSource('/bridge/events?page=' + pageToken);
   stream.onmessage = dispatch;
+  waitForWork(pageToken);
   stream.onerror = function () {
     if (stream.readyState === EventSource.CLOSED)
       console.error('tv-bridge: the event stream from ' + ORIGIN + '/ ended: TV events no longer arrive');
@@ -111,7 +140,11 @@ function isTV(e) {
 function attach(e) {
   if (!isTV(e)) throw new TypeError('tv-bridge: not an <embed type="application/tv">');
   if (!e.isConnected) throw new TypeError('tv-bridge: this <embed> is not in the document: it has no TV object');
-  if (!instances.has(e)) instances.set(e, request('new', { page: page() }).instance);
+  if (!instances.has(e)) {
+    const instance = request('new', { page: page() }).instance;
+    instances.set(e, instance);
+    live.add(instance);
+  }
   return 1;
 }
 
@@ -119,6 +152,7 @@ function detach(e) {
   const instance = instances.get(e);
   if (instance === undefined) return;
   instances.delete(e);
+  live.delete(instance);
   request('destroy', { page: pageToken, instance: instance });
 }
 
@@ -184,6 +218,7 @@ window.addEventListener('pagehide', function () {
   }).catch(function () {});
   pageToken = null;
   instances.clear();
+  live.clear();
 });
 
 window.TVBridge = { attach: attach, origin: ORIGIN };
