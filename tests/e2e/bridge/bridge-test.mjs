@@ -14,8 +14,8 @@
 //
 // Prints "ok - ..." / "not ok - ..." lines; exits 1 when a check failed.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { createServer } from 'node:http';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
+import { createServer, request as httpRequest } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { chromium } from 'playwright-core';
@@ -226,7 +226,51 @@ async function lifecycle(browser) {
   await c.close();
 }
 
+// A GET with the path sent exactly as given (fetch would tidy it).
+function rawGet(url, path, headers = {}) {
+  const u = new URL(url);
+  return new Promise((resolve, reject) => {
+    const req = httpRequest({ host: u.hostname, port: u.port, path, headers }, (res) => {
+      let body = '';
+      res.on('data', (d) => { body += d; });
+      res.on('end', () => resolve({ status: res.statusCode, text: body }));
+    });
+    req.on('error', reject);
+    req.end();
+  });
+}
+
+// Only regular files inside the root are served.
+async function files() {
+  const top = mkdtempSync(join(tmpdir(), 'nptv-root.'));
+  const root = join(top, 'root');
+  mkdirSync(join(root, 'sub'), { recursive: true });
+  writeFileSync(join(root, 'index.html'), 'INDEX');
+  writeFileSync(join(root, 'sub', 'page.html'), 'PAGE');
+  writeFileSync(join(top, 'secret.txt'), 'SECRET');
+  symlinkSync(join(top, 'secret.txt'), join(root, 'out.txt'));
+  symlinkSync(join(root, 'sub', 'page.html'), join(root, 'in.html'));
+  const bridge = await startBridge(root);
+  // [path as sent, status, body]
+  const rows = [
+    ['/', 200, 'INDEX'], ['/sub/page.html', 200, 'PAGE'], ['/sub/', 404, null], ['/in.html', 200, 'PAGE'],
+    ['/../secret.txt', 404, null], ['/sub/../../secret.txt', 404, null], ['/%2e%2e/secret.txt', 404, null],
+    ['/%2E%2E%2Fsecret.txt', 404, null], ['/out.txt', 404, null], ['/sub%5c..%5c..%5csecret.txt', 404, null],
+    ['/nothing.html', 404, null], ['/index.html%00.png', 404, null],
+  ];
+  for (const [path, status, body] of rows) {
+    const r = await rawGet(bridge.url, path);
+    check(`GET ${path}: ${status}`, r.status === status && (body === null ? !r.text.includes('SECRET') : r.text === body),
+          `${r.status} ${r.text.slice(0, 80)}`);
+  }
+  const host = await rawGet(bridge.url, '/', { Host: 'evil.example:80' });
+  check('another Host name is refused (403)', host.status === 403, `${host.status}`);
+  check('tvbridge ended cleanly', (await bridge.stop()).code === 0);
+  rmSync(top, { recursive: true, force: true });
+}
+
 async function refusals(browser) {
+  await files();
   const bridge = await startBridge(join(e2e, 'bridge'));
   const page = await browser.newPage();
   await page.goto(bridge.url + 'embeds.html');
