@@ -111,7 +111,11 @@ int main(int argc, char** argv) {
   }
   const std::string bridgeJs = "(function () {\n" + methods + script + "})();\n";
 
-  // Signals end the bridge through one waiting thread; no other thread sees them.
+  // Signals end the bridge through one waiting thread; no other thread sees
+  // them. (A shell starts background jobs with SIGINT ignored: an ignored
+  // signal would never reach sigwait.)
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
