@@ -224,6 +224,17 @@ window object \`tvbrowser\`: \`tvbrowser.pass(msg)\` (exit 0),
 \`tvbrowser.sim(jsonLine)\`, which sends one request to the simulated TV's
 control socket and returns the reply line. \`--timeout SECONDS\` fails a page
 that gives no verdict (exit 3); \`tvbrowser --help\` lists everything.
+
+## Trying a page in your usual browser
+
+\`tools/run-bridge.sh --root DIR\` starts \`tvbridge\`, which hosts the same
+plug-in module against the simulated TV and serves DIR at
+\`http://127.0.0.1:8913/\`. A page that includes
+\`<script src="/tv-bridge.js"></script>\` gets the TV object on every
+\`<embed type="application/tv">\` in Chromium or Firefox, with their developer
+tools. Calls are synchronous, as on the TV; events arrive when the page is
+idle, as on the TV. What differs: an element cannot be called as a function
+(\`tv()\`), and the script is absent when the page is opened from a file.
 `);
   return out.join('\n');
 }
