@@ -9,6 +9,7 @@
 #ifndef QUV_SRC_INTERNAL_H
 #define QUV_SRC_INTERNAL_H
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -23,13 +24,14 @@
 
 #include <quvstub/Control.h>
 
+#include "Texts.h"
+
 namespace quv {
 class CQuvPluginWrapper;
 }
 
 namespace quvimpl {
 
-using Texts = std::vector<std::string>;
 using SteadyTime = std::chrono::steady_clock::time_point;
 
 // What answers commands after forced replies and delays.
@@ -86,6 +88,11 @@ class Framework {
   // Stops and joins the thread; events still queued are dropped.
   void Stop();
 
+  // Misbehaviour on request (quvstub::RefuseOpen, quvstub::RaiseEventOn).
+  void RefuseOpen(bool on);
+  bool OpenRefused();
+  bool RaiseOn(unsigned id, int type, const std::string& p1, const std::string& p2);
+
  private:
   struct Conn {
     unsigned id = 0;
@@ -100,6 +107,7 @@ class Framework {
     unsigned connection;
     int type;
     std::string p1, p2;
+    bool anyState = false;  // delivered even when the connection is not open
   };
 
   void StartLocked();
@@ -125,6 +133,7 @@ class Framework {
   bool started_ = false;
   std::thread thread_;
   std::thread::id threadId_;
+  bool refuseOpen_ = false;
 };
 
 // Forced replies and delays, in front of the backend.
@@ -152,15 +161,27 @@ class Responder {
   std::map<std::string, int> delays_;
 };
 
+// The most recent commands, oldest first. Bounded: a ring of kCapacity slots
+// whose texts keep their storage, so that once the ring has gone round a
+// command is recorded without allocating. QUV_JOURNAL=0 in the environment
+// switches it off (nothing is recorded; the benchmarks measure that way).
 class Journal {
  public:
-  void Add(unsigned connection, const Texts& texts);
+  static constexpr std::size_t kCapacity = 4096;
+  Journal();
+  void Add(unsigned connection, const Texts& texts) {
+    if (on_) Record(connection, texts);
+  }
   std::vector<quvstub::JournalEntry> All();
   void Clear();
 
  private:
+  void Record(unsigned connection, const Texts& texts);
+  const bool on_;
   std::mutex m_;
-  std::vector<quvstub::JournalEntry> entries_;
+  std::vector<quvstub::JournalEntry> slots_;  // grows to kCapacity, then reused
+  std::size_t next_ = 0;                      // slot of the next command
+  std::size_t count_ = 0;                     // commands kept (<= kCapacity)
 };
 
 // The log behind CQUVDebug::PrintLog.
@@ -168,6 +189,9 @@ class LogSink {
  public:
   static LogSink& Get();
   ~LogSink();
+  // False when a record would go nowhere (no QUV_LOG file, not capturing):
+  // the log call then formats nothing. Lock-free once the log is opened.
+  bool Wanted();
   void Write(unsigned module, unsigned level, const std::string& text);
   void Capture(bool on);
   std::vector<quvstub::LogCall> Take();
@@ -177,7 +201,10 @@ class LogSink {
  private:
   LogSink() = default;
   void OpenLocked();
+  void UpdateWantedLocked();
   std::mutex m_;
+  enum : int { kUnknown, kNotWanted, kWanted };
+  std::atomic<int> wanted_{kUnknown};
   bool capture_ = false;
   std::vector<quvstub::LogCall> kept_;
   bool opened_ = false;
@@ -219,7 +246,7 @@ class Library {
  private:
   Library();
   std::mutex m_;
-  bool simOn_ = true;
+  std::atomic<bool> simOn_{true};
   std::unique_ptr<Simulator> sim_;
   std::unique_ptr<ControlServer> control_;
   bool controlTried_ = false;
