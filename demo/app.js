@@ -114,9 +114,13 @@
   }
 
   /** Whether the page has a TV object at all. */
+  // On the TV the TV object answers 1 when called as a function. In a desktop
+  // browser (tv-bridge.js, served by tools/run-bridge.sh) an element cannot be
+  // called; the bridge's attach answers the same.
   function hasTv() {
+    const bridge = /** @type {{ TVBridge?: { attach(e: Element): number } }} */ (/** @type {unknown} */ (window)).TVBridge;
     try {
-      return tv() === 1;
+      return bridge ? bridge.attach(tv) === 1 : tv() === 1;
     } catch (e) {
       return false;
     }

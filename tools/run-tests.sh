@@ -4,6 +4,9 @@
 #   demo      the README's demo command, as a newcomer runs it: tools/run-demo.sh
 #             on a build tree that does not exist yet, without a display; checks
 #             its exit status, its transcript and its screenshot
+#   bridge    the README's bridge command: tools/run-bridge.sh on the demo
+#             stage's new build tree (a new one when run alone); checks that it
+#             prints its address, serves the demo and /tv-bridge.js, ends on ^C
 #   native    build + all suites (unit, end-to-end in the real browser, target,
 #             the benchmarks' smoke run with the instruction budget check)
 #   asan      unit suites built with AddressSanitizer + UndefinedBehaviorSanitizer
@@ -17,14 +20,14 @@
 #
 #   tools/run-tests.sh [--quick] [--stages a,b,...] [--no-deps]
 #     --quick      the native stage only
-#     --stages     the named stages only (demo, native, asan, tsan, valgrind, armhf)
+#     --stages     the named stages only (demo, bridge, native, asan, tsan, valgrind, armhf)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_stages=(demo native asan tsan valgrind armhf)
+all_stages=(demo bridge native asan tsan valgrind armhf)
 stages=("${all_stages[@]}")
 deps=1
 while (($#)); do
@@ -118,6 +121,27 @@ stage_demo() {
   check "the transcript shows the page's calls to the TV" grep -q 'TV\.[A-Za-z_]*(.*) -> ' "$transcript"
   check "the transcript shows the event raised by tvsim" grep -q 'EVENT "Reminder"' "$transcript"
   check "a non-empty screenshot was written" test -s "$shot"
+}
+
+stage_bridge() {
+  local tree=$repo/build/demo-check/fresh out=$logs/bridge.out port pid rc=0 i
+  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  : >"$out"
+  NPTV_BRIDGE_BUILD=$tree tools/run-bridge.sh --no-install --port "$port" >"$out" 2>&1 </dev/null &
+  pid=$!
+  # Building may take minutes on a loaded machine: wait for the line or the end.
+  for ((i = 0; i < 1800; i++)); do
+    grep -q '^tvbridge: http' "$out" && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 1
+  done
+  fetch() { python3 -c 'import sys, urllib.request; sys.stdout.write(urllib.request.urlopen(sys.argv[1]).read().decode())' "$1"; }
+  check "run-bridge.sh prints its address (output: $out)" grep -qx "tvbridge: http://127.0.0.1:$port/" "$out"
+  check "it serves the demo" grep -q '<script src="/tv-bridge.js">' <(fetch "http://127.0.0.1:$port/")
+  check "it serves /tv-bridge.js" grep -q "'GetProgramList_Size'" <(fetch "http://127.0.0.1:$port/tv-bridge.js")
+  kill -INT "$pid" 2>/dev/null
+  wait "$pid" || rc=$?
+  check "it ends on ^C (exit status $rc)" test "$rc" -eq 0
 }
 
 stage_native() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env node
-// Writes types/tv.d.ts and docs/reference.md from types/tv-api.json.
-//   node types/generate.mjs           write both files
-//   node types/generate.mjs --check   exit 1 if either file differs from what
+// Writes types/tv.d.ts, docs/reference.md and tools/tvbridge/tv-methods.js
+// from types/tv-api.json.
+//   node types/generate.mjs           write the three files
+//   node types/generate.mjs --check   exit 1 if one of them differs from what
 //                                     the data file gives (used by CTest)
 import { readFileSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
@@ -231,13 +232,36 @@ serves the inspector at \`http://127.0.0.1:PORT/\` instead (on this
 machine's loopback interface only): tvbrowser prints that address, whose
 page lists the loaded page with a link to its inspector. Open it in another
 browser on the same machine; this works headless too.
+
+## Trying a page in your usual browser
+
+\`tools/run-bridge.sh --root DIR\` starts \`tvbridge\`, which hosts the same
+plug-in module against the simulated TV and serves DIR at
+\`http://127.0.0.1:8913/\`. A page that includes
+\`<script src="/tv-bridge.js"></script>\` gets the TV object on every
+\`<embed type="application/tv">\` in Chromium or Firefox, with their developer
+tools. Calls are synchronous, as on the TV; events arrive when the page is
+idle, as on the TV. What differs: an element cannot be called as a function
+(\`tv()\`), and the script is absent when the page is opened from a file.
 `);
   return out.join('\n');
+}
+
+// The method list of tvbridge's page script (tools/tvbridge/tv-bridge.js).
+function makeBridgeMethods() {
+  const names = methods.map((m) => `  '${m.name}',`).join('\n');
+  return `// The TV object's methods, for tv-bridge.js.
+// Generated from types/tv-api.json by types/generate.mjs: edit those, not this.
+const TV_METHODS = [
+${names}
+];
+`;
 }
 
 const files = [
   ['types/tv.d.ts', makeDts()],
   ['docs/reference.md', makeReference()],
+  ['tools/tvbridge/tv-methods.js', makeBridgeMethods()],
 ];
 const checkOnly = process.argv.includes('--check');
 let stale = 0;
@@ -256,5 +280,5 @@ for (const [rel, text] of files) {
     console.log(`wrote ${rel}`);
   }
 }
-if (checkOnly && stale === 0) console.log('types/tv.d.ts and docs/reference.md match types/tv-api.json');
+if (checkOnly && stale === 0) console.log('types/tv.d.ts, docs/reference.md and tools/tvbridge/tv-methods.js match types/tv-api.json');
 process.exit(stale ? 1 : 0);

@@ -1,71 +1,22 @@
-#include "TestBrowser.h"
+// The NPAPI host: the browser's entries, its object model, identifiers,
+// variants and the async queue (see Host.h; loading a module: Module.cpp). The test
+// instruments (Instruments.cpp) read and configure the same state.
+#include "Host.h"
 
-#include <dlfcn.h>
-
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <map>
-#include <mutex>
-#include <set>
-#include <unordered_map>
+
+#include "State.h"
 
 namespace testbrowser {
-namespace {
-
-struct Identifier {
-  bool isString;
-  std::string text;
-  int32_t number;
-};
-
-struct AsyncCall {
-  NPP npp;
-  void (*func)(void*);
-  void* data;
-};
-
-struct State {
-  std::mutex mu;
-  // configuration
-  std::map<int, std::string> appTexts;
-  std::optional<std::string> userAgent;
-  bool evaluateResult = true;
-  long allocationsLeft = -1;
-  bool failCreate = false;
-  NPObject* window = nullptr;
-  // accounting
-  std::unordered_map<NPObject*, bool> live;  // object -> alive
-  std::unordered_map<void*, std::size_t> blocks;
-  std::unordered_map<std::string, std::unique_ptr<Identifier>> stringIds;
-  std::unordered_map<int32_t, std::unique_ptr<Identifier>> intIds;
-  std::set<const void*> idSet;
-  std::vector<std::string> misuses;
-  std::map<std::string, std::size_t> calls;
-  // records
-  std::vector<InvokeDefaultCall> invokeDefaults;
-  std::vector<EvaluateCall> evaluates;
-  std::vector<SetValueCall> setValues;
-  std::vector<NPRect> rects;
-  std::deque<std::string> scriptStrings;
-  // queue
-  std::deque<AsyncCall> queue;
-};
+namespace detail {
 
 State& S() {
   static State* state = new State;  // never destroyed: late calls stay harmless
   return *state;
 }
 
-void Count(const char* entry) {
-  std::lock_guard<std::mutex> lock(S().mu);
-  ++S().calls[entry];
-}
-
-void MisuseLocked(std::string what) { S().misuses.push_back(std::move(what)); }
-
-bool IsLiveLocked(NPObject* o) { return o && S().live.count(o) != 0; }
+namespace {
 
 // ---- The object classes of the browser itself ----------------------------------------
 
@@ -135,14 +86,14 @@ NPError GetValue(NPP npp, NPNVariable variable, void* value) {
 NPError SetValue(NPP npp, NPPVariable variable, void* value) {
   Count("setvalue");
   std::lock_guard<std::mutex> lock(S().mu);
-  S().setValues.push_back({npp, static_cast<int>(variable), value});
+  if (S().recording) S().setValues.push_back({npp, static_cast<int>(variable), value});
   return NPERR_NO_ERROR;
 }
 
 void InvalidateRect(NPP, NPRect* rect) {
   Count("invalidaterect");
   std::lock_guard<std::mutex> lock(S().mu);
-  S().rects.push_back(*rect);
+  if (S().recording) S().rects.push_back(*rect);
 }
 
 NPIdentifier GetStringIdentifier(const NPUTF8* name) {
@@ -187,6 +138,8 @@ NPUTF8* UTF8FromIdentifier(NPIdentifier id) {
 int32_t IntFromIdentifier(NPIdentifier id) {
   return id && !static_cast<Identifier*>(id)->isString ? static_cast<Identifier*>(id)->number : 0;
 }
+
+}  // namespace
 
 NPObject* CreateObject(NPP npp, NPClass* cls) {
   Count("createobject");
@@ -237,6 +190,10 @@ void ReleaseObject(NPObject* o) {
     std::free(o);
 }
 
+NPClass* PlainClass() { return &sPlainClass; }
+
+namespace {
+
 // The object's class, or null (and a misuse) when the object is not alive.
 NPClass* ClassOf(NPObject* o, const char* entry) {
   std::lock_guard<std::mutex> lock(S().mu);
@@ -270,7 +227,7 @@ bool NPInvokeDefault(NPP npp, NPObject* o, const NPVariant* args, uint32_t n, NP
   call.args = ArgTexts(args, n, &call.types);
   {
     std::lock_guard<std::mutex> lock(S().mu);
-    S().invokeDefaults.push_back(call);
+    if (S().recording) S().invokeDefaults.push_back(call);
   }
   NPClass* c = ClassOf(o, "invokeDefault");
   return c && c->invokeDefault && c->invokeDefault(o, args, n, result);
@@ -281,14 +238,19 @@ bool Evaluate(NPP npp, NPObject* o, NPString* script, NPVariant* result) {
   std::string text = script && script->UTF8Characters
                          ? std::string(script->UTF8Characters, script->UTF8Length)
                          : std::string();
-  std::lock_guard<std::mutex> lock(S().mu);
-  S().evaluates.push_back({npp, o, text, std::this_thread::get_id()});
-  if (!IsLiveLocked(o)) {
-    MisuseLocked("evaluate on an object that is not alive");
-    return false;
+  std::function<bool(NPP, const std::string&, NPVariant*)> hook;
+  {
+    std::lock_guard<std::mutex> lock(S().mu);
+    if (S().recording) S().evaluates.push_back({npp, o, text, std::this_thread::get_id()});
+    if (!IsLiveLocked(o)) {
+      MisuseLocked("evaluate on an object that is not alive");
+      return false;
+    }
+    VOID_TO_NPVARIANT(*result);
+    if (!S().hooks.evaluate) return S().evaluateResult;
+    hook = S().hooks.evaluate;
   }
-  VOID_TO_NPVARIANT(*result);
-  return S().evaluateResult;
+  return hook(npp, text, result);
 }
 
 bool NPGetProperty(NPP, NPObject* o, NPIdentifier name, NPVariant* result) {
@@ -357,12 +319,17 @@ void SetException(NPObject*, const NPUTF8*) { Count("setexception"); }
 
 void PluginThreadAsyncCall(NPP npp, void (*func)(void*), void* data) {
   Count("pluginthreadasynccall");
-  std::lock_guard<std::mutex> lock(S().mu);
-  if (!func) {
-    MisuseLocked("pluginthreadasynccall without a function");
-    return;
+  std::function<void()> queued;
+  {
+    std::lock_guard<std::mutex> lock(S().mu);
+    if (!func) {
+      MisuseLocked("pluginthreadasynccall without a function");
+      return;
+    }
+    S().queue.push_back({npp, func, data});
+    queued = S().hooks.queued;
   }
-  S().queue.push_back({npp, func, data});
+  if (queued) queued();
 }
 
 // Entries that this plug-in has no use for: counted, and answered as a
@@ -426,34 +393,9 @@ NPBool ConvertPoint(NPP, double, double, int, double*, double*, int) {
 NPP const kBrowserNpp = nullptr;
 
 }  // namespace
+}  // namespace detail
 
-// ---- State ------------------------------------------------------------------------
-
-void Reset() {
-  NPObject* oldWindow;
-  {
-    std::lock_guard<std::mutex> lock(S().mu);
-    State& s = S();
-    s.appTexts.clear();
-    s.userAgent = std::string("TestBrowser/1.0 (TV)");
-    s.evaluateResult = true;
-    s.allocationsLeft = -1;
-    s.failCreate = false;
-    s.misuses.clear();
-    s.calls.clear();
-    s.invokeDefaults.clear();
-    s.evaluates.clear();
-    s.setValues.clear();
-    s.rects.clear();
-    s.scriptStrings.clear();
-    s.queue.clear();
-    oldWindow = s.window;
-  }
-  if (oldWindow) ReleaseObject(oldWindow);
-  SetWindowObject(true);
-  std::lock_guard<std::mutex> lock(S().mu);
-  S().calls.clear();
-}
+using namespace detail;
 
 NPNetscapeFuncs Functions() {
   NPNetscapeFuncs f;
@@ -515,14 +457,6 @@ NPNetscapeFuncs Functions() {
   return f;
 }
 
-LargeFunctionTable LargeFunctions(uint16_t size) {
-  LargeFunctionTable t;
-  std::memset(&t, 0, sizeof t);
-  t.funcs = Functions();
-  t.funcs.size = size;
-  return t;
-}
-
 void SetAppText(int variable, std::optional<std::string> text) {
   std::lock_guard<std::mutex> lock(S().mu);
   if (text)
@@ -561,70 +495,9 @@ void SetEvaluateResult(bool ok) {
   S().evaluateResult = ok;
 }
 
-void FailAllocationsAfter(long n) {
+void SetScriptHooks(ScriptHooks hooks) {
   std::lock_guard<std::mutex> lock(S().mu);
-  S().allocationsLeft = n < 0 ? -1 : n;
-}
-
-void FailObjectCreation(bool on) {
-  std::lock_guard<std::mutex> lock(S().mu);
-  S().failCreate = on;
-}
-
-std::size_t LiveObjects() {
-  std::lock_guard<std::mutex> lock(S().mu);
-  return S().live.size();
-}
-
-bool IsLive(NPObject* object) {
-  std::lock_guard<std::mutex> lock(S().mu);
-  return IsLiveLocked(object);
-}
-
-uint32_t RefCount(NPObject* object) {
-  std::lock_guard<std::mutex> lock(S().mu);
-  return IsLiveLocked(object) ? object->referenceCount : 0;
-}
-
-std::size_t OpenAllocations() {
-  std::lock_guard<std::mutex> lock(S().mu);
-  return S().blocks.size();
-}
-
-std::size_t IdentifierCount() {
-  std::lock_guard<std::mutex> lock(S().mu);
-  return S().idSet.size();
-}
-
-std::vector<std::string> Misuses() {
-  std::lock_guard<std::mutex> lock(S().mu);
-  return S().misuses;
-}
-
-std::size_t CallCount(const std::string& entry) {
-  std::lock_guard<std::mutex> lock(S().mu);
-  auto it = S().calls.find(entry);
-  return it == S().calls.end() ? 0 : it->second;
-}
-
-std::vector<InvokeDefaultCall> InvokeDefaultCalls() {
-  std::lock_guard<std::mutex> lock(S().mu);
-  return S().invokeDefaults;
-}
-
-std::vector<EvaluateCall> EvaluateCalls() {
-  std::lock_guard<std::mutex> lock(S().mu);
-  return S().evaluates;
-}
-
-std::vector<SetValueCall> SetValueCalls() {
-  std::lock_guard<std::mutex> lock(S().mu);
-  return S().setValues;
-}
-
-std::vector<NPRect> InvalidatedRects() {
-  std::lock_guard<std::mutex> lock(S().mu);
-  return S().rects;
+  S().hooks = std::move(hooks);
 }
 
 std::size_t PendingAsyncCalls() {
@@ -632,19 +505,32 @@ std::size_t PendingAsyncCalls() {
   return S().queue.size();
 }
 
-std::size_t PumpAsyncCalls() {
+std::size_t PendingAsyncCalls(const InstanceFilter& which) {
+  std::lock_guard<std::mutex> lock(S().mu);
+  std::size_t n = 0;
+  for (const AsyncCall& call : S().queue) n += which(call.npp) ? 1 : 0;
+  return n;
+}
+
+std::size_t PumpAsyncCalls(const InstanceFilter& which) {
   std::size_t ran = 0;
   for (;;) {
     AsyncCall call;
     {
       std::lock_guard<std::mutex> lock(S().mu);
-      if (S().queue.empty()) return ran;
-      call = S().queue.front();
-      S().queue.pop_front();
+      auto it = S().queue.begin();
+      while (it != S().queue.end() && !which(it->npp)) ++it;
+      if (it == S().queue.end()) return ran;
+      call = *it;
+      S().queue.erase(it);
     }
     call.func(call.data);
     ++ran;
   }
+}
+
+std::size_t PumpAsyncCalls() {
+  return PumpAsyncCalls([](NPP) { return true; });
 }
 
 // ---- Script ------------------------------------------------------------------------
@@ -712,63 +598,6 @@ bool Enumerate(NPObject* o, NPIdentifier** ids, uint32_t* count) {
 bool Construct(NPObject* o, const std::vector<NPVariant>& args, NPVariant* result) {
   return NPConstruct(nullptr, o, args.empty() ? nullptr : args.data(),
                      static_cast<uint32_t>(args.size()), result);
-}
-
-// ---- Host ---------------------------------------------------------------------------
-
-Host::Host(Entries entries) : m_entries(entries), m_browser(Functions()) {
-  std::memset(&m_plugin, 0, sizeof m_plugin);
-}
-
-std::unique_ptr<Host> Host::Load(const std::string& path, std::string* error) {
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    if (error) *error = dlerror();
-    return nullptr;
-  }
-  Entries e;
-  e.getMIMEDescription =
-      reinterpret_cast<NP_GetMIMEDescriptionFunc>(dlsym(handle, "NP_GetMIMEDescription"));
-  e.getValue = reinterpret_cast<NP_GetValueFunc>(dlsym(handle, "NP_GetValue"));
-  e.initialize = reinterpret_cast<NP_InitializeFunc>(dlsym(handle, "NP_Initialize"));
-  e.shutdown = reinterpret_cast<NP_ShutdownFunc>(dlsym(handle, "NP_Shutdown"));
-  if (!e.getMIMEDescription || !e.getValue || !e.initialize || !e.shutdown) {
-    if (error) *error = "an NP_ entry point is missing";
-    dlclose(handle);
-    return nullptr;
-  }
-  std::unique_ptr<Host> host(new Host(e));
-  host->m_handle = handle;
-  return host;
-}
-
-Host::~Host() {
-  if (m_handle) dlclose(m_handle);
-}
-
-void* Host::Symbol(const char* name) const { return m_handle ? dlsym(m_handle, name) : nullptr; }
-
-NPError Host::Initialize() {
-  m_browser = Functions();
-  return m_entries.initialize(&m_browser, &m_plugin);
-}
-
-NPP Host::New(NPError* error) {
-  m_instances.push_back(NPP_t{nullptr, nullptr});
-  NPP npp = &m_instances.back();
-  char mime[] = "application/tv";
-  NPError e = m_plugin.newp(mime, npp, NP_EMBED, 0, nullptr, nullptr, nullptr);
-  if (error) *error = e;
-  return npp;
-}
-
-NPError Host::Destroy(NPP instance) { return m_plugin.destroy(instance, nullptr); }
-
-NPObject* Host::ScriptObject(NPP instance) {
-  NPObject* object = nullptr;
-  if (m_plugin.getvalue(instance, NPPVpluginScriptableNPObject, &object) != NPERR_NO_ERROR)
-    return nullptr;
-  return object;
 }
 
 }  // namespace testbrowser

@@ -1,0 +1,110 @@
+#!/usr/bin/env node
+// The round trip of one bridged call (page -> tvbridge -> module -> simulated
+// TV -> page) in Chromium, beside the same call in tvbrowser (Qt WebKit, the
+// plug-in in the browser), both with bench/bridge/call.html: 10,000 calls of
+// GetCountry one by one, median and 99th percentile.
+//
+//   node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [--write]
+//
+// --write puts the result into BENCHMARKS.md as its own section (between
+// the markers below), leaving the rest of the file as it is.
+import { spawn, spawnSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { loadavg, tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const repo = join(here, '../..');
+const [tvbridge, tvbrowser, pluginDir] = process.argv.slice(2);
+if (!pluginDir) {
+  console.error('usage: measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [--write]');
+  process.exit(2);
+}
+const work = mkdtempSync(join(tmpdir(), 'nptv-bench-bridge.'));
+const env = { ...process.env, QUV_SIM_CONFIG: join(repo, 'tests/e2e/config/known.json'),
+              QUV_LOG: join(work, 'quv.log'), QUV_SIM_SOCKET: join(work, 'sim.sock') };
+const LONG = 1_200_000;
+
+function benchLine(text) {
+  const m = /bench: (\{.*\})/.exec(text);
+  if (!m) throw new Error('no "bench:" line in:\n' + text.slice(-2000));
+  return JSON.parse(m[1]);
+}
+
+async function inChromium() {
+  const bridge = spawn(tvbridge, ['--port', '0', '--root', here, '--isolate'], { env, stdio: ['ignore', 'pipe', 'inherit'] });
+  const url = await new Promise((resolve, reject) => {
+    let out = '';
+    bridge.stdout.on('data', (d) => {
+      out += d;
+      const m = /tvbridge: (http:\S+)/.exec(out);
+      if (m) resolve(m[1]);
+    });
+    bridge.on('exit', () => reject(new Error('tvbridge ended early')));
+  });
+  const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: ['--no-sandbox'], timeout: LONG });
+  try {
+    const page = await browser.newPage();
+    const line = new Promise((resolve) => page.on('console', (m) => { if (m.text().startsWith('bench: ')) resolve(m.text()); }));
+    await page.goto(url + 'call.html', { timeout: LONG });
+    const r = benchLine(await line);
+    r.isolated = await page.evaluate(() => self.crossOriginIsolated);
+    return r;
+  } finally {
+    await browser.close();
+    bridge.kill('SIGTERM');
+  }
+}
+
+function inTvbrowser() {
+  const r = spawnSync(tvbrowser, ['--headless', '--plugin-dir', pluginDir, '--timeout', '1200', join(here, 'call.html')],
+                      { env, encoding: 'utf8', timeout: LONG });
+  return benchLine((r.stdout || '') + (r.stderr || ''));
+}
+
+const load = loadavg()[0].toFixed(1);
+const bridged = await inChromium();
+const direct = inTvbrowser();
+rmSync(work, { recursive: true, force: true });
+for (const r of [bridged, direct]) {
+  if (r.answer !== 44) throw new Error('GetCountry answered ' + r.answer + ', not the simulated TV\'s 44');
+}
+const chromeVersion = (/Chrome\/(\S+)/.exec(bridged.agent) || [])[1] || '?';
+// A figure below the timer's step cannot be told from 0.
+const fig = (v, r) => (v < r.timer_step_us ? `< ${r.timer_step_us}` : String(v));
+const row = (what, r) => `| ${what} | ${fig(r.median_us, r)} | ${fig(r.p99_us, r)} | ${r.mean_us} | ${r.timer_step_us} |`;
+const section = `<!-- bridge:begin (written by bench/bridge/measure.mjs) -->
+## One call through tvbridge
+
+The round trip of one call, page → plug-in module → framework → simulated TV
+→ page, timed in the page with \`performance.now()\` around each of 10,000
+\`GetCountry()\` calls made one after the other (after 200 unmeasured ones),
+by \`bench/bridge/call.html\`: in Chromium ${chromeVersion} through tvbridge
+(a synchronous HTTP request per call to the bridge on 127.0.0.1, which calls
+the module on its host thread), and in tvbrowser (Qt WebKit, the module in the
+browser). Same build, same simulated TV state (\`tests/e2e/config/known.json\`),
+run one after the other on the shared 2-core machine (1-minute load average
+${load} at the start). The page is cross-origin isolated in Chromium
+(${bridged.isolated ? 'yes' : 'no'}), which sets its timer step; the step column is
+the smallest step seen. A single call shorter than the step cannot be timed:
+the mean (the 10,000 calls' time over 10,000) is given for that.
+
+| where | median µs | 99th percentile µs | mean µs | timer step µs |
+|---|---|---|---|---|
+${row('Chromium → tvbridge → module', bridged)}
+${row('tvbrowser → module', direct)}
+
+Run: \`node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR --write\`.
+<!-- bridge:end -->
+`;
+console.log(section);
+if (process.argv.includes('--write')) {
+  const file = join(repo, 'BENCHMARKS.md');
+  let text = readFileSync(file, 'utf8');
+  const re = /<!-- bridge:begin[\s\S]*?<!-- bridge:end -->\n?/;
+  text = re.test(text) ? text.replace(re, section) : text.replace(/\n*$/, '\n\n') + section;
+  writeFileSync(file, text);
+  console.log('wrote the section to BENCHMARKS.md');
+}

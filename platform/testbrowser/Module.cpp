@@ -1,0 +1,69 @@
+// The host's side of a plug-in module: loading it (linked in, or by dlopen),
+// NP_Initialize with the browser's table, and driving its instances through
+// the plug-in table (see Host.h).
+#include <dlfcn.h>
+
+#include <cstring>
+
+#include "Host.h"
+
+namespace testbrowser {
+
+// ---- Host ---------------------------------------------------------------------------
+
+Host::Host(Entries entries) : m_entries(entries), m_browser(Functions()) {
+  std::memset(&m_plugin, 0, sizeof m_plugin);
+}
+
+std::unique_ptr<Host> Host::Load(const std::string& path, std::string* error) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    if (error) *error = dlerror();
+    return nullptr;
+  }
+  Entries e;
+  e.getMIMEDescription =
+      reinterpret_cast<NP_GetMIMEDescriptionFunc>(dlsym(handle, "NP_GetMIMEDescription"));
+  e.getValue = reinterpret_cast<NP_GetValueFunc>(dlsym(handle, "NP_GetValue"));
+  e.initialize = reinterpret_cast<NP_InitializeFunc>(dlsym(handle, "NP_Initialize"));
+  e.shutdown = reinterpret_cast<NP_ShutdownFunc>(dlsym(handle, "NP_Shutdown"));
+  if (!e.getMIMEDescription || !e.getValue || !e.initialize || !e.shutdown) {
+    if (error) *error = "an NP_ entry point is missing";
+    dlclose(handle);
+    return nullptr;
+  }
+  std::unique_ptr<Host> host(new Host(e));
+  host->m_handle = handle;
+  return host;
+}
+
+Host::~Host() {
+  if (m_handle) dlclose(m_handle);
+}
+
+void* Host::Symbol(const char* name) const { return m_handle ? dlsym(m_handle, name) : nullptr; }
+
+NPError Host::Initialize() {
+  m_browser = Functions();
+  return m_entries.initialize(&m_browser, &m_plugin);
+}
+
+NPP Host::New(NPError* error) {
+  m_instances.push_back(NPP_t{nullptr, nullptr});
+  NPP npp = &m_instances.back();
+  char mime[] = "application/tv";
+  NPError e = m_plugin.newp(mime, npp, NP_EMBED, 0, nullptr, nullptr, nullptr);
+  if (error) *error = e;
+  return npp;
+}
+
+NPError Host::Destroy(NPP instance) { return m_plugin.destroy(instance, nullptr); }
+
+NPObject* Host::ScriptObject(NPP instance) {
+  NPObject* object = nullptr;
+  if (m_plugin.getvalue(instance, NPPVpluginScriptableNPObject, &object) != NPERR_NO_ERROR)
+    return nullptr;
+  return object;
+}
+
+}  // namespace testbrowser

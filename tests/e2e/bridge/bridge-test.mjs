@@ -1,0 +1,356 @@
+#!/usr/bin/env node
+// The TV object through tvbridge in a real Chromium (Debian's, driven by
+// playwright-core; nothing is downloaded). Each scenario starts tvbridge
+// processes of its own, each against a simulated TV of its own.
+//
+//   node bridge-test.mjs TVBRIDGE REPO pages PAGE.html...
+//        the end-to-end pages: the same verdicts as in tvbrowser, check by check
+//   node bridge-test.mjs TVBRIDGE REPO demo
+//        the TV guide demo shows what demo-check.js expects (as in tvbrowser)
+//   node bridge-test.mjs TVBRIDGE REPO lifecycle
+//        instances come and go with embeds and tabs; the bridge's errors
+//   node bridge-test.mjs TVBRIDGE REPO refusals
+//        other origins and bad requests are refused; nothing else is touched
+//
+// Prints "ok - ..." / "not ok - ..." lines; exits 1 when a check failed.
+import { spawn } from 'node:child_process';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
+import { createServer, request as httpRequest } from 'node:http';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { chromium } from 'playwright-core';
+
+const [tvbridge, repo, scenario, ...rest] = process.argv.slice(2);
+const e2e = join(repo, 'tests/e2e');
+const KNOWN = join(e2e, 'config/known.json');
+const LONG = 240_000;  // the machine is shared and loaded: generous waits, never timing checks
+
+let failed = 0;
+let passed = 0;
+function check(name, cond, detail) {
+  if (cond) passed++; else failed++;
+  console.log((cond ? 'ok - ' : 'not ok - ') + name + (cond || !detail ? '' : ': ' + detail));
+  return cond;
+}
+
+function same(name, actual, expected) {
+  return check(name, actual === expected, `got ${JSON.stringify(actual)}, want ${JSON.stringify(expected)}`);
+}
+
+// ---- tvbridge ------------------------------------------------------------------------
+// A tvbridge serving `root`, with a simulated TV of its own; resolves once it
+// printed its address.
+function startBridge(root, extra = []) {
+  const work = mkdtempSync(join(tmpdir(), 'nptv-bridge.'));
+  const env = { ...process.env, QUV_SIM_SOCKET: join(work, 'sim.sock'), QUV_LOG: join(work, 'quv.log'),
+                QUV_SIM_CONFIG: KNOWN };
+  const child = spawn(tvbridge, ['--port', '0', '--root', root, '--sim-control', ...extra],
+                      { env, stdio: ['ignore', 'pipe', 'inherit'] });
+  const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
+  return new Promise((resolve, reject) => {
+    let out = '';
+    child.stdout.on('data', (d) => {
+      out += d;
+      const m = /tvbridge: (http:\/\/127\.0\.0\.1:\d+\/)/.exec(out);
+      if (m) {
+        child.stdout.removeAllListeners('data');
+        child.stdout.resume();
+        resolve({
+          url: m[1], child, work,
+          // Stops it; resolves to how it ended.
+          async stop() {
+            child.kill('SIGTERM');
+            const how = await exited;
+            rmSync(work, { recursive: true, force: true });
+            return how;
+          },
+        });
+      }
+    });
+    exited.then((how) => reject(new Error('tvbridge ended before printing its address: ' + JSON.stringify(how))));
+  });
+}
+
+async function post(url, path, body, headers = { 'X-TV-Bridge': '1' }) {
+  const r = await fetch(url + path.replace(/^\//, ''), { method: 'POST', headers, body });
+  return { status: r.status, text: await r.text() };
+}
+
+async function sim(bridge, request) {
+  const r = await post(bridge.url, 'bridge/sim', JSON.stringify(request));
+  return JSON.parse(r.text);
+}
+
+async function openConnections(bridge) {
+  return (await sim(bridge, { cmd: 'connections' })).connections.filter((c) => c.open).length;
+}
+
+// Waits until `pred` holds (polled); false when it never did within LONG.
+async function until(pred) {
+  const end = Date.now() + LONG;
+  while (Date.now() < end) {
+    if (await pred()) return true;
+    await new Promise((r) => setTimeout(r, 200));
+  }
+  return false;
+}
+
+// ---- Chromium ------------------------------------------------------------------------
+function launch() {
+  return chromium.launch({ executablePath: '/usr/bin/chromium', headless: true, timeout: LONG,
+                           args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'] });
+}
+
+// Opens `url` in a new tab and collects its console until the tvbrowser
+// verdict line. `inject` are scripts run before the page's own.
+async function runPage(browser, bridge, url, inject) {
+  const page = await browser.newPage();
+  page.setDefaultTimeout(LONG);
+  for (const content of inject) await page.addInitScript({ content });
+  const lines = [];
+  const verdict = new Promise((resolve) => {
+    page.on('console', (m) => {
+      const t = m.text();
+      lines.push(t);
+      if (t.startsWith('driver: ')) {
+        post(bridge.url, 'bridge/sim', t.slice(8)).then((r) => console.log('driver reply: ' + r.text));
+      }
+      if (/^tvbrowser: (PASS|FAIL)/.test(t)) resolve(t);
+    });
+    // Script errors are printed, as tvbrowser does; they decide nothing.
+    page.on('pageerror', (e) => lines.push('page error: ' + e));
+  });
+  await page.goto(url);
+  const timeout = new Promise((resolve) => setTimeout(() => resolve('timeout: no verdict'), LONG));
+  const v = await Promise.race([verdict, timeout]);
+  await page.close();
+  return { verdict: v, lines };
+}
+
+async function bridgeScript(bridge) {
+  return (await fetch(bridge.url + 'tv-bridge.js')).text();
+}
+
+// ---- Scenarios -------------------------------------------------------------------------
+// Checks of the pages that cannot hold outside a browser with plug-ins: an
+// element of a desktop browser cannot be called as a function.
+const CANNOT_HOLD = new Set([
+  'tv() answers 1', 'tv(1, "x", null) answers 1',
+  'the TV object called as a function answers 1', '... with arguments too',
+  'left, default call', 'right, default call',
+]);
+
+async function pages(browser, names) {
+  const shim = readFileSync(join(e2e, 'bridge/tvbrowser-shim.js'), 'utf8');
+  for (const name of names) {
+    const bridge = await startBridge(repo);
+    const r = await runPage(browser, bridge, bridge.url + 'tests/e2e/pages/' + name,
+                            [shim, await bridgeScript(bridge)]);
+    const how = await bridge.stop();
+    const oks = r.lines.filter((l) => l.startsWith('ok - ')).length;
+    const notOk = r.lines.filter((l) => l.startsWith('not ok - ')).map((l) => l.slice(9).replace(/: got .*$/, ''));
+    const unexpected = notOk.filter((n) => !CANNOT_HOLD.has(n));
+    const ended = /^tvbrowser: (PASS|FAIL)/.test(r.verdict);
+    check(`${name}: ${oks} checks as in tvbrowser` + (notOk.length ? ` (${notOk.length} cannot hold: an element cannot be called)` : ''),
+          ended && oks > 0 && unexpected.length === 0,
+          `verdict ${r.verdict}; differing checks: ${JSON.stringify(unexpected)}\n` + r.lines.map((l) => '    | ' + l).join('\n'));
+    check(`${name}: tvbridge ended cleanly`, how.code === 0, JSON.stringify(how));
+  }
+}
+
+async function demo(browser) {
+  const bridge = await startBridge(join(repo, 'demo'));
+  const scripts = ['bridge/tvbrowser-shim.js', 'lib/harness.js', 'demo-check.js'].map((f) => readFileSync(join(e2e, f), 'utf8'));
+  const page = await browser.newPage();
+  page.setDefaultTimeout(LONG);
+  await page.addInitScript({ content: scripts[0] });
+  const lines = [];
+  const verdict = new Promise((resolve) => page.on('console', (m) => {
+    lines.push(m.text());
+    if (/^tvbrowser: (PASS|FAIL)/.test(m.text())) resolve(m.text());
+  }));
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(String(e)));
+  await page.goto(bridge.url);
+  await page.waitForLoadState('load');
+  // As tvbrowser --script does: the harness and the checks, after the load.
+  await page.evaluate(scripts[1] + '\n' + scripts[2]);
+  const v = await Promise.race([verdict, new Promise((r) => setTimeout(() => r('timeout'), LONG))]);
+  check('the demo through the bridge shows what it shows in tvbrowser (demo-check.js)', v.startsWith('tvbrowser: PASS'),
+        v + '\n' + lines.map((l) => '    | ' + l).join('\n'));
+  check('the demo raised no script error', errors.length === 0, errors.join('; '));
+  await page.close();
+  check('tvbridge ended cleanly', (await bridge.stop()).code === 0);
+}
+
+async function lifecycle(browser) {
+  const bridge = await startBridge(join(e2e, 'bridge'));
+  const open = () => openConnections(bridge);
+  const a = await browser.newPage();
+  await a.goto(bridge.url + 'embeds.html');
+  check('two TV embeds: two instances, the other embed none', await until(async () => (await open()) === 2), `${await open()} open`);
+  same('a method answers what the module answers', await a.evaluate(() => document.getElementById('a').GetPluginInfo(0)), 'TV-0017');
+  check('the other embed has no TV methods', await a.evaluate(() => {
+    try { document.getElementById('other').GetPluginInfo(0); return false; } catch (e) { return e instanceof TypeError; }
+  }));
+  await a.evaluate(() => document.getElementById('b').remove());
+  check('removing an embed destroys its instance', await until(async () => (await open()) === 1), `${await open()} open`);
+  await a.evaluate(() => { const e = document.createElement('embed'); e.type = 'application/tv'; document.body.appendChild(e); });
+  check('an embed added later gets an instance', await until(async () => (await open()) === 2), `${await open()} open`);
+  same('... and its methods at once', await a.evaluate(() => {
+    const e = document.createElement('embed'); e.type = 'application/tv'; document.body.appendChild(e);
+    return e.GetPluginInfo(0);
+  }), 'TV-0017');
+  check('three instances now', await until(async () => (await open()) === 3), `${await open()} open`);
+
+  const b = await browser.newPage();
+  await b.goto(bridge.url + 'embeds.html');
+  check('a second tab: two more', await until(async () => (await open()) === 5), `${await open()} open`);
+  await a.close();
+  check('closing a tab destroys its instances', await until(async () => (await open()) === 2), `${await open()} open`);
+  // A tab that dies without a word (no pagehide): the lost event stream tells.
+  const cdp = await b.context().newCDPSession(b);
+  cdp.send('Page.crash').catch(() => {});
+  check('a crashed tab\'s instances are destroyed when its event stream drops',
+        await until(async () => (await open()) === 0), `${await open()} open`);
+
+  const c = await browser.newPage();
+  await c.goto(bridge.url + 'embeds.html');
+  await until(async () => (await open()) === 2);
+  const how = await bridge.stop();
+  check('tvbridge ended cleanly', how.code === 0, JSON.stringify(how));
+  const error = await c.evaluate(() => {
+    try { document.getElementById('a').GetCountry(); return 'no error'; } catch (e) { return (e instanceof Error) + ' ' + e.message; }
+  });
+  check('bridge not running: the call throws an Error naming its address', error.startsWith('true ') && error.includes(bridge.url), error);
+  await c.close();
+}
+
+// A GET with the path sent exactly as given (fetch would tidy it).
+function rawGet(url, path, headers = {}) {
+  const u = new URL(url);
+  return new Promise((resolve, reject) => {
+    const req = httpRequest({ host: u.hostname, port: u.port, path, headers }, (res) => {
+      let body = '';
+      res.on('data', (d) => { body += d; });
+      res.on('end', () => resolve({ status: res.statusCode, text: body }));
+    });
+    req.on('error', reject);
+    req.end();
+  });
+}
+
+// Only regular files inside the root are served.
+async function files() {
+  const top = mkdtempSync(join(tmpdir(), 'nptv-root.'));
+  const root = join(top, 'root');
+  mkdirSync(join(root, 'sub'), { recursive: true });
+  writeFileSync(join(root, 'index.html'), 'INDEX');
+  writeFileSync(join(root, 'sub', 'page.html'), 'PAGE');
+  writeFileSync(join(top, 'secret.txt'), 'SECRET');
+  symlinkSync(join(top, 'secret.txt'), join(root, 'out.txt'));
+  symlinkSync(join(root, 'sub', 'page.html'), join(root, 'in.html'));
+  const bridge = await startBridge(root);
+  // [path as sent, status, body]
+  const rows = [
+    ['/', 200, 'INDEX'], ['/sub/page.html', 200, 'PAGE'], ['/sub/', 404, null], ['/in.html', 200, 'PAGE'],
+    ['/../secret.txt', 404, null], ['/sub/../../secret.txt', 404, null], ['/%2e%2e/secret.txt', 404, null],
+    ['/%2E%2E%2Fsecret.txt', 404, null], ['/out.txt', 404, null], ['/sub%5c..%5c..%5csecret.txt', 404, null],
+    ['/nothing.html', 404, null], ['/index.html%00.png', 404, null],
+  ];
+  for (const [path, status, body] of rows) {
+    const r = await rawGet(bridge.url, path);
+    check(`GET ${path}: ${status}`, r.status === status && (body === null ? !r.text.includes('SECRET') : r.text === body),
+          `${r.status} ${r.text.slice(0, 80)}`);
+  }
+  const host = await rawGet(bridge.url, '/', { Host: 'evil.example:80' });
+  check('another Host name is refused (403)', host.status === 403, `${host.status}`);
+  check('tvbridge ended cleanly', (await bridge.stop()).code === 0);
+  rmSync(top, { recursive: true, force: true });
+}
+
+async function refusals(browser) {
+  await files();
+  const bridge = await startBridge(join(e2e, 'bridge'));
+  const page = await browser.newPage();
+  await page.goto(bridge.url + 'embeds.html');
+  await until(async () => (await openConnections(bridge)) === 2);
+  const token = await page.evaluate(() => fetch('/bridge/page', { method: 'POST', headers: { 'X-TV-Bridge': '1' }, body: '{}' })
+    .then((r) => r.json()).then((j) => j.page));
+  const json = (o) => JSON.stringify(o);
+  const hdr = { 'X-TV-Bridge': '1' };
+  // [what, path, body, headers, status, reason (part of the one line)]
+  const rows = [
+    ['no bridge header', 'bridge/page', '{}', {}, 403, 'X-TV-Bridge'],
+    ['another origin', 'bridge/page', '{}', { ...hdr, Origin: 'http://evil.example' }, 403, 'refused'],
+    ['another origin, no header', 'index.html', '', { Origin: 'http://evil.example' }, 403, 'refused'],
+    ['body not JSON', 'bridge/new', '{"page":', hdr, 400, 'not JSON'],
+    ['unknown page', 'bridge/new', json({ page: 'f00' }), hdr, 404, 'unknown page'],
+    ['page not a text', 'bridge/new', json({ page: 7 }), hdr, 400, '"page"'],
+    ['unknown instance', 'bridge/invoke', json({ page: token, instance: 99, method: 'GetCountry', args: [] }), hdr, 404, 'unknown instance'],
+    ['unknown request', 'bridge/frobnicate', json({ page: token }), hdr, 404, 'frobnicate'],
+  ];
+  for (const [what, path, body, headers, status, reason] of rows) {
+    const r = path.startsWith('bridge/') ? await post(bridge.url, path, body, headers)
+      : await fetch(bridge.url + path, { headers }).then(async (x) => ({ status: x.status, text: await x.text() }));
+    check(`refused: ${what} (${status})`, r.status === status && r.text.includes(reason) && r.text.trim().split('\n').length === 1,
+          `${r.status} ${r.text.trim()}`);
+  }
+  // A page's instance: bad argument encodings answer 400 with the reason.
+  const inst = JSON.parse((await post(bridge.url, 'bridge/new', json({ page: token }))).text).instance;
+  const badArgs = [
+    [[{ t: 'int', v: 2 ** 31 }], 'argument 1: an int'],
+    [[{ t: 'int' }], 'argument 1: an int'],
+    [[{ t: 'double', v: 'lots' }], 'argument 1: a double'],
+    [[{ t: 'int', v: 1 }, { t: 'mystery' }], 'argument 2: unknown type'],
+    [[7], 'argument 1: not an encoded value'],
+    [[{ t: 'object', h: -1, callable: false }], 'argument 1: an object'],
+  ];
+  for (const [args, reason] of badArgs) {
+    const r = await post(bridge.url, 'bridge/invoke', json({ page: token, instance: inst, method: 'SetCountry', args }));
+    check(`bad argument ${json(args)}: 400`, r.status === 400 && r.text.includes(reason), `${r.status} ${r.text.trim()}`);
+  }
+  await post(bridge.url, 'bridge/destroy', json({ page: token, instance: inst }));
+  const thrown = await page.evaluate(() => {
+    try { document.getElementById('a').GetCountry(Symbol('x')); return 'no error'; } catch (e) { return e.constructor.name; }
+  });
+  same('the page\'s call with a value a browser cannot hand over throws a TypeError', thrown, 'TypeError');
+  const wrongCount = await page.evaluate(() => {
+    try { document.getElementById('a').GetCountry(1, 2, 3); return 'no error'; } catch (e) { return e.message; }
+  });
+  check('the module refusing a call (wrong argument count) throws', /refused the call/.test(wrongCount), wrongCount);
+  // Another origin in the same browser cannot drive the TV.
+  const other = createServer((req, res) => { res.setHeader('Content-Type', 'text/html'); res.end('<!DOCTYPE html><p>other site</p>'); });
+  await new Promise((r) => other.listen(0, '127.0.0.1', r));
+  const foreign = await browser.newPage();
+  await foreign.goto(`http://127.0.0.1:${other.address().port}/`);
+  const attempt = await foreign.evaluate((url) => fetch(url + 'bridge/page', { method: 'POST', headers: { 'X-TV-Bridge': '1' }, body: '{}' })
+    .then((r) => 'answered ' + r.status, (e) => 'refused: ' + e.message), bridge.url);
+  check('a page of another origin cannot use the bridge', attempt.startsWith('refused'), attempt);
+  const simple = await foreign.evaluate((url) => fetch(url + 'bridge/sim', { method: 'POST', mode: 'no-cors', body: '{"cmd":"set","key":"country","value":99}' })
+    .then(() => 'sent', (e) => 'refused: ' + e.message), bridge.url);
+  same('... nor drive the simulated TV with a simple request (' + simple + ')',
+       await page.evaluate(() => document.getElementById('a').GetCountry()), 44);
+  other.close();
+  await foreign.close();
+  same('the first page\'s instances are untouched by all this', await page.evaluate(() => document.getElementById('b').GetPluginInfo(0)), 'TV-0017');
+  same('both of its instances still open', await openConnections(bridge), 2);
+  await page.close();
+  check('tvbridge ended cleanly', (await bridge.stop()).code === 0);
+}
+
+// ---- Main --------------------------------------------------------------------------------
+const browser = await launch();
+try {
+  if (scenario === 'pages') await pages(browser, rest);
+  else if (scenario === 'demo') await demo(browser);
+  else if (scenario === 'lifecycle') await lifecycle(browser);
+  else if (scenario === 'refusals') await refusals(browser);
+  else throw new Error('unknown scenario ' + scenario);
+} catch (e) {
+  check('the scenario ran to its end', false, e.stack);
+} finally {
+  await browser.close();
+}
+console.log(`bridge ${scenario}: ${passed} checks passed, ${failed} failed`);
+process.exit(failed || !passed ? 1 : 0);

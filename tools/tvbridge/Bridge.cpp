@@ -1,0 +1,277 @@
+#include "Bridge.h"
+
+#include <algorithm>
+#include <future>
+#include <random>
+
+#include "Variants.h"
+
+namespace tvbridge {
+
+// ---- Channel ----------------------------------------------------------------------------
+
+void Channel::Push(std::string event) {
+  std::lock_guard<std::mutex> lock(m_mu);
+  if (m_closed) return;
+  m_events.push_back(std::move(event));
+  m_cv.notify_all();
+}
+
+std::deque<std::string> Channel::Take(std::chrono::milliseconds wait, bool* closed) {
+  std::unique_lock<std::mutex> lock(m_mu);
+  m_cv.wait_for(lock, wait, [this] { return !m_events.empty() || m_closed; });
+  std::deque<std::string> out;
+  out.swap(m_events);
+  *closed = m_closed;
+  return out;
+}
+
+void Channel::Close() {
+  std::lock_guard<std::mutex> lock(m_mu);
+  m_closed = true;
+  m_cv.notify_all();
+}
+
+bool Channel::Attach() {
+  std::lock_guard<std::mutex> lock(m_mu);
+  if (m_attached) return false;
+  m_attached = true;
+  return true;
+}
+
+// ---- HostLoop -----------------------------------------------------------------------------
+
+void HostLoop::Run(const std::function<void()>& work) {
+  std::packaged_task<void()> task(work);
+  std::future<void> done = task.get_future();
+  std::function<void()> run = [&task] { task(); };
+  {
+    std::lock_guard<std::mutex> lock(m_mu);
+    if (m_stop) throw Refusal{503, "the bridge is shutting down"};
+    m_work.push_back(&run);
+    m_cv.notify_all();
+  }
+  done.get();  // rethrows what the work threw
+}
+
+void HostLoop::Wake() {
+  std::lock_guard<std::mutex> lock(m_mu);
+  m_pump = true;
+  m_cv.notify_all();
+}
+
+void HostLoop::Loop() {
+  m_thread = std::this_thread::get_id();
+  for (;;) {
+    std::function<void()>* work = nullptr;
+    bool pump = false;
+    {
+      std::unique_lock<std::mutex> lock(m_mu);
+      m_cv.wait(lock, [this] { return m_stop || m_pump || !m_work.empty(); });
+      pump = m_pump;
+      m_pump = false;
+      if (!m_work.empty()) {
+        work = m_work.front();
+        m_work.pop_front();
+      }
+      if (!pump && !work) return;  // stopped, nothing left to do
+    }
+    if (pump && m_pumpWork) m_pumpWork();
+    if (work) (*work)();
+  }
+}
+
+void HostLoop::Stop() {
+  std::lock_guard<std::mutex> lock(m_mu);
+  m_stop = true;
+  m_cv.notify_all();
+}
+
+// ---- Bridge ---------------------------------------------------------------------------------
+
+std::string NewToken() {
+  static std::mutex mu;
+  static std::random_device device;
+  std::lock_guard<std::mutex> lock(mu);
+  std::string token;
+  static const char kHex[] = "0123456789abcdef";
+  for (int i = 0; i < 8; ++i) {
+    unsigned word = device();
+    for (int j = 0; j < 4; ++j) token += kHex[(word >> (4 * j)) & 15];
+  }
+  return token;
+}
+
+Bridge::~Bridge() { CloseAll(); }
+
+namespace {
+
+const std::string& Text(const Json& body, const char* field) {
+  if (!body.is_object() || !body.contains(field) || !body[field].is_string())
+    throw Refusal{400, std::string("the request has no text \"") + field + "\""};
+  return body[field].get_ref<const std::string&>();
+}
+
+}  // namespace
+
+Bridge::Page& Bridge::FindPage(const Json& body) {
+  auto it = m_pages.find(Text(body, "page"));
+  if (it == m_pages.end()) throw Refusal{404, "unknown page (closed, or its event stream ended)"};
+  return it->second;
+}
+
+Bridge::Instance& Bridge::FindInstance(Page& page, const Json& body) {
+  if (!body.contains("instance") || !body["instance"].is_number_integer())
+    throw Refusal{400, "the request has no number \"instance\""};
+  auto it = page.instances.find(body["instance"].get<long long>());
+  if (it == page.instances.end()) throw Refusal{404, "unknown instance (destroyed, or never made)"};
+  return it->second;
+}
+
+void Bridge::DestroyInstance(Instance& instance) {
+  if (instance.object) testbrowser::Release(instance.object);
+  instance.object = nullptr;
+  m_host.Destroy(instance.npp);
+  m_byNpp.erase(instance.npp);
+}
+
+Json Bridge::Handle(const std::string& action, const Json& body) {
+  if (action == "page") {
+    std::string token = NewToken();
+    m_pages[token].channel = std::make_shared<Channel>();
+    return {{"page", token}};
+  }
+  static const char* const kActions[] = {"close", "new", "destroy", "invoke", "get", "set", "pump"};
+  if (std::find(std::begin(kActions), std::end(kActions), action) == std::end(kActions))
+    throw Refusal{404, "unknown request " + action};
+  Page& page = FindPage(body);
+  if (action == "close") {
+    ClosePage(Text(body, "page"));
+    return Json::object();
+  }
+  if (action == "pump") {
+    const std::string& token = Text(body, "page");
+    return {{"ran", testbrowser::PumpAsyncCalls([&](NPP npp) {
+               return OfPage(npp, token) || m_byNpp.count(npp) == 0;
+             })}};
+  }
+  if (action == "new") {
+    NPError error = NPERR_NO_ERROR;
+    NPP npp = m_host.New(&error);
+    if (error != NPERR_NO_ERROR) {
+      m_host.Destroy(npp);
+      throw Refusal{500, "NPP_New failed with error " + std::to_string(error)};
+    }
+    NPObject* object = m_host.ScriptObject(npp);
+    if (!object) {
+      m_host.Destroy(npp);
+      throw Refusal{500, "the plug-in gave no script object"};
+    }
+    long long id = page.next++;
+    page.instances[id] = Instance{npp, object};
+    m_byNpp[npp] = Owner{page.channel, id, Text(body, "page")};
+    return {{"instance", id}};
+  }
+  Instance& instance = FindInstance(page, body);
+  if (action == "destroy") {
+    DestroyInstance(instance);
+    page.instances.erase(body["instance"].get<long long>());
+    return Json::object();
+  }
+  if (action == "invoke") {
+    const std::string& method = Text(body, "method");
+    if (!body.contains("args") || !body["args"].is_array())
+      throw Refusal{400, "the request has no list \"args\""};
+    if (!testbrowser::HasMethod(instance.object, method))
+      throw Refusal{404, "the TV object has no method " + method};
+    Arguments args;
+    for (std::size_t i = 0; i < body["args"].size(); ++i)
+      args.Add(body["args"][i], "argument " + std::to_string(i + 1), page.channel,
+               body["instance"].get<long long>());
+    NPVariant result;
+    VOID_TO_NPVARIANT(result);
+    bool ok = testbrowser::Invoke(instance.object, method, args.values(), &result);
+    Json reply = {{"ok", ok}};
+    if (ok) reply["result"] = Encode(result, page.channel);
+    testbrowser::ReleaseValue(&result);
+    return reply;
+  }
+  if (action == "get" || action == "set") {
+    const std::string& name = Text(body, "property");
+    if (!testbrowser::HasProperty(instance.object, name))
+      throw Refusal{404, "the TV object has no property " + name};
+    if (action == "set") {
+      if (!body.contains("value")) throw Refusal{400, "the request has no \"value\""};
+      Arguments value;
+      value.Add(body["value"], "value", page.channel, body["instance"].get<long long>());
+      return {{"ok", testbrowser::SetProperty(instance.object, name, value.values()[0])}};
+    }
+    NPVariant result;
+    VOID_TO_NPVARIANT(result);
+    bool ok = testbrowser::GetProperty(instance.object, name, &result);
+    Json reply = {{"ok", ok}};
+    if (ok) reply["result"] = Encode(result, page.channel);
+    testbrowser::ReleaseValue(&result);
+    return reply;
+  }
+  throw Refusal{500, "request " + action + " is not handled"};
+}
+
+std::shared_ptr<Channel> Bridge::ChannelOf(const std::string& page) {
+  auto it = m_pages.find(page);
+  return it == m_pages.end() ? nullptr : it->second.channel;
+}
+
+void Bridge::ClosePage(const std::string& token) {
+  auto it = m_pages.find(token);
+  if (it == m_pages.end()) return;
+  for (auto& entry : it->second.instances) DestroyInstance(entry.second);
+  it->second.channel->Close();
+  auto waiting = m_waiting.find(token);
+  if (waiting != m_waiting.end()) {
+    waiting->second();  // let its wait end: the page's next request learns it is gone
+    m_waiting.erase(waiting);
+  }
+  m_pages.erase(it);
+}
+
+void Bridge::CloseAll() {
+  while (!m_pages.empty()) ClosePage(m_pages.begin()->first);
+}
+
+bool Bridge::OfPage(NPP npp, const std::string& page) const {
+  auto it = m_byNpp.find(npp);
+  return it != m_byNpp.end() && it->second.page == page;
+}
+
+void Bridge::Pump() {
+  testbrowser::PumpAsyncCalls([this](NPP npp) { return m_byNpp.count(npp) == 0; });
+  for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+    const std::string& page = it->first;
+    if (testbrowser::PendingAsyncCalls([&](NPP npp) { return OfPage(npp, page); }) == 0) {
+      ++it;
+      continue;
+    }
+    it->second();
+    it = m_waiting.erase(it);
+  }
+}
+
+void Bridge::Wait(const std::string& page, std::function<void()> ready) {
+  if (!m_pages.count(page)) throw Refusal{404, "unknown page (closed, or its event stream ended)"};
+  if (m_waiting.count(page)) throw Refusal{409, "the page waits for its events already"};
+  m_waiting[page] = std::move(ready);
+  Pump();
+}
+
+void Bridge::StopWaiting(const std::string& page) { m_waiting.erase(page); }
+
+bool Bridge::Evaluate(NPP npp, const std::string& script) {
+  auto it = m_byNpp.find(npp);
+  if (it == m_byNpp.end()) return false;
+  Json event = {{"kind", "eval"}, {"instance", it->second.instance}, {"script", script}};
+  it->second.channel->Push(event.dump(-1, ' ', false, Json::error_handler_t::replace));
+  return true;
+}
+
+}  // namespace tvbridge

@@ -1,0 +1,134 @@
+// tvbridge's pages and their plug-in instances. Everything here runs on the
+// host thread (the bridge's "main thread"): every NPAPI call, every NPP_*
+// call and every pump of the async queue. The HTTP threads only parse and
+// hand requests over (HostLoop), and read a page's events (Channel).
+#ifndef TVBRIDGE_BRIDGE_H
+#define TVBRIDGE_BRIDGE_H
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+#include <nlohmann/json.hpp>
+
+#include "Host.h"
+
+namespace tvbridge {
+
+using Json = nlohmann::json;
+
+// A request the bridge refuses: an HTTP status (4xx) and a one-line reason.
+struct Refusal {
+  int status;
+  std::string reason;
+};
+
+// The events of one page, from the host thread to its event stream.
+class Channel {
+ public:
+  // Queues one event (a JSON text); ignored once closed.
+  void Push(std::string event);
+  // Waits up to `wait` for events; empty when none came. `closed` tells
+  // whether the page is gone (then no more events will come).
+  std::deque<std::string> Take(std::chrono::milliseconds wait, bool* closed);
+  void Close();
+  // The first caller gets true: a page has one event stream.
+  bool Attach();
+
+ private:
+  std::mutex m_mu;
+  std::condition_variable m_cv;
+  std::deque<std::string> m_events;
+  bool m_closed = false;
+  bool m_attached = false;
+};
+
+// The host thread: runs posted work, and the pump (SetPump) whenever the
+// plug-in queued an async call.
+class HostLoop {
+ public:
+  void SetPump(std::function<void()> pump) { m_pumpWork = std::move(pump); }
+  // Runs `work` on the host thread and waits for it.
+  void Run(const std::function<void()>& work);
+  // Called from any thread: the async queue has work.
+  void Wake();
+  // The loop of the host thread; returns after Stop.
+  void Loop();
+  void Stop();
+  bool OnHostThread() const { return std::this_thread::get_id() == m_thread; }
+
+ private:
+  std::mutex m_mu;
+  std::condition_variable m_cv;
+  std::deque<std::function<void()>*> m_work;
+  bool m_pump = false;
+  std::function<void()> m_pumpWork;
+  bool m_stop = false;
+  std::thread::id m_thread;
+};
+
+class Bridge {
+ public:
+  explicit Bridge(testbrowser::Host& host) : m_host(host) {}
+  ~Bridge();
+
+  // Host thread only. One request of a page: `action` is the last part of
+  // the endpoint's path; throws Refusal for bad input.
+  Json Handle(const std::string& action, const Json& body);
+  // The page's event channel (to stream it), or null for an unknown page.
+  std::shared_ptr<Channel> ChannelOf(const std::string& page);
+  // Destroys the page's instances and forgets it (its stream ended).
+  void ClosePage(const std::string& page);
+  void CloseAll();
+  // NPN_Evaluate of an instance: queued to its page as an "eval" event.
+  bool Evaluate(NPP npp, const std::string& script);
+
+  // The plug-in's async calls. A page's calls run only when the page asks
+  // (action "pump"), between its own tasks, as on a browser's main thread:
+  // a page waits (Wait) until it has some, then asks. Calls of instances
+  // whose page is gone run at once (Pump).
+  void Pump();
+  // `ready` is called on this thread once the page has queued calls (at
+  // once if it has); throws Refusal for an unknown page or a second waiter.
+  void Wait(const std::string& page, std::function<void()> ready);
+  void StopWaiting(const std::string& page);
+
+ private:
+  struct Instance {
+    NPP npp;
+    NPObject* object;
+  };
+  struct Page {
+    std::shared_ptr<Channel> channel;
+    std::map<long long, Instance> instances;
+    long long next = 1;
+  };
+
+  Page& FindPage(const Json& body);
+  Instance& FindInstance(Page& page, const Json& body);
+  void DestroyInstance(Instance& instance);
+
+  testbrowser::Host& m_host;
+  std::map<std::string, Page> m_pages;
+  struct Owner {
+    std::shared_ptr<Channel> channel;
+    long long instance;
+    std::string page;
+  };
+  bool OfPage(NPP npp, const std::string& page) const;
+  std::unordered_map<NPP, Owner> m_byNpp;
+  std::map<std::string, std::function<void()>> m_waiting;
+};
+
+// A random page token (128 bits, hex).
+std::string NewToken();
+
+}  // namespace tvbridge
+
+#endif
