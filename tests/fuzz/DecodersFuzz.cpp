@@ -96,7 +96,13 @@ void CheckError(std::string reply) {
              reply.size());
 }
 
+// No decoder changes the reply, and none takes a null output.
+void CheckUnchanged(const std::string& reply, const std::string& original, const char* decoder) {
+  FUZZ_CHECK(reply == original, "%s changed the reply", decoder);
+}
+
 void CheckInteger(std::string reply) {
+  const std::string original = reply;
   int value = 0x5A5A5A5A;
   bool ok = CQuvBase::GetInteger(reply, &value);
   FUZZ_CHECK(ok == Marked(reply, 'I'), "GetInteger answered %d", ok);
@@ -107,9 +113,11 @@ void CheckInteger(std::string reply) {
     FUZZ_CHECK(value == 0x5A5A5A5A, "GetInteger wrote %d while answering false", value);
   }
   FUZZ_CHECK(!CQuvBase::GetInteger(reply, nullptr), "GetInteger accepted a null output");
+  CheckUnchanged(reply, original, "GetInteger");
 }
 
 void CheckAscii(std::string reply, std::size_t capacity) {
+  const std::string original = reply;
   std::string text = "untouched";
   bool ok = CQuvBase::GetASCII(reply, text);
   FUZZ_CHECK(ok == Marked(reply, 'A'), "GetASCII (text) answered %d", ok);
@@ -117,7 +125,10 @@ void CheckAscii(std::string reply, std::size_t capacity) {
              text.size());
 
   auto buffer = Buffer(capacity);
+  FUZZ_CHECK(!CQuvBase::GetASCII(reply, static_cast<char*>(nullptr), capacity),
+             "GetASCII accepted a null buffer");
   ok = CQuvBase::GetASCII(reply, reinterpret_cast<char*>(buffer.get()), capacity);
+  CheckUnchanged(reply, original, "GetASCII");
   FUZZ_CHECK(ok == (Marked(reply, 'A') && capacity > 0), "GetASCII (buffer %zu) answered %d",
              capacity, ok);
   if (!ok) {
@@ -133,8 +144,11 @@ void CheckAscii(std::string reply, std::size_t capacity) {
 }
 
 void CheckUnicode(std::string reply, std::size_t capacity) {
+  const std::string original = reply;
   auto buffer = Buffer(capacity);
+  FUZZ_CHECK(!CQuvBase::GetUNICODE(reply, nullptr, capacity), "GetUNICODE accepted a null buffer");
   bool ok = CQuvBase::GetUNICODE(reply, reinterpret_cast<unsigned short*>(buffer.get()), capacity);
+  CheckUnchanged(reply, original, "GetUNICODE");
   FUZZ_CHECK(ok == (Marked(reply, 'U') && capacity > 0), "GetUNICODE (buffer %zu) answered %d",
              capacity, ok);
   // A 'U' reply without a single unit converts nothing and writes nothing.
