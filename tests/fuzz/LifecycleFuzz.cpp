@@ -13,7 +13,7 @@
 // a name handler's evaluated text is exactly name("p1","p2"); with those
 // bytes; OnEvent reads back what was set; and at the end of the script
 // everything is released: no object, reference, NPN_MemAlloc block or
-// framework connection left, nothing the browser would refuse.
+// framework connection left, nothing the browser or the framework would refuse.
 #include <algorithm>
 #include <cstring>
 #include <tuple>
@@ -297,6 +297,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   FUZZ_CHECK(tb::OpenAllocations() == 0, "%zu NPN_MemAlloc blocks open", tb::OpenAllocations());
   std::vector<std::string> misuses = tb::Misuses();
   FUZZ_CHECK(misuses.empty(), "the browser saw misuse: %s", misuses[0].c_str());
+  std::vector<std::string> framework = quvstub::Misuses();
+  FUZZ_CHECK(framework.empty(), "the framework saw misuse: %s", framework[0].c_str());
   FUZZ_CHECK(quvstub::Connections().empty(), "%zu framework connections left",
              quvstub::Connections().size());
   return 0;

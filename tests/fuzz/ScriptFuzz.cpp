@@ -18,7 +18,7 @@
 // command (the method's name and its four integer or text slots) for a
 // method that asks the TV, none otherwise; and after every input the test
 // browser's accounting is back where it was (objects, references, open
-// NPN_MemAlloc blocks) with nothing the browser would refuse.
+// NPN_MemAlloc blocks) with nothing the browser or the framework would refuse.
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -311,5 +311,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
              tb::OpenAllocations(), b.allocations);
   std::vector<std::string> misuses = tb::Misuses();
   FUZZ_CHECK(misuses.empty(), "the browser saw misuse: %s", misuses[0].c_str());
+  std::vector<std::string> framework = quvstub::Misuses();
+  FUZZ_CHECK(framework.empty(), "the framework saw misuse: %s", framework[0].c_str());
   return 0;
 }
