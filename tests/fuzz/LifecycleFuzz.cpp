@@ -181,7 +181,7 @@ class Script {
 
   void Raise(fuzz::Reader& in) {
     uint8_t how = in.Byte();
-    int type = how & 1 ? 0 : static_cast<int>(in.U32() % 4);  // only type 0 reaches the page
+    int type = how & 1 ? 0 : static_cast<int>(in.U32());  // only type 0 reaches the page
     std::string p1 = in.Text(), p2 = in.Text();
     if (how == 0xFF && !p1.empty())  // the largest texts: 1 MiB
       while (p1.size() < (1u << 20)) p1 += p1;
