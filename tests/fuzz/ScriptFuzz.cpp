@@ -14,7 +14,8 @@
 // C library's strtol for the epoch text.
 //
 // Properties per call: the answer and the result's type and value are what
-// the description says; the framework receives exactly one well-formed
+// the description says; each argument the method cannot use as its kind says
+// leaves one log record; the framework receives exactly one well-formed
 // command (the method's name and its four integer or text slots) for a
 // method that asks the TV, none otherwise; and after every input the test
 // browser's accounting is back where it was (objects, references, open
@@ -99,6 +100,24 @@ std::string SlotText(const std::string& kind, const NPVariant& v) {
   if (kind == "epoch") return std::to_string(Epoch(v));
   if (kind == "password") return v.type == NPVariantType_String ? StringOf(v) : "";
   return "?";
+}
+
+// An argument the method cannot use as its kind says (it counts as 0 or the
+// empty text, and the module records it in the log).
+bool Unusable(const std::string& kind, const NPVariant& v) {
+  const bool number = v.type == NPVariantType_Int32 || v.type == NPVariantType_Double;
+  if (kind == "password") return v.type != NPVariantType_String;
+  if (kind == "epoch") return !number && v.type != NPVariantType_String;
+  return !number;
+}
+
+// The log records of unusable arguments since the last look.
+std::size_t ArgumentRecords() {
+  std::size_t n = 0;
+  for (const auto& call : quvstub::TakeLog())
+    n += call.text.find("Invalid Argument, using default values!") != std::string::npos ||
+         call.text.find("args is not string") != std::string::npos;
+  return n;
 }
 
 // ---- Inputs -------------------------------------------------------------------
@@ -235,7 +254,9 @@ void OneCall(fuzz::Reader& in) {
   quvstub::ClearJournal();
 
   NPVariant result = tb::Void();
+  quvstub::TakeLog();
   bool answered = tb::Invoke(onOrphan ? b.orphan : b.tv, name, args.values, &result);
+  const std::size_t records = ArgumentRecords();
   std::vector<quvstub::JournalEntry> journal = quvstub::Journal();
   quvstub::ClearReplies();
 
@@ -253,6 +274,7 @@ void OneCall(fuzz::Reader& in) {
   FUZZ_CHECK(answered == countOk, "%s with %zu arguments answered %d", m->name, count, answered);
   if (!answered) {
     FUZZ_CHECK(result.type == NPVariantType_Void, "%s refused but set a result", m->name);
+    FUZZ_CHECK(records == 0, "%s refused but recorded %zu unusable arguments", m->name, records);
     FUZZ_CHECK(journal.empty(), "%s refused but sent a command", m->name);
     return;
   }
@@ -291,6 +313,12 @@ void OneCall(fuzz::Reader& in) {
     known = false;
   }
   CheckResult(*m, result, expected, known);
+  std::size_t unusable = 0;
+  for (std::size_t i = 0; i < m->kinds.size() && i < count; ++i)
+    unusable += Unusable(m->kinds[i], args.values[i]);
+  if (m->kinds.size() == 1 && m->kinds[0] == "item") unusable = count == 0;
+  FUZZ_CHECK(records == unusable, "%s: %zu records of unusable arguments, %zu expected", m->name,
+             records, unusable);
   tb::ReleaseValue(&result);
 }
 

@@ -1,12 +1,10 @@
 // The 49 script methods: one row per method, in the order of the method table,
 // with the result of each method's shape for a reply of its kind. The answers
-// to an error reply, to a wrong argument count and without a TV, and the
-// commands' argument slots, are checked for every method against
+// to an error reply, to a wrong argument count and without a TV, the
+// argument conversions with their log records, GetPluginInfo's items, and the
+// commands' argument slots are checked for every method against
 // types/tv-api.json by the script fuzz target (tests/fuzz), whose seeds hold
 // those cases.
-#include <cmath>
-#include <limits>
-
 #include "Support.h"
 #include "module/CPlugin.h"
 #include "script/ScriptablePluginObject.h"
@@ -137,98 +135,6 @@ TEST_F(Dispatch, EveryMethod) {
     EXPECT_EQ(InvalidArgumentRecords(), 0);
   }
   quvstub::ClearReplies();
-}
-
-TEST_F(Dispatch, ArgumentConversions) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  NPVariant shortString = tb::String("123");
-  shortString.value.stringValue.UTF8Length = 2;  // only "12" belongs to the argument
-  NPVariant nullChars = tb::String("");
-  nullChars.value.stringValue.UTF8Characters = nullptr;
-  NPObject* object = tb::NewPlainObject();
-  held.push_back(object);
-  struct Case {
-    const char* what;
-    const char* method;
-    std::vector<NPVariant> args;
-    const char* sent;  // parameter texts of the command
-    int records;       // invalid-argument log records
-  };
-  const Case cases[] = {
-      {"boolean true is not a number", "SetPIP", {tb::Bool(true)}, "0|0|0|0", 1},
-      {"1 is true", "SetPIP", {tb::Int(1)}, "1|0|0|0", 0},
-      {"2.7 is true", "SetPIP", {tb::Double(2.7)}, "1|0|0|0", 0},
-      {"-0.4 is false", "CheckPIP", {tb::Double(-0.4)}, "0|0|0|0", 0},
-      {"string truth", "SetJorvelState", {tb::String("1")}, "0|0|0|0", 1},
-      {"2.9 truncates", "GetProgram_Title", {tb::Double(2.9)}, "2|0|0|0", 0},
-      {"-2.9 truncates", "GetProgram_Title", {tb::Double(-2.9)}, "-2|0|0|0", 0},
-      {"huge double", "GetProgram_Duration", {tb::Double(1e12)}, "2147483647|0|0|0", 0},
-      {"huge negative double", "GetProgram_Duration", {tb::Double(-1e12)}, "-2147483648|0|0|0", 0},
-      {"NaN", "GetProgram_Duration", {tb::Double(nan)}, "0|0|0|0", 0},
-      {"null number", "SetCountry", {tb::Null()}, "0|0|0|0", 1},
-      {"undefined number", "SetCountry", {tb::Void()}, "0|0|0|0", 1},
-      {"object number", "SetCountry", {tb::Object(object)}, "0|0|0|0", 1},
-      {"one bad of two", "SetTimeZone", {tb::String("x"), tb::Int(3)}, "0|3|0|0", 1},
-      {"two bad of two", "GetProgramList", {tb::Null(), tb::Null()}, "0|0|0|0", 2},
-      {"epoch number", "ConvertEpochToLocalTime", {tb::Int(100)}, "100|0|0|0", 0},
-      {"epoch text", "ConvertEpochToLocalTime", {tb::String("100")}, "100|0|0|0", 0},
-      {"epoch text with blanks, sign, tail", "ConvertEpochToLocalTime", {tb::String(" \t-42xyz")},
-       "-42|0|0|0", 0},
-      {"epoch text without digits", "ConvertEpochToLocalTime", {tb::String("abc")}, "0|0|0|0", 0},
-      {"epoch text beyond range", "ConvertEpochToLocalTime", {tb::String("99999999999")},
-       "2147483647|0|0|0", 0},
-      {"epoch text below range", "ConvertEpochToLocalTime", {tb::String("-99999999999")},
-       "-2147483648|0|0|0", 0},
-      {"epoch text read within its length", "ConvertEpochToLocalTime", {shortString}, "12|0|0|0", 0},
-      {"epoch null", "ConvertEpochToLocalTime", {tb::Null()}, "0|0|0|0", 1},
-      {"epoch boolean", "ConvertEpochToLocalTime", {tb::Bool(true)}, "0|0|0|0", 1},
-      {"password as given", "IsValidPassword", {tb::String(" p\"w ")}, " p\"w |0|0|0", 0},
-      {"empty password", "IsValidPassword", {tb::String("")}, "|0|0|0", 0},
-      {"password without characters", "IsValidPassword", {nullChars}, "|0|0|0", 0},
-      {"password not a string", "IsValidPassword", {tb::Int(1234)}, "|0|0|0", 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    quvstub::ClearJournal();
-    quvstub::CaptureLog(true);
-    NPVariant result = Call(tv, c.method, c.args);
-    tb::ReleaseValue(&result);
-    EXPECT_EQ(Commands(), std::vector<std::string>{std::string(c.method) + "|" + c.sent});
-    EXPECT_EQ(InvalidArgumentRecords(), c.records);
-  }
-}
-
-TEST_F(Dispatch, PluginInfoItem) {
-  NPObject* object = tb::NewPlainObject();
-  held.push_back(object);
-  struct Case {
-    const char* what;
-    std::vector<NPVariant> args;
-    const char* text;
-    bool record;
-  };
-  const Case cases[] = {
-      {"no argument", {}, "", true},
-      {"item 0", {tb::Int(0)}, "TV-0017", false},
-      {"item 0 and more", {tb::Int(0), tb::String("x"), tb::Null()}, "TV-0017", false},
-      {"item 0.5", {tb::Double(0.5)}, "TV-0017", false},
-      {"item 1", {tb::Int(1)}, "", false},
-      {"a string is item 1000", {tb::String("0")}, "", false},
-      {"an object is item 1000", {tb::Object(object)}, "", false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    quvstub::CaptureLog(true);
-    NPVariant result = Call(tv, "GetPluginInfo", c.args);
-    EXPECT_TRUE(Is(result, T(c.text)));
-    tb::ReleaseValue(&result);
-    int records = 0;
-    for (const std::string& text : LogTexts())
-      records += text.find("]GetPluginInfo:: Invalid Argument, using default values!") !=
-                 std::string::npos;
-    EXPECT_EQ(records, c.record ? 1 : 0);
-  }
-  EXPECT_TRUE(Commands().empty());
 }
 
 TEST_F(Dispatch, LongRepliesStayInsideTheBuffers) {
