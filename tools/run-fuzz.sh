@@ -84,6 +84,8 @@ for t in "${targets[@]}"; do
     opts+=(-max_total_time="$time_limit")
   fi
   start=$SECONDS
+  stamp=$work.started
+  : >"$stamp"
   if [[ ! -x $bin ]]; then
     echo "fuzz $t: FAILED (no binary $bin)"
     failed=$((failed + 1))
@@ -102,7 +104,8 @@ for t in "${targets[@]}"; do
     failed=$((failed + 1))
     echo "fuzz $t: FAILED after ${took}s (exit $rc), log $log"
     grep -E 'property violated|ERROR: |runtime error|SUMMARY' "$log" | head -n 5 | sed 's/^/  /'
-    ls -t "$crashes" 2>/dev/null | head -n 3 | sed "s|^|  saved: $crashes/|"
+    find "$crashes" -type f -newer "$stamp" | sed 's/^/  saved: /'
+    echo "  (replay: build/fuzz/tests/fuzz/fuzz_${t}_replay FILE; keep it in tests/fuzz/regressions/$t)"
   fi
 done
 exit "$failed"
