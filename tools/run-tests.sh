@@ -15,19 +15,23 @@
 #             valgrind memcheck
 #   armhf     the cross build for the TV: unit suites under qemu-arm, the
 #             checks on the built module, and the module's size at -O2 and -Os
+#   fuzz      the libFuzzer targets (clang, AddressSanitizer + UBSan): each
+#             replays its seeds and stored regression inputs, then runs a
+#             fixed number of generated inputs (tools/run-fuzz.sh runs them long)
 # and closes with "N passed, N failed" over all stages (a stage that fails to
 # configure or build counts as one failure). Exits non-zero if anything failed.
 #
 #   tools/run-tests.sh [--quick] [--stages a,b,...] [--no-deps]
 #     --quick      the native stage only
-#     --stages     the named stages only (demo, bridge, native, asan, tsan, valgrind, armhf)
+#     --stages     the named stages only (demo, bridge, native, asan, tsan, valgrind,
+#                  armhf, fuzz)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_stages=(demo bridge native asan tsan valgrind armhf)
+all_stages=(demo bridge native asan tsan valgrind armhf fuzz)
 stages=("${all_stages[@]}")
 deps=1
 while (($#)); do
@@ -198,6 +202,23 @@ stage_armhf() {
   rm -rf "$tmp"
   echo "armhf: libnptv.so DT_NEEDED:" \
     $(arm-linux-gnueabihf-readelf -d build/armhf/module/libnptv.so | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+}
+
+# The replays count as the fuzz tree's tests; each target's fixed run counts
+# as one test more.
+stage_fuzz() {
+  quiet "$1" cmake --preset fuzz || return 1
+  quiet "$1" cmake --build --preset fuzz -j"$jobs" --target fuzz_all || return 1
+  ctest_counts fuzz --preset fuzz -L fuzz-replay -j"$jobs" --no-tests=error
+  local out line
+  out=$(tools/run-fuzz.sh --no-build --smoke 2>&1)
+  echo "$out"
+  while IFS= read -r line; do
+    case $line in
+      "fuzz "*": ok"*) stage_passed=$((stage_passed + 1)) ;;
+      "fuzz "*": FAILED"*) stage_failed=$((stage_failed + 1)) ;;
+    esac
+  done <<<"$out"
 }
 
 start_all=$SECONDS

@@ -1,4 +1,6 @@
 // The OnEvent property, the default call, and the object classes' defaults.
+// Which handler a read returns when both kinds are set, and that setting one
+// kind keeps the other, is checked by the lifecycle fuzz target (tests/fuzz).
 #include <cstring>
 
 #include "Support.h"
@@ -68,29 +70,6 @@ TEST_F(Property, NameHandlerIsCopied) {
   ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", longer));
   EXPECT_STREQ(Tv()->m_pszEventCallbackName, "handler");
   EXPECT_EQ(tb::OpenAllocations(), 1u) << "the old name is freed";
-}
-
-TEST_F(Property, NameWinsOnReadWhicheverCameFirst) {
-  struct Case {
-    const char* what;
-    bool nameFirst;
-  };
-  for (const Case& c : {Case{"name, then object", true}, Case{"object, then name", false}}) {
-    SCOPED_TRACE(c.what);
-    NPObject* f = Function();
-    NPVariant name = tb::String("byName");
-    if (c.nameFirst) {
-      ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", name));
-      ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(f)));
-    } else {
-      ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(f)));
-      ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", name));
-    }
-    EXPECT_EQ(Tv()->m_pEventCallbackObj, f) << "setting one kind keeps the other";
-    NPVariant v = Read();
-    EXPECT_EQ(tb::Text(v), "byName");
-    tb::ReleaseValue(&v);
-  }
 }
 
 TEST_F(Property, ValuesThatStoreNothing) {

@@ -93,7 +93,7 @@ json Request(const std::vector<std::string>& a, std::string* problem) {
     json value;
     try {
       value = json::parse(a[2]);
-    } catch (const json::parse_error&) {
+    } catch (const json::exception&) {  // not JSON, or a number out of range
       value = a[2];  // a plain text
     }
     return {{"cmd", "set"}, {"key", a[1]}, {"value", value}};
@@ -258,7 +258,7 @@ int main(int argc, char** argv) {
   json reply;
   try {
     reply = json::parse(in);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception&) {
     std::cerr << "tvsim: the reply is not JSON: " << in << "\n";
     return 3;
   }

@@ -114,7 +114,7 @@ std::string ControlServer::Handle(Library& lib, const std::string& line) {
   json req;
   try {
     req = json::parse(line);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // parse_error, or out_of_range for a number like 1e400
     std::string what = e.what();
     auto at = what.find("] ");
     if (at != std::string::npos) what.erase(0, at + 2);

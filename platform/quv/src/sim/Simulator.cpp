@@ -54,7 +54,7 @@ void Simulator::LoadConfigFile(const std::string& path, TvState& state) {
   nlohmann::json config;
   try {
     config = nlohmann::json::parse(ss.str());
-  } catch (const nlohmann::json::parse_error& e) {
+  } catch (const nlohmann::json::exception& e) {  // parse_error, or out_of_range for 1e400
     // what() is "[json.exception.parse_error.101] parse error at line L, column C: ..."
     std::string what = e.what();
     auto at = what.find("] ");
