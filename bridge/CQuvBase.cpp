@@ -32,11 +32,20 @@ CQuvBase::CQuvBase(char* widgetPath)
       m_pEventCallbackObj(nullptr),
       m_pszEventCallbackName(nullptr),
       m_strWidgetPath(widgetPath ? widgetPath : ""),
-      m_Serial(sNextSerial.fetch_add(1)) {
+      m_Serial(sNextSerial.fetch_add(1)),
+      m_Closed(false) {
   RegisterLive(this);
-  std::string credential = std::string("TV") + "|widgetpath|" + m_strWidgetPath;
-  NPTV_LOG("CQuvBase", "CQuvBase", "[%s][%d]BBQ!! credential is called.  \n");
-  Open("TV", "1.0", credential);
+  try {
+    std::string credential = std::string("TV") + "|widgetpath|" + m_strWidgetPath;
+    NPTV_LOG("CQuvBase", "CQuvBase", "[%s][%d]BBQ!! credential is called.  \n");
+    Open("TV", "1.0", credential);
+  } catch (...) {
+    // No destructor of ours runs for a constructor that throws: close what may
+    // have been opened, so the framework never sees its wrapper destroyed open.
+    Close();
+    UnregisterLive(this);
+    throw;
+  }
 }
 
 CQuvBase::~CQuvBase() {
@@ -55,7 +64,11 @@ bool CQuvBase::Open(std::string name, std::string version, std::string credentia
   return quv::CQuvPluginWrapper::Open(name, version, credential);
 }
 
-void CQuvBase::Close() { quv::CQuvPluginWrapper::Close(); }
+void CQuvBase::Close() {
+  if (m_Closed) return;
+  m_Closed = true;
+  quv::CQuvPluginWrapper::Close();
+}
 
 std::string CQuvBase::Execute(std::string name, std::string p1, std::string p2, std::string p3,
                               std::string p4) {

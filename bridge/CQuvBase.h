@@ -81,6 +81,11 @@ class CQuvBase : public quv::CQuvPluginWrapper {
   const unsigned long long m_Serial;
 
  private:
+  // Set by the first Close: the framework sees one Close per connection, even
+  // when the owner closes early (before destruction begins) and the destructor
+  // closes again.
+  bool m_Closed;
+
   // The main-thread registry of live objects (Events.cpp): an event record
   // whose owner was destroyed before the record reached the main thread is
   // dropped without touching the owner.

@@ -86,7 +86,8 @@ void CPlugin::Release() {
     // Close the connection before the TV object's destruction begins: the
     // framework's thread calls the virtual OnEvent, and must not do so while
     // the object's destructors rewrite its virtual table pointer. The
-    // destructor closes it again, which is harmless.
+    // destructor's own Close then finds the connection closed and does not
+    // call the framework again.
     m_pTV->Close();
     delete m_pTV;
     m_pTV = nullptr;

@@ -167,9 +167,9 @@ NPError NPP_GetValue(NPP instance, NPPVariable variable, void* value) {
     case NPPVpluginScriptableNPObject: {
       CPlugin* plugin = PluginOf(instance);
       if (!plugin || !value) return NPERR_GENERIC_ERROR;
-      NPObject* object = plugin->GetScriptableObject();
-      if (!object) return NPERR_GENERIC_ERROR;  // the browser could not create it
-      *static_cast<NPObject**>(value) = object;
+      // Null when the browser could not create the object: the browser gets
+      // that null (no reference), and the next request tries again.
+      *static_cast<NPObject**>(value) = plugin->GetScriptableObject();
       return NPERR_NO_ERROR;
     }
     default:

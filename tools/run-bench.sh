@@ -3,17 +3,19 @@
 # build/bench-release, runs every benchmark and writes BENCHMARKS.md (a table
 # of figure, value, baseline, ratio and how it was measured), then prints it.
 #
-#   tools/run-bench.sh [--smoke] [--skip STAGE]... [--out FILE]
+#   tools/run-bench.sh [--smoke] [--skip STAGE]... [--out FILE] [--no-install]
 #     --smoke      every stage with tiny counts; checks that each gives sane,
 #                  non-empty output; writes no BENCHMARKS.md; seconds, not
 #                  minutes. Ends with "bench: N passed, N failed, N skipped".
 #     --skip S     leave stage S out (calls, instance, heap, decode, events,
 #                  gbench, size, browser)
 #     --out FILE   write the report there instead of BENCHMARKS.md
+#     --no-install do not run tools/install-deps.sh first
 #
 # Needs valgrind, libbenchmark-dev, and for the browser figures Qt 5 WebKit
-# and Xvfb (tools/install-deps.sh installs them). The armhf size figures need
-# the armhf sysroot (tools/armhf-sysroot.sh); without it they say so.
+# and Xvfb: tools/install-deps.sh (run first unless --no-install) installs
+# them. The armhf size figures need the armhf sysroot (tools/armhf-sysroot.sh);
+# without it they say so.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -21,8 +23,10 @@ build=${NPTV_BENCH_BUILD:-$repo/build/bench-release}
 smoke=0
 out=$repo/BENCHMARKS.md
 extra=()
+install=1
 while (($#)); do
   case $1 in
+    --no-install) install=0 ;;
     --smoke) smoke=1 ;;
     --skip) shift; extra+=(--skip "${1:?--skip needs a stage}") ;;
     --out) shift; out=${1:?--out needs a file} ;;
@@ -32,6 +36,9 @@ while (($#)); do
   shift
 done
 
+if ((install)); then
+  "$repo/tools/install-deps.sh" >&2
+fi
 for tool in valgrind callgrind_annotate cmake ninja python3; do
   command -v "$tool" >/dev/null || { echo "run-bench: $tool is missing" >&2; exit 1; }
 done

@@ -8,7 +8,8 @@
 # Without a display it runs headless: it prints a transcript of the page's
 # calls to the TV and of the events it receives, raises a few events with
 # tvsim while the page runs, and writes a screenshot (its path is printed).
-# With a display it opens a window; close it to end.
+# With a display it opens a window; close it to end. NPTV_DEMO_BUILD names
+# the build tree (default build/demo; made when missing).
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -17,7 +18,7 @@ install=1
 for a in "$@"; do
   case $a in
     --no-install) install=0 ;;
-    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "run-demo: unknown option $a" >&2; exit 2 ;;
   esac
 done
@@ -32,9 +33,10 @@ fi
 
 # ---- 2. Build ------------------------------------------------------------------------
 say "building in $build"
+mkdir -p "$build"
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DNPTV_TESTS=OFF -DNPTV_BROWSER=ON >"$build.cmake.log" 2>&1 \
-  || { cat "$build.cmake.log"; exit 1; }
+      -DNPTV_TESTS=OFF -DNPTV_BROWSER=ON >"$build/configure.log" 2>&1 \
+  || { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j2 --target nptv Quv tvbrowser tvsim
 tvbrowser=$build/tools/tvbrowser/tvbrowser
 tvsim=$build/tools/tvsim/tvsim

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The project's test command. Installs what is missing, then runs the stages,
 # each built in its own tree (valgrind uses the native one):
+#   demo      the README's demo command, as a newcomer runs it: tools/run-demo.sh
+#             on a build tree that does not exist yet, without a display; checks
+#             its exit status, its transcript and its screenshot
 #   native    build + all suites (unit, end-to-end in the real browser, target,
 #             the benchmarks' smoke run)
 #   asan      unit suites built with AddressSanitizer + UndefinedBehaviorSanitizer
@@ -8,8 +11,8 @@
 #   valgrind  the dlopen suite (label dlopen) of the native tree under
 #             valgrind memcheck
 #   armhf     the cross build for the TV: unit suites under qemu-arm, the
-#             checks on the built module, and the module's size at -O2 and -Os
-#             and the module's runtime floor (newest symbol versions) per build
+#             checks on the built module, the module's size at -O2 and -Os,
+#             and its runtime floor (the newest symbol versions it needs)
 #   oldabi    everything built in the std::string ABI of GCC before 5
 #             (NPTV_CXX11_ABI=OFF): unit suites, and the module against the
 #             stand-in libQuv.so built by clang++-14 in that ABI
@@ -23,15 +26,15 @@
 #
 #   tools/run-tests.sh [--quick] [--stages a,b,...] [--no-deps]
 #     --quick      the native stage only
-#     --stages     the named stages only (native, asan, tsan, valgrind, armhf,
-#                  oldabi, clang-ubsan, armhf-clang, armhf-oldabi)
+#     --stages     the named stages only (demo, native, asan, tsan, valgrind,
+#                  armhf, oldabi, clang-ubsan, armhf-clang, armhf-oldabi)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_stages=(native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi)
+all_stages=(demo native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi)
 stages=("${all_stages[@]}")
 deps=1
 while (($#)); do
@@ -100,6 +103,31 @@ ctest_counts() {
   fi
   stage_passed=$((stage_passed + passed))
   stage_failed=$((stage_failed + failed))
+}
+
+# One named check of a stage: counted as one test, its verdict shown.
+check() {
+  local name=$1; shift
+  if "$@"; then
+    echo "  ok      $name"
+    stage_passed=$((stage_passed + 1))
+  else
+    echo "  FAILED  $name"
+    stage_failed=$((stage_failed + 1))
+  fi
+}
+
+stage_demo() {
+  local tree=$repo/build/demo-check/fresh out=$logs/demo.out
+  rm -rf "$repo/build/demo-check"
+  local rc=0
+  env -u DISPLAY NPTV_DEMO_BUILD="$tree" tools/run-demo.sh >"$out" 2>&1 </dev/null || rc=$?
+  grep -E '^(run-demo|demo):|EVENT|FAILED|[Ee]rror' "$out" | tail -n 25 || true
+  local shot=$tree/tv-guide.png transcript=$tree/transcript.txt
+  check "run-demo.sh exits 0 (exit status $rc; output: $out)" test "$rc" -eq 0
+  check "the transcript shows the page's calls to the TV" grep -q 'TV\.[A-Za-z_]*(.*) -> ' "$transcript"
+  check "the transcript shows the event raised by tvsim" grep -q 'EVENT "Reminder"' "$transcript"
+  check "a non-empty screenshot was written" test -s "$shot"
 }
 
 stage_native() {

@@ -37,4 +37,11 @@ if [ "$rc" -ne 0 ]; then
   echo "--- exit status $rc; the last lines of the framework's log:"
   tail -n 30 "$QUV_LOG" 2>/dev/null
 fi
+# The framework library records its misuse (a second Close, an Execute after
+# Close, ...) in its log: a page that caused any fails.
+if grep -q 'libQuv: misuse:' "$QUV_LOG" 2>/dev/null; then
+  echo "--- the module misused the framework library:"
+  grep 'libQuv: misuse:' "$QUV_LOG" | head -n 20
+  [ "$rc" -ne 0 ] || rc=1
+fi
 exit "$rc"

@@ -222,12 +222,17 @@ TEST_F(Lifecycle, NewAndDestroy) {
   EXPECT_EQ(sets[0].value, nullptr);
   ASSERT_EQ(quvstub::Connections().size(), 1u);
   EXPECT_TRUE(quvstub::Connections()[0].open);
+  EXPECT_EQ(quvstub::Connections()[0].opens, 1u);
+  EXPECT_EQ(quvstub::Connections()[0].closes, 0u);
 
   DestroyInstance(instance);
   EXPECT_EQ(instance->pdata, nullptr);
   EXPECT_EQ(sWindowObj, nullptr);
   EXPECT_EQ(tb::RefCount(tb::WindowObject()), 1u);
   EXPECT_TRUE(quvstub::Connections().empty()) << "connection not closed with the instance";
+  // One Close before the wrapper's destruction: a second would be misuse, a
+  // missing one a connection destroyed open (the fixture checks both).
+  EXPECT_TRUE(quvstub::Misuses().empty()) << ::testing::PrintToString(quvstub::Misuses());
 }
 
 TEST_F(Lifecycle, ApplicationTextsReachTheFramework) {
@@ -359,10 +364,12 @@ TEST_F(Lifecycle, ScriptableObjectReferences) {
 TEST_F(Lifecycle, ScriptableObjectCreationFailureIsRetried) {
   NPP instance = NewInstance();
   tb::FailObjectCreation(true);
+  // The browser's refusal is handed back as it came: success with a null
+  // object, no reference taken.
   NPObject* object = reinterpret_cast<NPObject*>(0x1);
   EXPECT_EQ(host->plugin().getvalue(instance, NPPVpluginScriptableNPObject, &object),
-            NPERR_GENERIC_ERROR);
-  EXPECT_EQ(object, reinterpret_cast<NPObject*>(0x1));
+            NPERR_NO_ERROR);
+  EXPECT_EQ(object, nullptr);
   EXPECT_EQ(static_cast<CPlugin*>(instance->pdata)->m_ScriptObj, nullptr);
   tb::FailObjectCreation(false);
   NPObject* tv = TvObject(instance);

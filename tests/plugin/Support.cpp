@@ -27,6 +27,7 @@ void PluginTest::TearDown() {
   EXPECT_EQ(tb::OpenAllocations(), 0u) << "NPN_MemAlloc blocks not freed";
   EXPECT_TRUE(tb::Misuses().empty()) << ::testing::PrintToString(tb::Misuses());
   EXPECT_TRUE(quvstub::Connections().empty()) << "framework connections left open";
+  EXPECT_TRUE(quvstub::Misuses().empty()) << ::testing::PrintToString(quvstub::Misuses());
   quvstub::CaptureLog(false);
 }
 

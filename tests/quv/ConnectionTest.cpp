@@ -180,6 +180,57 @@ TEST_F(Connection, ConnectionsShowOpenTextsAndLifetime) {
   EXPECT_GT(quvstub::Connections().back().id, firstId + 1) << "ids are never reused";
 }
 
+// What the maker's library need not tolerate is recorded (and logged), so
+// that suites fail on it; the well-behaved sequence records nothing.
+TEST_F(Connection, MisuseOfAConnectionIsRecordedAndLogged) {
+  enum Step { kOpen, kClose, kExecute, kDestroy };
+  struct Case {
+    const char* what;
+    std::vector<Step> steps;
+    std::string misuse;  // "" for none; %u stands for the connection id
+  };
+  const std::vector<Case> cases = {
+      {"open, execute, close, destroy", {kOpen, kExecute, kClose, kDestroy}, ""},
+      {"close without open", {kClose, kDestroy}, ""},
+      {"destroy without open or close", {kDestroy}, ""},
+      {"second Close", {kOpen, kClose, kClose, kDestroy}, "second Close of connection %u"},
+      {"Execute after Close",
+       {kOpen, kClose, kExecute, kDestroy},
+       "Execute(\"GetCountry\") on connection %u after its Close"},
+      {"Open of an open connection",
+       {kOpen, kOpen, kClose, kDestroy},
+       "Open of connection %u, which is open already"},
+      {"Open after Close", {kOpen, kClose, kOpen, kDestroy}, "Open of connection %u after its Close"},
+      {"destroyed while open", {kOpen, kDestroy}, "connection %u destroyed while open (no Close)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    quvstub::Reset();
+    quvstub::CaptureLog(true);
+    auto w = std::make_unique<quv::CQuvPluginWrapper>(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN);
+    const unsigned id = quvstub::Connections().back().id;
+    for (Step s : c.steps) {
+      if (s == kOpen) w->Open("TV", "1.0", "TV|widgetpath|");
+      if (s == kClose) w->Close();
+      if (s == kExecute) Exec5(*w, "GetCountry");
+      if (s == kDestroy) w.reset();
+    }
+    std::vector<std::string> want;
+    if (!c.misuse.empty()) {
+      char line[128];
+      std::snprintf(line, sizeof line, c.misuse.c_str(), id);
+      want.push_back(line);
+    }
+    EXPECT_EQ(quvstub::Misuses(), want);
+    bool logged = false;
+    for (const auto& call : quvstub::TakeLog())
+      logged = logged || (!want.empty() && call.text.find(want[0]) != std::string::npos);
+    EXPECT_EQ(logged, !want.empty());
+    quvstub::CaptureLog(false);
+    quvstub::ClearMisuses();
+  }
+}
+
 // ---- events --------------------------------------------------------------------
 
 TEST_F(Connection, EventsReachEveryOpenConnectionInOrderOnTheFrameworkThread) {
@@ -232,9 +283,9 @@ TEST_F(Connection, NoEventAfterCloseOrDestruction) {
 }
 
 // A connection whose OnEvent holds the framework thread until told to go on.
-class Gate : public quv::CQuvPluginWrapper {
+class Gate : public Closing {
  public:
-  Gate() : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN) {
+  Gate() {
     Open("TV", "1.0", "TV|widgetpath|");
   }
   ~Gate() override { Close(); }
@@ -274,9 +325,9 @@ TEST_F(Connection, EventsQueuedBeforeCloseAreDroppedAfterIt) {
 }
 
 // A connection whose OnEvent runs until its own connection shows closed.
-class SlowCloser : public quv::CQuvPluginWrapper {
+class SlowCloser : public Closing {
  public:
-  SlowCloser() : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN) {
+  SlowCloser() {
     Open("TV", "1.0", "TV|widgetpath|");
     id = quvstub::Connections().back().id;
   }
@@ -321,9 +372,9 @@ TEST_F(Connection, CloseWaitsForTheDeliveryInFlight) {
 }
 
 // An OnEvent may call back into the library (log, commands, even Close).
-class Reentrant : public quv::CQuvPluginWrapper {
+class Reentrant : public Closing {
  public:
-  Reentrant() : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN) {
+  Reentrant() {
     Open("TV", "1.0", "TV|widgetpath|");
   }
   ~Reentrant() override { Close(); }

@@ -241,6 +241,8 @@ TEST_F(Model, AClosedConnectionGetsTheErrorReply) {
   EXPECT_EQ(Cmd(w, {"GetCountry"}), "I1");
   w.Close();
   EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
+  EXPECT_EQ(quvstub::Misuses().size(), 1u) << "an Execute after Close is misuse";
+  quvstub::ClearMisuses();
   Recorder never(false);
   EXPECT_EQ(Cmd(never, {"GetCountry"}), "E");
 }

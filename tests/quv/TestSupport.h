@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include <atomic>
+
 #include <quv/CQuvPluginWrapper.h>
 #include <quvstub/Control.h>
 
@@ -29,14 +31,27 @@ struct Received {
   std::thread::id thread;
 };
 
-// A connection that records every event it gets.
-class Recorder : public quv::CQuvPluginWrapper {
+// A connection that closes before its derived part goes away, and only once,
+// as the module's own class does.
+class Closing : public quv::CQuvPluginWrapper {
  public:
-  explicit Recorder(bool open = true, bool result = true)
-      : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN), result_(result) {
+  Closing() : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN) {}
+  ~Closing() override { Close(); }
+  void Close() {
+    if (closed_.exchange(true)) return;
+    CQuvPluginWrapper::Close();
+  }
+
+ private:
+  std::atomic<bool> closed_{false};
+};
+
+// A connection that records every event it gets.
+class Recorder : public Closing {
+ public:
+  explicit Recorder(bool open = true, bool result = true) : result_(result) {
     if (open) Open("TV", "1.0", "TV|widgetpath|/w");
   }
-  // Close before the derived part goes away, as the module's own class does.
   ~Recorder() override { Close(); }
 
   bool OnEvent(int type, std::string p1, std::string p2) override {
@@ -76,6 +91,7 @@ class QuvTest : public ::testing::Test {
   }
   void TearDown() override {
     quvstub::WaitForEvents();
+    EXPECT_TRUE(quvstub::Misuses().empty()) << ::testing::PrintToString(quvstub::Misuses());
     quvstub::Reset();
   }
 };

@@ -101,6 +101,12 @@ TEST(TargetLayout, SizesMatchTheTarget) {
       {"NPClass", sizeof(NPClass), 52, 104},
       {"NPBool", sizeof(NPBool), 1, 1},
       {"NPError", sizeof(NPError), 2, 2},
+      // Enumerations with a fixed int type: the size a C compiler gives them.
+      {"NPPVariable", sizeof(NPPVariable), 4, 4},
+      {"NPNVariable", sizeof(NPNVariable), 4, 4},
+      {"NPVariantType", sizeof(NPVariantType), 4, 4},
+      {"NPWindowType", sizeof(NPWindowType), 4, 4},
+      {"NPWindow", sizeof(NPWindow), 36, 48},
   };
   for (const Size& s : sizes)
     EXPECT_EQ(s.actual, kArm32 ? s.arm32 : s.x86_64) << s.what;

@@ -13,6 +13,16 @@ extern "C" {
 
 #define NP_LOADDS
 
+/* The browser passes variable numbers outside the published sets (its own
+   text variables 4000-4003, numbers of newer browsers). In C++ an enumeration
+   without a fixed underlying type cannot hold them, so the enumerations have
+   a fixed int type there: the same size and values as in C. */
+#ifdef __cplusplus
+#define NP_ENUM_TYPE : int
+#else
+#define NP_ENUM_TYPE
+#endif
+
 typedef int16_t NPError;
 typedef int16_t NPReason;
 typedef unsigned char NPBool;
@@ -38,7 +48,7 @@ typedef struct _NPRect {
 
 typedef void* NPRegion;
 
-typedef enum {
+typedef enum NP_ENUM_TYPE {
   NPWindowTypeWindow = 1,
   NPWindowTypeDrawable
 } NPWindowType;
@@ -85,7 +95,7 @@ typedef struct _NPPrint NPPrint; /* never looked into */
 #define NP_EMBED 1
 #define NP_FULL 2
 
-typedef enum {
+typedef enum NP_ENUM_TYPE {
   NPPVpluginNameString = 1,
   NPPVpluginDescriptionString = 2,
   NPPVpluginWindowBool = 3,
@@ -101,7 +111,7 @@ typedef enum {
   NPPVpluginScriptableNPObject = 15
 } NPPVariable;
 
-typedef enum {
+typedef enum NP_ENUM_TYPE {
   NPNVxDisplay = 1,
   NPNVxtAppContext = 2,
   NPNVnetscapeWindow = 3,

@@ -20,7 +20,7 @@ typedef struct _NPString {
   uint32_t UTF8Length;
 } NPString;
 
-typedef enum {
+typedef enum NP_ENUM_TYPE {
   NPVariantType_Void,
   NPVariantType_Null,
   NPVariantType_Bool,

@@ -21,6 +21,8 @@ std::vector<JournalEntry> Journal() { return Library::Get().journal.All(); }
 void ClearJournal() { Library::Get().journal.Clear(); }
 
 std::vector<ConnectionInfo> Connections() { return Library::Get().framework.Connections(); }
+std::vector<std::string> Misuses() { return Library::Get().framework.Misuses(); }
+void ClearMisuses() { Library::Get().framework.ClearMisuses(); }
 
 std::size_t RaiseEvent(int type, const std::string& param1, const std::string& param2) {
   return Library::Get().framework.Raise(type, param1, param2);

@@ -25,8 +25,17 @@ void Framework::WaitNotDeliveringLocked(std::unique_lock<std::mutex>& lk, Conn& 
   doneCv_.wait(lk, [&] { return !c.delivering; });
 }
 
+void Framework::MisuseLocked(std::string line) {
+  // Bounded: a runaway caller must not exhaust memory through its records.
+  if (misuses_.size() < 1000) misuses_.push_back(line);
+  Complain("misuse: " + line);
+}
+
 void Framework::Unregister(unsigned id) {
   std::unique_lock<std::mutex> lk(m_);
+  auto it = conns_.find(id);
+  if (it != conns_.end() && it->second.open)
+    MisuseLocked("connection " + std::to_string(id) + " destroyed while open (no Close)");
   if (CloseLocked(lk, id)) conns_.erase(id);
 }
 
@@ -35,6 +44,16 @@ bool Framework::Open(unsigned id, const std::string& name, const std::string& ve
   std::lock_guard<std::mutex> lk(m_);
   auto it = conns_.find(id);
   if (it == conns_.end()) return false;
+  Conn& c = it->second;
+  ++c.opens;
+  if (c.open) {
+    MisuseLocked("Open of connection " + std::to_string(id) + ", which is open already");
+    return false;
+  }
+  if (c.closes) {
+    MisuseLocked("Open of connection " + std::to_string(id) + " after its Close");
+    return false;
+  }
   it->second.open = true;
   it->second.name = name;
   it->second.version = version;
@@ -44,7 +63,31 @@ bool Framework::Open(unsigned id, const std::string& name, const std::string& ve
 
 void Framework::Close(unsigned id) {
   std::unique_lock<std::mutex> lk(m_);
+  auto it = conns_.find(id);
+  if (it == conns_.end()) return;
+  if (it->second.closes++) {
+    MisuseLocked("second Close of connection " + std::to_string(id));
+    return;
+  }
   CloseLocked(lk, id);
+}
+
+void Framework::CheckExecute(unsigned id, const std::string& command) {
+  std::lock_guard<std::mutex> lk(m_);
+  auto it = conns_.find(id);
+  if (it != conns_.end() && it->second.closes)
+    MisuseLocked("Execute(\"" + command + "\") on connection " + std::to_string(id) +
+                 " after its Close");
+}
+
+std::vector<std::string> Framework::Misuses() {
+  std::lock_guard<std::mutex> lk(m_);
+  return misuses_;
+}
+
+void Framework::ClearMisuses() {
+  std::lock_guard<std::mutex> lk(m_);
+  misuses_.clear();
 }
 
 bool Framework::CloseLocked(std::unique_lock<std::mutex>& lk, unsigned id) {
@@ -65,7 +108,7 @@ std::vector<quvstub::ConnectionInfo> Framework::Connections() {
   std::lock_guard<std::mutex> lk(m_);
   std::vector<quvstub::ConnectionInfo> out;
   for (const auto& [id, c] : conns_)
-    out.push_back({c.id, c.clientType, c.open, c.name, c.version, c.credential});
+    out.push_back({c.id, c.clientType, c.open, c.name, c.version, c.credential, c.opens, c.closes});
   return out;
 }
 

@@ -65,6 +65,10 @@ class Framework {
   void Close(unsigned id);
   bool IsOpen(unsigned id);
   std::vector<quvstub::ConnectionInfo> Connections();
+  // Records an Execute on a closed connection as misuse.
+  void CheckExecute(unsigned id, const std::string& command);
+  std::vector<std::string> Misuses();
+  void ClearMisuses();
 
   // Queues the event for every open connection (only: those in `only`, when
   // given). Returns the number of deliveries queued.
@@ -87,6 +91,7 @@ class Framework {
     unsigned id = 0;
     int clientType = 0;
     bool open = false;
+    unsigned opens = 0, closes = 0;
     std::string name, version, credential;
     quv::CQuvPluginWrapper* wrapper = nullptr;
     bool delivering = false;
@@ -103,6 +108,7 @@ class Framework {
   // Marks the connection closed and waits until no OnEvent runs for it;
   // false when there is no such connection.
   bool CloseLocked(std::unique_lock<std::mutex>& lk, unsigned id);
+  void MisuseLocked(std::string line);
 
   std::mutex m_;
   std::condition_variable wakeCv_;   // the thread waits here
@@ -112,6 +118,7 @@ class Framework {
   std::deque<Delivery> queue_;
   std::uint64_t queued_ = 0, done_ = 0;
   std::vector<bool> results_;
+  std::vector<std::string> misuses_;
   Ticker* ticker_ = nullptr;
   bool wake_ = false;
   bool stop_ = false;

@@ -38,6 +38,7 @@ Library::~Library() {
 
 std::string Library::Execute(unsigned connection, const Texts& texts) {
   journal.Add(connection, texts);
+  framework.CheckExecute(connection, texts.empty() ? std::string() : texts[0]);
   int delayMs = 0;
   std::optional<std::string> forced = responder.TakeForced(texts.empty() ? "" : texts[0], &delayMs);
   if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
@@ -88,6 +89,7 @@ void Library::Reset() {
   responder.Clear();
   journal.Clear();
   framework.ClearResults();
+  framework.ClearMisuses();
   LogSink::Get().Take();
   UseSimulator(true);
   sim_->Reset();

@@ -52,9 +52,20 @@ struct ConnectionInfo {
   int clientType;
   bool open;  // Open was called and Close not yet
   std::string name, version, credential;  // the Open texts
+  unsigned opens, closes;  // how often Open and Close were called on it
 };
 // Every wrapper alive now (constructed and not yet destroyed).
 QUVSTUB_API std::vector<ConnectionInfo> Connections();
+
+// ---- Misuse ----------------------------------------------------------------
+
+// What a user of the framework did that the maker's library need not
+// tolerate: an Open of a connection that is open or was closed, a second
+// Close, an Execute after Close, a wrapper destroyed while its connection is
+// still open. Each is kept here (one line each, oldest first) and written to
+// the log; suites fail when this is not empty at the end of a test.
+QUVSTUB_API std::vector<std::string> Misuses();
+QUVSTUB_API void ClearMisuses();
 
 // ---- Events --------------------------------------------------------------
 
@@ -97,7 +108,8 @@ QUVSTUB_API std::string ControlRequest(const std::string& line);
 
 // ---- Everything ----------------------------------------------------------
 
-// Forced replies, delays, journal, event results and captured log cleared;
+// Forced replies, delays, journal, misuse records, event results and
+// captured log cleared;
 // the simulated TV back to its default state; simulator on.
 QUVSTUB_API void Reset();
 

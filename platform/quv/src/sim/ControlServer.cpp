@@ -179,8 +179,11 @@ std::string ControlServer::Handle(Library& lib, const std::string& line) {
                       {"open", c.open},
                       {"name", c.name},
                       {"version", c.version},
-                      {"credential", c.credential}});
+                      {"credential", c.credential},
+                      {"opens", c.opens},
+                      {"closes", c.closes}});
     reply["connections"] = list;
+    reply["misuse"] = lib.framework.Misuses();
   } else if (cmd == "simulator") {
     if (!req.contains("on") || !req["on"].is_boolean())
       return Dump(Fail("\"on\" must be true or false"));
