@@ -3,8 +3,8 @@
 #
 # Libraries and headers come only from the armhf sysroot made by
 # tools/armhf-sysroot.sh and from the toolchain's own runtime root (Debian's:
-# /usr/arm-linux-gnueabihf), never from the build machine. Programs (readelf, the test tools) are the
-# build machine's. Test binaries run under qemu-arm.
+# /usr/arm-linux-gnueabihf), never from the build machine. Programs (readelf,
+# the test tools) are the build machine's. Test binaries run under qemu-arm.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
