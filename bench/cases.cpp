@@ -89,6 +89,17 @@ std::vector<Case> Build() {
     c.expectInt = 1;
     v.push_back(c);
   }
+  {
+    // Answered by the module itself: the floor of a method that does not
+    // reach the TV.
+    Case c;
+    c.key = "GetPluginInfo";
+    c.call = "tv.GetPluginInfo(0)";
+    c.args = {Int(0)};
+    c.expectString = true;
+    c.expectText = "TV-0017";
+    v.push_back(c);
+  }
   return v;
 }
 

@@ -3,7 +3,6 @@
 // Execute.
 #include "bridge/CQuvBase.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "bridge/Log.h"
@@ -16,12 +15,23 @@ namespace {
 // Process-wide: every CQuvBase gets its own number, never reused.
 std::atomic<unsigned long long> sNextSerial{1};
 
-// An integer as the framework receives it: "%d" in a zero-filled 100-byte
-// buffer (no int needs more than 12 bytes).
-std::string IntText(int value) {
-  char text[100] = {};
-  std::snprintf(text, sizeof text, "%d", value);
-  return text;
+// An integer as the framework receives it: its "%d" text (at most 11 bytes,
+// so the string never allocates).
+inline std::string IntText(int value) {
+  if (static_cast<unsigned>(value) < 10) {  // the commonest: one digit
+    std::string text;
+    text.push_back(static_cast<char>('0' + value));
+    return text;
+  }
+  char digits[12];  // "-2147483648" is 11 bytes
+  char* p = digits + sizeof digits;
+  unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (value < 0) *--p = '-';
+  return std::string(p, digits + sizeof digits);
 }
 
 }  // namespace
@@ -81,19 +91,24 @@ std::string CQuvBase::Execute(_NPPluginObjInfo*, std::string name, std::string p
   return Execute(std::move(name), std::move(p1), std::move(p2), std::move(p3), std::move(p4));
 }
 
-std::string CQuvBase::Execute(_NPPluginObjInfo* info, std::string name, int i1, int i2, int i3,
+// The typed overloads hand their texts straight to the framework: each text
+// is built once, in place, and never copied on the way.
+std::string CQuvBase::Execute(_NPPluginObjInfo*, std::string name, int i1, int i2, int i3,
                               int i4) {
-  return Execute(info, std::move(name), IntText(i1), IntText(i2), IntText(i3), IntText(i4));
+  return quv::CQuvPluginWrapper::Execute(std::move(name), IntText(i1), IntText(i2), IntText(i3),
+                                         IntText(i4));
 }
 
-std::string CQuvBase::Execute(_NPPluginObjInfo* info, std::string name, std::string text, int i2,
+std::string CQuvBase::Execute(_NPPluginObjInfo*, std::string name, std::string text, int i2,
                               int i3, int i4) {
-  return Execute(info, std::move(name), std::move(text), IntText(i2), IntText(i3), IntText(i4));
+  return quv::CQuvPluginWrapper::Execute(std::move(name), std::move(text), IntText(i2),
+                                         IntText(i3), IntText(i4));
 }
 
-std::string CQuvBase::Execute(_NPPluginObjInfo* info, std::string name, int i1, std::string text,
+std::string CQuvBase::Execute(_NPPluginObjInfo*, std::string name, int i1, std::string text,
                               int i3, int i4) {
-  return Execute(info, std::move(name), IntText(i1), std::move(text), IntText(i3), IntText(i4));
+  return quv::CQuvPluginWrapper::Execute(std::move(name), IntText(i1), std::move(text),
+                                         IntText(i3), IntText(i4));
 }
 
 std::string CQuvBase::ExecuteWithTenParameters(std::string name, std::string p1, std::string p2,

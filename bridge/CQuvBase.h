@@ -26,8 +26,8 @@ struct ExecuteParam {
   NPP npp;               // the owner's m_NPP, filled on the main thread
   NPObject* callbackObj; // borrowed
   char* callbackName;    // borrowed
-  char* param1;          // owned (C heap)
-  char* param2;          // owned (C heap)
+  char* param1;          // owned: in the record's own C-heap block, after it
+  char* param2;          // owned: likewise, after param1
   NSPlTV::CQuvBase* owner;
   unsigned long long ownerSerial;  // which life of `owner` raised it
 };

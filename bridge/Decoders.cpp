@@ -2,7 +2,6 @@
 // integer, 'A' ASCII text, 'U' UTF-16 text (units in the machine's byte
 // order, the last unit being the terminator). The empty reply counts as one
 // whose marker is the byte 0.
-#include <unicode/ustring.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
@@ -28,14 +27,6 @@ bool HasMarker(const std::string& reply, char marker) {
 std::size_t AsciiLength(const std::string& reply) {
   std::size_t end = reply.find('\0', 1);
   return (end == std::string::npos ? reply.size() : end) - 1;
-}
-
-// UTF-8 length of the code point at units[i] as u_strToUTF8WithSub writes it
-// (an unpaired surrogate becomes U+FFFD, three bytes); advances i.
-std::size_t NextUtf8Length(const UChar* units, int32_t& i, int32_t count) {
-  UChar32 c;
-  U16_NEXT(units, i, count, c);
-  return U16_IS_SURROGATE(c) ? 3 : U8_LENGTH(c);
 }
 
 }  // namespace
@@ -78,37 +69,46 @@ bool CQuvBase::GetUNICODE(std::string& reply, unsigned short* buffer, std::size_
   std::size_t textUnits = n - 1;
 
   // Every unit before the first 0 unit yields at least one byte of UTF-8, so
-  // no more than kUtf8Limit units can ever fit.
-  UChar units[kUtf8Limit];
-  int32_t count = static_cast<int32_t>(textUnits < kUtf8Limit ? textUnits : kUtf8Limit);
-  std::memcpy(units, reply.data() + 1, count * sizeof(UChar));
-  for (int32_t i = 0; i < count; ++i) {
-    if (units[i] == 0) {
-      count = i;
-      break;
-    }
-  }
+  // no more than kUtf8Limit units can ever matter.
+  const std::size_t count = textUnits < kUtf8Limit ? textUnits : kUtf8Limit;
+  // Units are not aligned in the reply: each is read with memcpy.
+  const char* in = reply.data() + 1;
+  const char* const inEnd = in + 2 * count;
+  auto unitAt = [](const char* at) {
+    UChar u;
+    std::memcpy(&u, at, sizeof u);
+    return u;
+  };
 
-  // Keep the whole characters whose UTF-8 form fits before the terminator.
+  // One pass: each character goes straight into the caller's buffer while
+  // its whole UTF-8 form fits before the terminator; an unpaired surrogate
+  // becomes U+FFFD.
   const std::size_t room = (capacity < kUtf8Limit ? capacity : kUtf8Limit) - 1;
+  unsigned char* const out = reinterpret_cast<unsigned char*>(buffer);
   std::size_t bytes = 0;
-  int32_t fitting = 0;
-  for (int32_t i = 0; i < count;) {
-    std::size_t length = NextUtf8Length(units, i, count);
-    if (bytes + length > room) break;
-    bytes += length;
-    fitting = i;
+  while (in != inEnd) {
+    UChar32 c = unitAt(in);
+    in += 2;
+    if (static_cast<uint32_t>(c - 1) < 0x7F) {  // ASCII other than 0: one byte
+      if (bytes == room) break;
+      out[bytes++] = static_cast<unsigned char>(c);
+      continue;
+    }
+    if (c == 0) break;
+    if (!U16_IS_SURROGATE(c)) {  // two or three bytes, the commonest first
+      if (bytes + U8_LENGTH(c) > room) break;
+      U8_APPEND_UNSAFE(out, bytes, c);
+      continue;
+    }
+    if (U16_IS_SURROGATE_LEAD(c) && in != inEnd && U16_IS_TRAIL(unitAt(in))) {
+      c = U16_GET_SUPPLEMENTARY(c, unitAt(in));
+      in += 2;
+    } else {
+      c = 0xFFFD;  // unpaired
+    }
+    if (bytes + U8_LENGTH(c) > room) break;
+    U8_APPEND_UNSAFE(out, bytes, c);
   }
-
-  char utf8[kUtf8Limit];
-  int32_t written = 0;
-  UErrorCode status = U_ZERO_ERROR;
-  u_strToUTF8WithSub(utf8, static_cast<int32_t>(sizeof utf8), &written, units, fitting, 0xFFFD,
-                     nullptr, &status);
-  if (U_FAILURE(status) || static_cast<std::size_t>(written) != bytes) return false;
-
-  unsigned char* out = reinterpret_cast<unsigned char*>(buffer);
-  std::memcpy(out, utf8, bytes);
   out[bytes] = 0;
   return true;
 }

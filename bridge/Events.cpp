@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <new>
 
 #include "bridge/CQuvBase.h"
 #include "bridge/Log.h"
@@ -30,12 +31,24 @@ bool IsLive(const CQuvBase* owner, unsigned long long serial) {
   return it != sLiveOwners->end() && it->second == serial;
 }
 
-void FreeExecuteParam(ExecuteParam* record) {
-  if (!record) return;
-  std::free(record->param1);
-  std::free(record->param2);
-  std::free(record);
+// A record and its two texts in one C-heap block (one allocation on the
+// framework's thread, one release on the main thread): the texts follow the
+// record, each up to its first byte 0, as strdup would copy it.
+ExecuteParam* NewExecuteParam(const std::string& param1, const std::string& param2) {
+  const std::size_t length1 = std::strlen(param1.c_str());
+  const std::size_t length2 = std::strlen(param2.c_str());
+  char* block = static_cast<char*>(std::malloc(sizeof(ExecuteParam) + length1 + length2 + 2));
+  if (!block) return nullptr;
+  auto* record = new (block) ExecuteParam{};
+  record->param1 = block + sizeof(ExecuteParam);
+  record->param2 = record->param1 + length1 + 1;
+  std::memcpy(record->param1, param1.c_str(), length1 + 1);
+  std::memcpy(record->param2, param2.c_str(), length2 + 1);
+  return record;
 }
+
+// The record's texts go with it (NewExecuteParam made them one block).
+void FreeExecuteParam(ExecuteParam* record) { std::free(record); }
 
 // A copy of a record's text for the browser, from NPN_MemAlloc.
 char* BrowserCopy(const char* text, uint32_t* length) {
@@ -72,17 +85,11 @@ bool CQuvBase::OnEvent(int type, std::string param1, std::string param2) {
   NPP npp = m_NPP.load();
   if (!npp || !NPNFuncs.pluginthreadasynccall) return false;
 
-  auto* record = static_cast<ExecuteParam*>(std::calloc(1, sizeof(ExecuteParam)));
+  ExecuteParam* record = NewExecuteParam(param1, param2);
   if (!record) return false;
   record->owner = this;
   record->ownerSerial = m_Serial;
   record->type = type;
-  record->param1 = strdup(param1.c_str());
-  record->param2 = strdup(param2.c_str());
-  if (!record->param1 || !record->param2) {
-    FreeExecuteParam(record);
-    return false;
-  }
   NPNFuncs.pluginthreadasynccall(npp, AsyncEvent, record);
   return true;
 }

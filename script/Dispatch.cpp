@@ -5,6 +5,7 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -171,10 +172,46 @@ const Method kMethods[kMethodCount] = {
 
 static_assert(sizeof(kMethods) / sizeof(kMethods[0]) == kMethodCount, "one row per method");
 
+// Method lookup by identifier: a small open-addressed table from identifier
+// to row, in front of the interned identifiers. A slot is only a hint: it
+// counts when the row's identifier still is `name`, so identifiers interned
+// anew (another instance, another browser) can never pick the wrong row.
+constexpr std::size_t kLookupSlots = 128;  // a power of two, over twice the rows
+static_assert(kMethodCount < 255, "a row + 1 fits a slot");
+unsigned char sLookup[kLookupSlots];  // row + 1; 0: a free slot
+
+std::size_t SlotOf(NPIdentifier name) {
+  auto bits = reinterpret_cast<std::uintptr_t>(name);
+  return static_cast<std::size_t>((bits >> 3) * 0x9E3779B1u) & (kLookupSlots - 1);
+}
+
 const Method* Find(NPIdentifier name) {
   if (!name) return nullptr;
-  for (std::size_t i = 0; i < kMethodCount; ++i)
-    if (sMethodIds[i] == name) return &kMethods[i];
+  std::size_t slot = SlotOf(name);
+  for (std::size_t probe = 0; probe < kLookupSlots; ++probe) {
+    if (!sLookup[slot]) break;
+    std::size_t row = sLookup[slot] - 1u;
+    if (sMethodIds[row] == name) return &kMethods[row];
+    slot = (slot + 1) & (kLookupSlots - 1);
+  }
+  // Not seen yet: the interned identifiers decide; a row found is remembered
+  // in the first free slot of its probe sequence. A table full of hints for
+  // identifiers interned earlier starts again empty.
+  for (std::size_t i = 0; i < kMethodCount; ++i) {
+    if (sMethodIds[i] != name) continue;
+    slot = SlotOf(name);
+    std::size_t probe = 0;
+    while (probe < kLookupSlots && sLookup[slot]) {
+      slot = (slot + 1) & (kLookupSlots - 1);
+      ++probe;
+    }
+    if (probe == kLookupSlots) {
+      std::memset(sLookup, 0, sizeof sLookup);
+      slot = SlotOf(name);
+    }
+    sLookup[slot] = static_cast<unsigned char>(i + 1);
+    return &kMethods[i];
+  }
   return nullptr;
 }
 
@@ -309,7 +346,10 @@ bool ScriptablePluginObject::Invoke(NPIdentifier name, const NPVariant* args, ui
   call.v = method->result == Result::Value ? method->value : 0;
   call.buffer = work;
   call.capacity = method->buffer;
-  std::memset(work, 0, method->buffer);
+  // Only what lies before the first NUL is ever read from the buffer, and
+  // every operation that writes text ends it with one: a NUL at the start
+  // (both bytes of a title's first unit) makes an untouched buffer empty.
+  work[0] = work[1] = 0;
 
   int returned = tv ? method->operation(*tv, call) : method->value;
 
@@ -326,12 +366,9 @@ bool ScriptablePluginObject::Invoke(NPIdentifier name, const NPVariant* args, ui
       SetText(decimal, sizeof decimal, result);
       break;
     }
-    case Result::Title: {
-      char copy[kTitleSize] = {};
-      std::snprintf(copy, sizeof copy, "%.*s", static_cast<int>(kTitleSize - 1), work);
-      SetText(copy, sizeof copy, result);
+    case Result::Title:  // at most kTitleSize - 1 bytes of the buffer, up to its first NUL
+      SetText(work, kTitleSize, result);
       break;
-    }
     case Result::Text:
       SetText(work, method->buffer, result);
       break;

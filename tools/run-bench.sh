@@ -5,10 +5,12 @@
 #
 #   tools/run-bench.sh [--smoke] [--skip STAGE]... [--out FILE] [--no-install]
 #     --smoke      every stage with tiny counts; checks that each gives sane,
-#                  non-empty output; writes no BENCHMARKS.md; seconds, not
-#                  minutes. Ends with "bench: N passed, N failed, N skipped".
+#                  non-empty output and that every instruction budget holds
+#                  (bench/budgets.py; NPTV_BUDGET_SCALE=F scales them); writes
+#                  no BENCHMARKS.md; seconds, not minutes. Ends with
+#                  "bench: N passed, N failed, N skipped".
 #     --skip S     leave stage S out (calls, instance, heap, decode, events,
-#                  gbench, size, browser)
+#                  budget, gbench, size, browser)
 #     --out FILE   write the report there instead of BENCHMARKS.md
 #     --no-install do not run tools/install-deps.sh first
 #

@@ -5,7 +5,7 @@
 #             on a build tree that does not exist yet, without a display; checks
 #             its exit status, its transcript and its screenshot
 #   native    build + all suites (unit, end-to-end in the real browser, target,
-#             the benchmarks' smoke run)
+#             the benchmarks' smoke run with the instruction budget check)
 #   asan      unit suites built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      unit suites (the concurrency suite among them) with ThreadSanitizer
 #   valgrind  the dlopen suite (label dlopen) of the native tree under

@@ -113,6 +113,11 @@ TEST(Decoders, GetUNICODEConvertsWithinTheBufferAndTheLimit) {
       {"one stray byte", "U\x41", 512, true, "\0"s},
       {"stray odd byte dropped", U16Reply(u"TV\0"s) + "Q", 512, true, "TV\0"s},
       {"two-byte character", U16Reply(u"\u00e9\0"s), 512, true, e + '\0'},
+      {"three-byte character", U16Reply(u"\u6771\0"s), 512, true, "\xe6\x9d\xb1\0"s},
+      {"ASCII around other characters", U16Reply(u"Sp\u00e4t \u6771" + kGrin + u"!\0"s), 512, true,
+       "Sp\xc3\xa4t \xe6\x9d\xb1"s + grin + "!\0"s},
+      {"three-byte character that does not fit", U16Reply(u"ab\u6771\0"s), 5, true, "ab\0"s},
+      {"ASCII up to the last byte", U16Reply(u"abcdef\0"s), 4, true, "abc\0"s},
       {"surrogate pair", U16Reply(kGrin + u'\0'), 512, true, grin + '\0'},
       {"unpaired high surrogate",
        U16Reply(u"\xD800"

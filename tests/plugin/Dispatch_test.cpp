@@ -330,6 +330,35 @@ TEST_F(Dispatch, NamesThatAreNoMethods) {
   EXPECT_TRUE(Commands().empty());
 }
 
+// The method lookup remembers identifiers it has seen; identifiers interned
+// anew (here: two rows trading theirs) must reach the rows they now belong
+// to, never the rows they were first seen for.
+TEST_F(Dispatch, MethodsFollowTheirIdentifiersWhenInternedAnew) {
+  const std::size_t country = 20, language = 22;  // rows of GetCountry and GetLanguage
+  ASSERT_STREQ(MethodName(country), "GetCountry");
+  ASSERT_STREQ(MethodName(language), "GetLanguage");
+  const struct {
+    bool swapped;
+    const char* called;
+    const char* sent;
+  } steps[] = {
+      {false, "GetCountry", "GetCountry"},   // seen once: remembered
+      {false, "GetLanguage", "GetLanguage"},
+      {true, "GetCountry", "GetLanguage"},   // its identifier now names the other row
+      {true, "GetLanguage", "GetCountry"},
+      {false, "GetCountry", "GetCountry"},   // and back
+      {false, "GetLanguage", "GetLanguage"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(std::string(step.called) + (step.swapped ? " (swapped)" : ""));
+    if (step.swapped != (sMethodIds[country] == tb::Id("GetLanguage")))
+      std::swap(sMethodIds[country], sMethodIds[language]);
+    quvstub::ClearJournal();
+    Call(tv, step.called, {});
+    EXPECT_EQ(Commands(), std::vector<std::string>{std::string(step.sent) + "|0|0|0|0"});
+  }
+}
+
 TEST_F(Dispatch, InstanceWithoutTvObject) {
   // pdata set but no TV: the same as no instance data.
   auto* plugin = static_cast<CPlugin*>(instance->pdata);

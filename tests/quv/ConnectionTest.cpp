@@ -487,6 +487,30 @@ TEST(QuvLog, QuvLogDashIsStderrAndUnsetIsNowhere) {
   EXPECT_EQ(out, "");
 }
 
+// The journal keeps the newest 4,096 commands, oldest first; QUV_JOURNAL=0
+// switches it off for the whole process.
+TEST(QuvJournal, BoundedAndSwitchable) {
+  const struct {
+    const char* env;
+    const char* commands;
+    const char* kept;
+  } runs[] = {
+      {"-u QUV_JOURNAL", "3", "journal 3 0 2\n"},
+      {"QUV_JOURNAL=1", "3", "journal 3 0 2\n"},
+      {"QUV_JOURNAL=0", "3", "journal 0 - -\n"},
+      {"-u QUV_JOURNAL", "4096", "journal 4096 0 4095\n"},
+      {"-u QUV_JOURNAL", "4097", "journal 4096 1 4096\n"},
+      {"-u QUV_JOURNAL", "10000", "journal 4096 5904 9999\n"},
+  };
+  for (const auto& r : runs) {
+    std::string out;
+    EXPECT_EQ(RunWithEnv(std::string("-u QUV_LOG ") + r.env,
+                         std::string(QUV_HELPER " journal ") + r.commands, &out),
+              0);
+    EXPECT_EQ(out, r.kept) << r.env << ", " << r.commands << " commands";
+  }
+}
+
 // ---- the end of the library ------------------------------------------------------
 
 TEST(QuvLifetime, ProcessExitsCleanlyWithEventsInFlight) {

@@ -9,12 +9,12 @@ Framework::~Framework() { Stop(); }
 
 unsigned Framework::Register(quv::CQuvPluginWrapper* wrapper, int clientType) {
   std::lock_guard<std::mutex> lk(m_);
+  StartLocked();  // first: a thread that cannot start (no memory) leaves no connection behind
   Conn c;
   c.id = nextId_++;
   c.clientType = clientType;
   c.wrapper = wrapper;
   conns_.emplace(c.id, c);
-  StartLocked();
   return c.id;
 }
 
@@ -174,8 +174,8 @@ void Framework::Wake() {
 
 void Framework::StartLocked() {
   if (started_ || stop_) return;
+  thread_ = std::thread([this] { Run(); });  // may throw: then not started, tried again later
   started_ = true;
-  thread_ = std::thread([this] { Run(); });
   threadId_ = thread_.get_id();
 }
 

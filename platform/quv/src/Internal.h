@@ -9,6 +9,7 @@
 #ifndef QUV_SRC_INTERNAL_H
 #define QUV_SRC_INTERNAL_H
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -23,13 +24,14 @@
 
 #include <quvstub/Control.h>
 
+#include "Texts.h"
+
 namespace quv {
 class CQuvPluginWrapper;
 }
 
 namespace quvimpl {
 
-using Texts = std::vector<std::string>;
 using SteadyTime = std::chrono::steady_clock::time_point;
 
 // What answers commands after forced replies and delays.
@@ -152,15 +154,27 @@ class Responder {
   std::map<std::string, int> delays_;
 };
 
+// The most recent commands, oldest first. Bounded: a ring of kCapacity slots
+// whose texts keep their storage, so that once the ring has gone round a
+// command is recorded without allocating. QUV_JOURNAL=0 in the environment
+// switches it off (nothing is recorded; the benchmarks measure that way).
 class Journal {
  public:
-  void Add(unsigned connection, const Texts& texts);
+  static constexpr std::size_t kCapacity = 4096;
+  Journal();
+  void Add(unsigned connection, const Texts& texts) {
+    if (on_) Record(connection, texts);
+  }
   std::vector<quvstub::JournalEntry> All();
   void Clear();
 
  private:
+  void Record(unsigned connection, const Texts& texts);
+  const bool on_;
   std::mutex m_;
-  std::vector<quvstub::JournalEntry> entries_;
+  std::vector<quvstub::JournalEntry> slots_;  // grows to kCapacity, then reused
+  std::size_t next_ = 0;                      // slot of the next command
+  std::size_t count_ = 0;                     // commands kept (<= kCapacity)
 };
 
 // The log behind CQUVDebug::PrintLog.
@@ -168,6 +182,9 @@ class LogSink {
  public:
   static LogSink& Get();
   ~LogSink();
+  // False when a record would go nowhere (no QUV_LOG file, not capturing):
+  // the log call then formats nothing. Lock-free once the log is opened.
+  bool Wanted();
   void Write(unsigned module, unsigned level, const std::string& text);
   void Capture(bool on);
   std::vector<quvstub::LogCall> Take();
@@ -177,7 +194,10 @@ class LogSink {
  private:
   LogSink() = default;
   void OpenLocked();
+  void UpdateWantedLocked();
   std::mutex m_;
+  enum : int { kUnknown, kNotWanted, kWanted };
+  std::atomic<int> wanted_{kUnknown};
   bool capture_ = false;
   std::vector<quvstub::LogCall> kept_;
   bool opened_ = false;
@@ -219,7 +239,7 @@ class Library {
  private:
   Library();
   std::mutex m_;
-  bool simOn_ = true;
+  std::atomic<bool> simOn_{true};
   std::unique_ptr<Simulator> sim_;
   std::unique_ptr<ControlServer> control_;
   bool controlTried_ = false;

@@ -37,25 +37,21 @@ Library::~Library() {
 }
 
 std::string Library::Execute(unsigned connection, const Texts& texts) {
+  static const std::string kNoName;
+  const std::string& name = texts.empty() ? kNoName : texts[0];  // a reference: no copy
   journal.Add(connection, texts);
-  framework.CheckExecute(connection, texts.empty() ? std::string() : texts[0]);
+  framework.CheckExecute(connection, name);
   int delayMs = 0;
-  std::optional<std::string> forced = responder.TakeForced(texts.empty() ? "" : texts[0], &delayMs);
+  std::optional<std::string> forced = responder.TakeForced(name, &delayMs);
   if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-  if (forced) return *forced;
+  if (forced) return std::move(*forced);
   if (!SimulatorOn()) return "E";
   return sim_->Answer(connection, texts);
 }
 
-void Library::UseSimulator(bool on) {
-  std::lock_guard<std::mutex> lk(m_);
-  simOn_ = on;
-}
+void Library::UseSimulator(bool on) { simOn_ = on; }
 
-bool Library::SimulatorOn() {
-  std::lock_guard<std::mutex> lk(m_);
-  return simOn_;
-}
+bool Library::SimulatorOn() { return simOn_; }
 
 void Library::StartControlSocket() {
   {

@@ -26,6 +26,7 @@ LogSink::~LogSink() {
   std::lock_guard<std::mutex> lk(m_);
   if (file_ && ownsFile_) std::fclose(file_);
   file_ = nullptr;
+  wanted_ = kNotWanted;
 }
 
 void LogSink::OpenLocked() {
@@ -45,6 +46,21 @@ void LogSink::OpenLocked() {
                  path);
 }
 
+void LogSink::UpdateWantedLocked() {
+  wanted_.store(capture_ || file_ ? kWanted : kNotWanted, std::memory_order_release);
+}
+
+bool LogSink::Wanted() {
+  int state = wanted_.load(std::memory_order_acquire);
+  if (state == kUnknown) {
+    std::lock_guard<std::mutex> lk(m_);
+    OpenLocked();
+    UpdateWantedLocked();
+    state = wanted_.load(std::memory_order_relaxed);
+  }
+  return state == kWanted;
+}
+
 void LogSink::Write(unsigned module, unsigned level, const std::string& text) {
   std::lock_guard<std::mutex> lk(m_);
   if (capture_) {
@@ -61,6 +77,8 @@ void LogSink::Capture(bool on) {
   std::lock_guard<std::mutex> lk(m_);
   capture_ = on;
   kept_.clear();
+  OpenLocked();
+  UpdateWantedLocked();
 }
 
 std::vector<quvstub::LogCall> LogSink::Take() {
@@ -95,7 +113,8 @@ namespace quv {
 // A log call never throws into its caller (which may be the framework's own
 // thread): a record that cannot be made for want of memory is dropped.
 void CQUVDebug::PrintLog(unsigned int module, unsigned int level, const char* format, ...) {
-  if (!format) return;
+  // A record nobody reads is not formatted.
+  if (!format || quvimpl::g_sinkGone || !quvimpl::LogSink::Get().Wanted()) return;
   va_list ap;
   va_start(ap, format);
   va_list ap2;

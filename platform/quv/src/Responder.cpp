@@ -1,4 +1,7 @@
 // Forced replies, delays and the journal.
+#include <cstdlib>
+#include <cstring>
+
 #include "Internal.h"
 
 namespace quvimpl {
@@ -27,13 +30,20 @@ void Responder::Clear() {
 
 std::optional<std::string> Responder::TakeForced(const std::string& command, int* delayMs) {
   std::lock_guard<std::mutex> lk(m_);
-  auto d = delays_.find(command);
-  *delayMs = d == delays_.end() ? 0 : d->second;
+  *delayMs = 0;
+  if (!delays_.empty()) {
+    auto d = delays_.find(command);
+    if (d != delays_.end()) *delayMs = d->second;
+  }
+  if (forced_.empty()) return std::nullopt;
   auto it = forced_.find(command);
   if (it == forced_.end()) return std::nullopt;
-  std::string reply = it->second.reply;
-  if (it->second.times > 0 && --it->second.times == 0) forced_.erase(it);
-  return reply;
+  if (it->second.times > 0 && --it->second.times == 0) {
+    std::string reply = std::move(it->second.reply);
+    forced_.erase(it);
+    return reply;
+  }
+  return it->second.reply;
 }
 
 std::vector<Responder::ForcedInfo> Responder::Forced() {
@@ -48,19 +58,39 @@ std::map<std::string, int> Responder::Delays() {
   return delays_;
 }
 
-void Journal::Add(unsigned connection, const Texts& texts) {
+namespace {
+bool JournalWanted() {
+  const char* setting = std::getenv("QUV_JOURNAL");
+  return !setting || std::strcmp(setting, "0") != 0;
+}
+}  // namespace
+
+Journal::Journal() : on_(JournalWanted()) {}
+
+void Journal::Record(unsigned connection, const Texts& texts) {
   std::lock_guard<std::mutex> lk(m_);
-  entries_.push_back({connection, texts});
+  if (slots_.size() < kCapacity && next_ == slots_.size()) slots_.emplace_back();
+  quvstub::JournalEntry& slot = slots_[next_];
+  slot.connection = connection;
+  slot.texts.resize(texts.size());
+  for (std::size_t i = 0; i < texts.size(); ++i) slot.texts[i] = texts[i];  // reuses storage
+  if (++next_ == kCapacity) next_ = 0;
+  if (count_ < kCapacity) ++count_;
 }
 
 std::vector<quvstub::JournalEntry> Journal::All() {
   std::lock_guard<std::mutex> lk(m_);
-  return entries_;
+  std::vector<quvstub::JournalEntry> out;
+  out.reserve(count_);
+  const std::size_t first = (next_ + kCapacity - count_) % kCapacity;
+  for (std::size_t i = 0; i < count_; ++i) out.push_back(slots_[(first + i) % kCapacity]);
+  return out;
 }
 
 void Journal::Clear() {
   std::lock_guard<std::mutex> lk(m_);
-  entries_.clear();
+  next_ = 0;
+  count_ = 0;
 }
 
 }  // namespace quvimpl

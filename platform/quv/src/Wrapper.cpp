@@ -43,18 +43,17 @@ void CQuvPluginWrapper::Close() {
 std::string CQuvPluginWrapper::Execute(std::string name, std::string p1, std::string p2,
                                        std::string p3, std::string p4) {
   if (!quvimpl::Library::Alive()) return "E";
-  return quvimpl::Library::Get().Execute(
-      m_pImpl->id, {std::move(name), std::move(p1), std::move(p2), std::move(p3), std::move(p4)});
+  const std::string* const texts[] = {&name, &p1, &p2, &p3, &p4};
+  return quvimpl::Library::Get().Execute(m_pImpl->id, {texts, 5});
 }
 
 std::string CQuvPluginWrapper::Execute(std::string name, std::string p1, std::string p2,
                                        std::string p3, std::string p4, std::string p5,
                                        std::string p6, std::string p7, std::string p8,
                                        std::string p9, std::string p10) {
-  return quvimpl::Library::Get().Execute(
-      m_pImpl->id, {std::move(name), std::move(p1), std::move(p2), std::move(p3), std::move(p4),
-                    std::move(p5), std::move(p6), std::move(p7), std::move(p8), std::move(p9),
-                    std::move(p10)});
+  const std::string* const texts[] = {&name, &p1, &p2, &p3, &p4, &p5,
+                                      &p6,   &p7, &p8, &p9, &p10};
+  return quvimpl::Library::Get().Execute(m_pImpl->id, {texts, 11});
 }
 
 }  // namespace quv

@@ -5,6 +5,7 @@
 //   quv_helper exit-busy N     open a connection, raise N events, exit at once
 //   quv_helper exit-late N     the same with a connection that outlives the
 //                              library's own state at exit
+//   quv_helper journal N       N commands, then "journal SIZE OLDEST NEWEST"
 //   quv_helper serve           a stand-in for a page: one open connection that
 //                              subscribes to every event kind, prints each
 //                              event it gets as a line "EVENT type p1 p2",
@@ -108,6 +109,19 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "serve") == 0) return Serve();
+  if (argc == 3 && std::strcmp(argv[1], "journal") == 0) {
+    // N commands, then what the journal kept: its size and the first text
+    // after the name of its oldest and newest entry.
+    Counting w;
+    w.Open("TV", "1.0", "TV|widgetpath|helper");
+    const int n = std::atoi(argv[2]);
+    for (int i = 0; i < n; ++i) w.Execute("C", std::to_string(i), "0", "0", "0");
+    auto journal = quvstub::Journal();
+    std::cout << "journal " << journal.size() << " "
+              << (journal.empty() ? "-" : journal.front().texts.at(1)) << " "
+              << (journal.empty() ? "-" : journal.back().texts.at(1)) << std::endl;
+    return 0;
+  }
   std::fprintf(stderr, "usage: quv_helper log TEXT... | exit-busy N | exit-late N | serve\n");
   return 2;
 }

@@ -499,7 +499,7 @@ void TvModel::ChangeLocked(const std::string& key, int value) {
 
 // ---- commands --------------------------------------------------------------------
 
-std::string TvModel::Answer(unsigned connection, const std::vector<std::string>& texts) {
+std::string TvModel::Answer(unsigned connection, const Texts& texts) {
   if (texts.empty() || !isOpen_(connection)) return "E";
   std::lock_guard<std::mutex> lk(m_);
   const std::string& cmd = texts[0];

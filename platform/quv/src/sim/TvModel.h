@@ -18,6 +18,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "../Texts.h"
+
 namespace quvimpl {
 
 // One programme of a channel's daily schedule.
@@ -86,7 +88,7 @@ class TvModel {
   // clock starts again.
   void Load(const TvState& state);
 
-  std::string Answer(unsigned connection, const std::vector<std::string>& texts);
+  std::string Answer(unsigned connection, const Texts& texts);
 
   // Programme boundaries: raises the programme event when the programme on
   // air changed; returns when to look again (none for a stopped clock).
