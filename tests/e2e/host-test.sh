@@ -26,6 +26,8 @@ cases=(
   'unknown option|tvbrowser.pass();|--frobnicate|2|unknown option --frobnicate'
   'script after load|window.fromPage = 41;|--timeout 60 --script SCRIPT|0|^script saw 41$'
   'missing script|tvbrowser.pass();|--script /nonexistent/x.js|2|--script: no such file'
+  'inspector beside the page|console.log("inspected"); tvbrowser.pass();|--timeout 60 --inspect|0|^inspected$'
+  'bad inspector port|tvbrowser.pass();|--remote-inspector 70000|2|--remote-inspector: .70000. is not a port number'
 )
 
 i=0

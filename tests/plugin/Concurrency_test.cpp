@@ -2,7 +2,8 @@
 // creates instances, uses them, destroys them (sometimes with records of theirs
 // still queued) and pumps the async queue. Nothing may reach a destroyed
 // instance or its released handler, and nothing may leak. Meant to run under
-// ThreadSanitizer and AddressSanitizer too.
+// ThreadSanitizer and AddressSanitizer too. This is also the event storm
+// while NPP_Destroy runs of the misbehaving-framework cases (Misbehave_test).
 //
 // One limit is kept on purpose: no event is raised while an instance is being
 // constructed. The connection opens in the CQuvBase constructor, before the
@@ -48,10 +49,20 @@ TEST_F(Concurrency, EventsWhileInstancesComeAndGo) {
     std::size_t callsAtDeath;
   };
   std::vector<Dead> dead;
+  struct DeadNamed {
+    NPP instance;  // the test browser never reuses an NPP
+    std::size_t evaluationsAtDeath;
+  };
+  std::vector<DeadNamed> deadNamed;
   std::size_t lateRecords = 0;
   auto callsTo = [](NPObject* handler) {
     std::size_t n = 0;
     for (const auto& call : tb::InvokeDefaultCalls()) n += call.object == handler;
+    return n;
+  };
+  auto evaluationsFor = [](NPP instance) {
+    std::size_t n = 0;
+    for (const auto& call : tb::EvaluateCalls()) n += call.npp == instance;
     return n;
   };
 
@@ -81,6 +92,7 @@ TEST_F(Concurrency, EventsWhileInstancesComeAndGo) {
     tb::Release(tvA);
     EXPECT_EQ(tb::RefCount(handler), 1u) << "the instance kept its handler";
     tb::PumpAsyncCalls();
+    deadNamed.push_back({b, evaluationsFor(b)});
     DestroyInstance(b);
     tb::Release(tvB);
   }
@@ -95,6 +107,8 @@ TEST_F(Concurrency, EventsWhileInstancesComeAndGo) {
     EXPECT_EQ(callsTo(d.handler), d.callsAtDeath) << "delivered after its instance was destroyed";
     tb::Release(d.handler);
   }
+  for (const DeadNamed& d : deadNamed)
+    EXPECT_EQ(evaluationsFor(d.instance), d.evaluationsAtDeath) << "named handler evaluated after destroy";
   for (const auto& call : tb::EvaluateCalls()) EXPECT_EQ(call.thread, std::this_thread::get_id());
   for (const auto& call : tb::InvokeDefaultCalls())
     EXPECT_EQ(call.thread, std::this_thread::get_id());

@@ -1,4 +1,5 @@
 #include "Host.h"
+#include "Loopback.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -8,6 +9,9 @@
 #include <QImage>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QSplitter>
+#include <QTcpServer>
+#include <QWebInspector>
 #include <QWebFrame>
 #include <QWebSettings>
 #include <QWebView>
@@ -15,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -66,6 +71,21 @@ void Hook::fail(const QString& message) { m_host->Verdict(false, message); }
 void Hook::log(const QString& message) { m_host->Print(message); }
 QString Hook::sim(const QString& requestLine) { return m_host->Sim(requestLine); }
 
+void Hook::collectGarbage() {
+  QWebSettings::clearMemoryCaches();  // also runs the script garbage collector
+  malloc_trim(0);
+}
+
+double Hook::residentKiB() {
+  // /proc/self/statm: total and resident size in pages.
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return -1;
+  unsigned long total = 0, resident = 0;
+  const bool ok = std::fscanf(f, "%lu %lu", &total, &resident) == 2;
+  std::fclose(f);
+  return ok ? static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1024.0 : -1;
+}
+
 // ---- Host ------------------------------------------------------------------
 
 Host::Host(const Options& options, bool headless)
@@ -74,15 +94,29 @@ Host::Host(const Options& options, bool headless)
   s->setAttribute(QWebSettings::PluginsEnabled, true);
   s->setAttribute(QWebSettings::JavascriptEnabled, true);
   s->setAttribute(QWebSettings::LocalContentCanAccessFileUrls, true);
-  s->setAttribute(QWebSettings::DeveloperExtrasEnabled, false);
+  // The inspector needs the developer extras (also for the remote one).
+  s->setAttribute(QWebSettings::DeveloperExtrasEnabled,
+                  m_options.inspect || m_options.remoteInspectorPort > 0);
 
   m_view = new QWebView;
   m_page = new Page(this, m_view);
   m_view->setPage(m_page);
   m_view->resize(m_options.width, m_options.height);
   m_page->setViewportSize(QSize(m_options.width, m_options.height));
-  m_view->setWindowTitle("tvbrowser");
-  m_view->installEventFilter(this);
+  m_window = m_view;
+  if (m_options.inspect) {
+    // The page on the left, its inspector on the right, in one window.
+    auto* split = new QSplitter;
+    split->addWidget(m_view);
+    m_inspector = new QWebInspector;
+    m_inspector->setPage(m_page);
+    split->addWidget(m_inspector);
+    split->resize(m_options.width + kInspectorWidth, m_options.height);
+    split->setSizes({m_options.width, kInspectorWidth});
+    m_window = split;
+  }
+  m_window->setWindowTitle("tvbrowser");
+  m_window->installEventFilter(this);
   QApplication::setQuitOnLastWindowClosed(false);
   connect(m_page->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, this, &Host::OnWindowObjectCleared);
   connect(m_page, &QWebPage::loadFinished, this, &Host::OnLoadFinished);
@@ -91,14 +125,32 @@ Host::Host(const Options& options, bool headless)
   connect(&m_timeout, &QTimer::timeout, this, &Host::OnTimeout);
 }
 
-Host::~Host() { delete m_view; }
+Host::~Host() { delete m_window; }
+
+bool Host::StartRemoteInspector(QString& error) {
+  const int port = m_options.remoteInspectorPort;
+  if (port <= 0) return true;
+  // WebKit's server does not say whether it could listen: make sure the
+  // port is free first, so that a busy port is an error and not a silence.
+  {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::Any, static_cast<quint16>(port))) {
+      error = QString("--remote-inspector: port %1 cannot be used: %2").arg(port).arg(probe.errorString());
+      return false;
+    }
+  }
+  RestrictToLoopback(port);
+  m_page->setProperty("_q_webInspectorServerPort", port);
+  Print(QString("tvbrowser: Web Inspector server: open http://127.0.0.1:%1/ in a browser on this machine").arg(port));
+  return true;
+}
 
 void Host::Open(const QUrl& url) {
   Print("tvbrowser: opening " + url.toString());
   if (m_options.timeoutSeconds > 0) m_timeout.start(static_cast<int>(m_options.timeoutSeconds * 1000));
   // A windowless plug-in is only set up inside a view that is shown; under
   // Xvfb no one sees it.
-  m_view->show();
+  m_window->show();
   m_view->load(url);
 }
 
@@ -175,7 +227,7 @@ QString Host::Sim(const QString& line) {
 }
 
 bool Host::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == m_view && event->type() == QEvent::Close && !m_finishing) {
+  if (watched == m_window && event->type() == QEvent::Close && !m_finishing) {
     if (m_decided) {
       Finish(m_verdictCode);
     } else if (m_options.stay) {
@@ -212,6 +264,7 @@ void Host::Finish(int code) {
   if (m_finishing) return;
   m_finishing = true;
   // Destroy the page (and with it the plug-in instances) before the exit.
+  if (m_inspector) m_inspector->setPage(nullptr);
   m_view->setPage(nullptr);
   QApplication::exit(code);
 }

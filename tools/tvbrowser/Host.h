@@ -13,6 +13,7 @@
 #include "Options.h"
 #include "SimSocket.h"
 
+class QWebInspector;
 class QWebView;
 class QSocketNotifier;
 class Host;
@@ -44,6 +45,11 @@ class Hook : public QObject {
   Q_INVOKABLE void fail(const QString& message = QString());
   Q_INVOKABLE void log(const QString& message);
   Q_INVOKABLE QString sim(const QString& requestLine);
+  // The browser process's resident memory in KiB (for soak tests); -1 when unknown.
+  Q_INVOKABLE double residentKiB();
+  // Collects script garbage, empties the browser's memory caches and gives
+  // free heap back to the system, so that residentKiB() shows what is live.
+  Q_INVOKABLE void collectGarbage();
 
  private:
   Host* m_host;
@@ -56,6 +62,9 @@ class Host : public QObject {
   ~Host() override;
 
   void Open(const QUrl& url);
+  // With --remote-inspector: starts WebKit's inspector server and prints its
+  // address; false (with the reason) when the port cannot be used.
+  bool StartRemoteInspector(QString& error);
   void Print(const QString& line);
   void Verdict(bool passed, const QString& message);
   QString Sim(const QString& line);
@@ -77,9 +86,13 @@ class Host : public QObject {
   void Finish(int code);
   bool Screenshot(const QString& why);
 
+  static constexpr int kInspectorWidth = 800;
+
   Options m_options;
   bool m_headless;
+  QWidget* m_window = nullptr;  // the top-level window: the view, or the view and the inspector
   QWebView* m_view = nullptr;
+  QWebInspector* m_inspector = nullptr;
   Page* m_page = nullptr;
   Hook m_hook;
   QTimer m_timeout;

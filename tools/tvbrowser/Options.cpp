@@ -21,6 +21,15 @@ bool ParseSize(const std::string& text, int& w, int& h) {
   return true;
 }
 
+bool ParsePort(const std::string& text, int& port) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (errno || end == text.c_str() || *end != '\0' || v < 1 || v > 65535) return false;
+  port = static_cast<int>(v);
+  return true;
+}
+
 bool ParseSeconds(const std::string& text, double& out) {
   char* end = nullptr;
   errno = 0;
@@ -52,6 +61,12 @@ const char* UsageText() {
       "  --no-xvfb             never start Xvfb\n"
       "  --stay                keep the window open after the verdict\n"
       "  --locations           append source:line to console messages\n"
+      "  --inspect             open the Web Inspector (elements, console, script\n"
+      "                        debugger, network) beside the page\n"
+      "  --remote-inspector PORT\n"
+      "                        serve the Web Inspector at http://127.0.0.1:PORT/ for\n"
+      "                        another browser on this machine (that address lists\n"
+      "                        the page with a link to its inspector); printed at start\n"
       "  -h, --help            this text\n"
       "\n"
       "The page sees a window object `tvbrowser`:\n"
@@ -61,6 +76,9 @@ const char* UsageText() {
       "  tvbrowser.sim(json)   send one JSON request line to the simulated TV's control\n"
       "                        socket ($QUV_SIM_SOCKET) and return its reply line\n"
       "  tvbrowser.headless    true when no one can see the window\n"
+      "  tvbrowser.residentKiB()  the browser's resident memory in KiB\n"
+      "  tvbrowser.collectGarbage()  collect script garbage, empty the memory\n"
+      "                        caches, give free heap back to the system\n"
       "\n"
       "exit status: 0 passed, 1 failed, 2 bad command line or page not loaded,\n"
       "3 timeout, 4 display could not be started, 130/143 interrupted/terminated\n"
@@ -121,6 +139,14 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
       o.stay = true;
     } else if (a == "--locations") {
       o.locations = true;
+    } else if (a == "--inspect") {
+      o.inspect = true;
+    } else if (a == "--remote-inspector") {
+      if (!value(v)) return false;
+      if (!ParsePort(v, o.remoteInspectorPort)) {
+        error = "--remote-inspector: '" + v + "' is not a port number (1..65535)";
+        return false;
+      }
     } else if (!a.empty() && a[0] == '-' && a != "-") {
       error = "unknown option " + a;
       return false;

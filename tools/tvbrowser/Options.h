@@ -16,6 +16,8 @@ struct Options {
   bool noXvfb = false;        // never start Xvfb (for hosts that bring their own display)
   bool stay = false;          // keep running after the verdict (demo with a window)
   bool locations = false;     // append source:line to console messages
+  bool inspect = false;       // Web Inspector beside the page
+  int remoteInspectorPort = 0;  // >0: WebKit's inspector server on 127.0.0.1 at this port
   bool help = false;
 };
 

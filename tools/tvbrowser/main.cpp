@@ -132,8 +132,14 @@ int main(int argc, char** argv) {
     std::printf("tvbrowser: plug-in path %s%s\n", pluginDir.c_str(),
                 headless ? " (headless)" : "");
     std::fflush(stdout);
-    host.Open(url);
-    code = app.exec();
+    QString inspectorError;
+    if (!host.StartRemoteInspector(inspectorError)) {
+      std::fprintf(stderr, "tvbrowser: %s\n", inspectorError.toLocal8Bit().constData());
+      code = 2;
+    } else {
+      host.Open(url);
+      code = app.exec();
+    }
   }
   xvfb.Stop();
   if (!runtimeDir.empty()) rmdir(runtimeDir.c_str());

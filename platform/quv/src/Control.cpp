@@ -44,4 +44,11 @@ std::string ControlRequest(const std::string& line) {
 
 void Reset() { Library::Get().Reset(); }
 
+// ---- A framework that misbehaves ---------------------------------------------
+
+void RefuseOpen(bool on) { Library::Get().framework.RefuseOpen(on); }
+bool RaiseEventOn(unsigned id, int type, const std::string& param1, const std::string& param2) {
+  return Library::Get().framework.RaiseOn(id, type, param1, param2);
+}
+
 }  // namespace quvstub

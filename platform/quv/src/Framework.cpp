@@ -204,7 +204,7 @@ void Framework::Run() {
       Delivery d = std::move(queue_.front());
       queue_.pop_front();
       auto it = conns_.find(d.connection);
-      if (it != conns_.end() && it->second.open) {
+      if (it != conns_.end() && (it->second.open || d.anyState)) {
         Conn& c = it->second;  // stays put: erasing it waits for `delivering`
         c.delivering = true;
         quv::CQuvPluginWrapper* w = c.wrapper;
@@ -237,6 +237,28 @@ void Framework::Run() {
     else
       wakeCv_.wait(lk, ready);
   }
+}
+
+// ---- Misbehaviour on request ------------------------------------------------
+
+void Framework::RefuseOpen(bool on) {
+  std::lock_guard<std::mutex> lk(m_);
+  refuseOpen_ = on;
+}
+
+bool Framework::OpenRefused() {
+  std::lock_guard<std::mutex> lk(m_);
+  return refuseOpen_;
+}
+
+bool Framework::RaiseOn(unsigned id, int type, const std::string& p1, const std::string& p2) {
+  std::lock_guard<std::mutex> lk(m_);
+  if (conns_.find(id) == conns_.end()) return false;
+  queue_.push_back({id, type, p1, p2, true});
+  ++queued_;
+  StartLocked();
+  wakeCv_.notify_all();
+  return true;
 }
 
 }  // namespace quvimpl

@@ -88,6 +88,11 @@ class Framework {
   // Stops and joins the thread; events still queued are dropped.
   void Stop();
 
+  // Misbehaviour on request (quvstub::RefuseOpen, quvstub::RaiseEventOn).
+  void RefuseOpen(bool on);
+  bool OpenRefused();
+  bool RaiseOn(unsigned id, int type, const std::string& p1, const std::string& p2);
+
  private:
   struct Conn {
     unsigned id = 0;
@@ -102,6 +107,7 @@ class Framework {
     unsigned connection;
     int type;
     std::string p1, p2;
+    bool anyState = false;  // delivered even when the connection is not open
   };
 
   void StartLocked();
@@ -127,6 +133,7 @@ class Framework {
   bool started_ = false;
   std::thread thread_;
   std::thread::id threadId_;
+  bool refuseOpen_ = false;
 };
 
 // Forced replies and delays, in front of the backend.

@@ -89,6 +89,7 @@ void Library::Reset() {
   LogSink::Get().Take();
   UseSimulator(true);
   sim_->Reset();
+  framework.RefuseOpen(false);
 }
 
 }  // namespace quvimpl

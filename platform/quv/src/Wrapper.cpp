@@ -33,6 +33,7 @@ bool CQuvPluginWrapper::OnEvent(int, std::string, std::string) { return true; }
 
 bool CQuvPluginWrapper::Open(std::string name, std::string version, std::string credential) {
   if (!quvimpl::Library::Alive()) return false;
+  if (quvimpl::Library::Get().framework.OpenRefused()) return false;
   return quvimpl::Library::Get().framework.Open(m_pImpl->id, name, version, credential);
 }
 

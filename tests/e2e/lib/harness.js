@@ -153,7 +153,7 @@ var E2E = (function () {
   }
 
   // ---- Running -----------------------------------------------------------------------
-  // Checks that passed on an earlier load of the page (see teardown.html).
+  // Checks that passed on an earlier load of the page (see soak.html).
   function carry(n) {
     passed += n;
   }

@@ -113,6 +113,17 @@ QUVSTUB_API std::string ControlRequest(const std::string& line);
 // the simulated TV back to its default state; simulator on.
 QUVSTUB_API void Reset();
 
+// ---- A framework that misbehaves (on request) ------------------------------
+
+// While on, Open refuses every connection: it answers false and the
+// connection stays unopened (commands on it answer "E"). Reset turns it off.
+QUVSTUB_API void RefuseOpen(bool on);
+// Queues an event for the connection `id` whether it is open or not (never
+// opened, or closed), as a faulty framework might; the framework thread
+// delivers it like any other. False when no wrapper has that id.
+QUVSTUB_API bool RaiseEventOn(unsigned id, int type, const std::string& param1,
+                              const std::string& param2);
+
 }  // namespace quvstub
 
 #endif

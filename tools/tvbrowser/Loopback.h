@@ -1,0 +1,14 @@
+// Keeps a listening port of this process on the loopback interface.
+//
+// Qt WebKit's inspector server listens on every interface and offers no way
+// to choose; the inspector drives the page's script, so it must not be open
+// to other machines. While a port is restricted, any bind of this process to
+// the wildcard address at that port is turned into a bind to 127.0.0.1
+// (IPv4, or the IPv4-mapped ::ffff:127.0.0.1 for a dual-stack IPv6 socket).
+#ifndef TVBROWSER_LOOPBACK_H
+#define TVBROWSER_LOOPBACK_H
+
+// 0 lifts the restriction.
+void RestrictToLoopback(int port);
+
+#endif
