@@ -3,8 +3,8 @@
 // page's registered handler is called, as a function object or by name.
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <new>
-#include <unordered_map>
 
 #include "bridge/CQuvBase.h"
 #include "bridge/Log.h"
@@ -18,8 +18,11 @@ namespace {
 // Touched on the browser's main thread only (construction, destruction,
 // AsyncEvent), so it takes no lock. Not a static object, so that objects that
 // outlive static destruction can still unregister; freed when the last object
-// unregisters, so that unloading the module leaves nothing behind.
-using Owners = std::unordered_map<const CQuvBase*, unsigned long long>;
+// unregisters, so that unloading the module leaves nothing behind. A tree, not
+// a hash table: it holds a handful of objects, and a hash table's bucket
+// array growth would ask the TV for a GCC 11 C++ runtime
+// (std::__throw_bad_array_new_length, GLIBCXX_3.4.29).
+using Owners = std::map<const CQuvBase*, unsigned long long>;
 Owners* sLiveOwners = nullptr;
 
 bool IsLive(const CQuvBase* owner, unsigned long long serial) {

@@ -14,7 +14,16 @@
 #   valgrind  the dlopen suite (label dlopen) of the native tree under
 #             valgrind memcheck
 #   armhf     the cross build for the TV: unit suites under qemu-arm, the
-#             checks on the built module, and the module's size at -O2 and -Os
+#             checks on the built module, the module's size at -O2 and -Os,
+#             and its runtime floor (the newest symbol versions it needs)
+#   oldabi    everything built in the std::string ABI of GCC before 5
+#             (NPTV_CXX11_ABI=OFF): unit suites, and the module against the
+#             stand-in libQuv.so built by clang++-14 in that ABI
+#   clang-ubsan  unit suites built by clang-14 with UndefinedBehaviorSanitizer
+#             (enum, vptr and the other checks GCC lacks)
+#   armhf-clang  the armhf build by clang-14: unit suites under qemu-arm and
+#             the checks on the built module
+#   armhf-oldabi the armhf module in the old string ABI and its checks
 #   fuzz      the libFuzzer targets (clang, AddressSanitizer + UBSan): each
 #             replays its seeds and stored regression inputs, then runs a
 #             fixed number of generated inputs (tools/run-fuzz.sh runs them long)
@@ -23,15 +32,16 @@
 #
 #   tools/run-tests.sh [--quick] [--stages a,b,...] [--no-deps]
 #     --quick      the native stage only
-#     --stages     the named stages only (demo, bridge, native, asan, tsan, valgrind,
-#                  armhf, fuzz)
+#     --stages     the named stages only (demo, bridge, native, asan, tsan,
+#                  valgrind, armhf, oldabi, clang-ubsan, armhf-clang,
+#                  armhf-oldabi, fuzz)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_stages=(demo bridge native asan tsan valgrind armhf fuzz)
+all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz)
 stages=("${all_stages[@]}")
 deps=1
 while (($#)); do
@@ -202,6 +212,47 @@ stage_armhf() {
   rm -rf "$tmp"
   echo "armhf: libnptv.so DT_NEEDED:" \
     $(arm-linux-gnueabihf-readelf -d build/armhf/module/libnptv.so | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+  print_floor armhf build/armhf
+}
+
+# The newest symbol versions a built armhf module needs, and the GCC runtime
+# that means (the same figures the target.module.versions test compares with
+# docs/firmware.md). Arguments: stage name, build tree.
+print_floor() {
+  local floor
+  floor=$(cmake -DREADELF=arm-linux-gnueabihf-readelf -DMODULE="$2/module/libnptv.so" -DCHECK=versions \
+            -P tests/target/check_module.cmake | sed -n 's/^-- floor: //p')
+  echo "$1: runtime floor of libnptv.so: ${floor:-unknown}"
+}
+
+stage_oldabi() {
+  quiet "$1" cmake --preset oldabi || return 1
+  quiet "$1" cmake --build --preset oldabi -j"$jobs" || return 1
+  ctest_counts oldabi --preset oldabi -LE "$host_only" -j"$jobs" --no-tests=error
+}
+
+stage_clang-ubsan() {
+  quiet "$1" cmake --preset clang-ubsan || return 1
+  quiet "$1" cmake --build --preset clang-ubsan -j"$jobs" || return 1
+  ctest_counts clang-ubsan --preset clang-ubsan -LE "$host_only" -j"$jobs" --no-tests=error
+}
+
+stage_armhf-clang() {
+  quiet "$1" tools/armhf-sysroot.sh || return 1
+  quiet "$1" cmake --preset armhf-clang || return 1
+  quiet "$1" cmake --build --preset armhf-clang -j"$jobs" || return 1
+  ctest_counts armhf-clang --preset armhf-clang -LE "$host_only" -j"$jobs" --no-tests=error
+  print_floor armhf-clang build/armhf-clang
+}
+
+# The module only (its unit suites are the oldabi stage's), with the checks
+# on the module file.
+stage_armhf-oldabi() {
+  quiet "$1" tools/armhf-sysroot.sh || return 1
+  quiet "$1" cmake --preset armhf-oldabi || return 1
+  quiet "$1" cmake --build --preset armhf-oldabi -j"$jobs" --target nptv || return 1
+  ctest_counts armhf-oldabi --preset armhf-oldabi -R '^target\.module\.' -j"$jobs" --no-tests=error
+  print_floor armhf-oldabi build/armhf-oldabi
 }
 
 # The replays count as the fuzz tree's tests; each target's fixed run counts
@@ -236,7 +287,7 @@ for stage in "${stages[@]}"; do
     echo "run-tests: stage $stage did not build (log: $log)"
   fi
   took=$((SECONDS - start))
-  summary+=("$(printf '%-9s %4ds  %5d passed, %d failed' "$stage" "$took" "$stage_passed" "$stage_failed")")
+  summary+=("$(printf '%-12s %4ds  %5d passed, %d failed' "$stage" "$took" "$stage_passed" "$stage_failed")")
   total_passed=$((total_passed + stage_passed))
   total_failed=$((total_failed + stage_failed))
 done

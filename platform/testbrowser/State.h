@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -54,7 +55,7 @@ struct State {
   // instruments
   bool recording = true;
   std::vector<std::string> misuses;
-  std::map<std::string, std::size_t> calls;
+  std::map<std::string, std::size_t, std::less<>> calls;  // looked up without a copy
   std::vector<InvokeDefaultCall> invokeDefaults;
   std::vector<EvaluateCall> evaluates;
   std::vector<SetValueCall> setValues;

@@ -6,6 +6,15 @@
 #include <string>
 #include <thread>
 
+// quvstub::RaiseEvent(int, const std::string&, const std::string&) as mangled
+// in the string ABI of this build.
+#if _GLIBCXX_USE_CXX11_ABI
+const char kRaiseEvent[] =
+    "_ZN7quvstub10RaiseEventEiRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES7_";
+#else
+const char kRaiseEvent[] = "_ZN7quvstub10RaiseEventEiRKSsS1_";
+#endif
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: quv_unload_helper LIBRARY\n");
@@ -21,8 +30,7 @@ int main(int argc, char** argv) {
     using ThreadIdFn = std::thread::id (*)();
     auto threadId = reinterpret_cast<ThreadIdFn>(dlsym(lib, "_ZN7quvstub17FrameworkThreadIdEv"));
     using RaiseFn = std::size_t (*)(int, const std::string&, const std::string&);
-    auto raise = reinterpret_cast<RaiseFn>(
-        dlsym(lib, "_ZN7quvstub10RaiseEventEiRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES7_"));
+    auto raise = reinterpret_cast<RaiseFn>(dlsym(lib, kRaiseEvent));
     if (!threadId || !raise) {
       std::fprintf(stderr, "dlsym: %s\n", dlerror());
       return 1;
