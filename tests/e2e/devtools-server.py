@@ -3,7 +3,7 @@
 loopback interface only, with the loaded page in its page list, and the
 inspector's own page that the list links to is served.
 
-usage: inspector-test.py TVBROWSER PLUGIN_DIR"""
+usage: devtools-server.py TVBROWSER PLUGIN_DIR"""
 import os
 import re
 import signal
