@@ -2,12 +2,14 @@
 # and checks the tree:
 #   cmake -DBUILD=build/armhf-os -DREADELF=... -DPLUGIN_DIR=lib/browser-plugins
 #         -DSIMULATOR=ON|OFF -DMAP=module/nptv.map [-DLIBDIR=lib] [-DDESTDIR=...]
-#         -P check_install.cmake
+#         [-DLIBQUV=libQuv.so -DPYTHON=python3] -P check_install.cmake
 # - exactly the expected files, no more (nothing of the tests, no stand-in
 #   unless SIMULATOR), no fewer;
 # - the module in PLUGIN_DIR, stripped, exporting exactly the symbols of the
 #   version script;
-# - no RPATH or RUNPATH in any installed ELF file, none unstripped.
+# - no RPATH or RUNPATH in any installed ELF file, none unstripped;
+# - with LIBQUV (a library of the build machine's architecture): the
+#   installed check-framework checks it against the installed module.
 cmake_minimum_required(VERSION 3.25)
 foreach(var BUILD READELF PLUGIN_DIR SIMULATOR MAP)
   if(NOT DEFINED ${var})
@@ -124,6 +126,14 @@ if(EXISTS ${module})
   endif()
   list(LENGTH exported n)
   message(STATUS "installed module: ${n} exports")
+endif()
+
+if(LIBQUV AND EXISTS ${module})
+  execute_process(COMMAND ${PYTHON} ${DESTDIR}/usr/bin/check-framework ${LIBQUV}
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "\nmodule: +${module}\n")
+    fail("the installed check-framework did not check ${LIBQUV} against ${module} (exit ${rc}):\n${out}${err}")
+  endif()
 endif()
 
 if(failures)
