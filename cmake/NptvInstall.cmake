@@ -22,6 +22,11 @@ set(nptv_pkgdoc ${CMAKE_CURRENT_BINARY_DIR}/pkgdoc)
 set(nptv_readable OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 set(nptv_runnable ${nptv_readable} OWNER_EXECUTE GROUP_EXECUTE WORLD_EXECUTE)
 
+# The files read here: a change to one configures again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+             ${PROJECT_SOURCE_DIR}/tools/check-framework)
+
 # ---- The release's notes in the forms Debian reads ----------------------------
 # copyright: the licence in Debian's machine-readable format.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE nptv_license)
