@@ -14,10 +14,12 @@ SRCREV ?= "${AUTOREV}"
 PV = "1.0.0"
 S = "${WORKDIR}/git"
 
-# libQuv.so is the TV maker's: a recipe of the BSP layer provides it, under
-# this name or the one given here.
-NPTV_FRAMEWORK ?= "libquv"
-DEPENDS = "icu ${NPTV_FRAMEWORK}"
+# The module is linked against the build's own stand-in libQuv.so (built,
+# not installed) and loads the TV maker's library by the same SONAME on the
+# TV: name the BSP's recipe that provides it here so that it is in the image.
+NPTV_FRAMEWORK ?= ""
+DEPENDS = "icu"
+RDEPENDS:${PN} += "${NPTV_FRAMEWORK}"
 
 inherit cmake
 
