@@ -29,6 +29,8 @@ PACKAGES=(
   libcpp-httplib-dev chromium
   # page scripts (TypeScript)
   nodejs npm
+  # the Debian packages: their Depends (dpkg-shlibdeps) and their check
+  dpkg-dev lintian
 )
 
 # A package whose command is already there from another source counts as

@@ -27,6 +27,11 @@
 #   fuzz      the libFuzzer targets (clang, AddressSanitizer + UBSan): each
 #             replays its seeds and stored regression inputs, then runs a
 #             fixed number of generated inputs (tools/run-fuzz.sh runs them long)
+#   package   the release as delivered: the armhf -Os tree installed into a
+#             scratch DESTDIR and checked, the recipes against it, the Debian
+#             packages (armhf from armhf-os, amd64 and nptv-simulator from the
+#             native tree) with lintian, and the amd64 ones unpacked with
+#             dpkg -x and loaded by tvbrowser to pass a page
 # and closes with "N passed, N failed" over all stages (a stage that fails to
 # configure or build counts as one failure). Exits non-zero if anything failed.
 #
@@ -34,14 +39,14 @@
 #     --quick      the native stage only
 #     --stages     the named stages only (demo, bridge, native, asan, tsan,
 #                  valgrind, armhf, oldabi, clang-ubsan, armhf-clang,
-#                  armhf-oldabi, fuzz)
+#                  armhf-oldabi, fuzz, package)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz)
+all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz package)
 stages=("${all_stages[@]}")
 deps=1
 while (($#)); do
@@ -270,6 +275,38 @@ stage_fuzz() {
       "fuzz "*": FAILED"*) stage_failed=$((stage_failed + 1)) ;;
     esac
   done <<<"$out"
+}
+
+# Reuses the armhf-os tree of stage armhf (built whole here) and the native
+# tree (only what the packages and tvbrowser need, when run alone).
+stage_package() {
+  quiet "$1" tools/armhf-sysroot.sh || return 1
+  quiet "$1" cmake --preset armhf-os || return 1
+  quiet "$1" cmake --build --preset armhf-os -j"$jobs" || return 1
+  quiet "$1" cmake --preset native || return 1
+  quiet "$1" cmake --build --preset native -j"$jobs" --target nptv Quv tvsim tvbrowser || return 1
+  local version plugin_dir out line rc=0
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
+  plugin_dir=$(sed -n 's/^NPTV_PLUGIN_DIR:STRING=//p' build/armhf-os/CMakeCache.txt)
+  check "the armhf-os tree installs as a TV image takes it (log: $1)" quiet "$1" \
+    cmake -DBUILD=build/armhf-os -DREADELF=arm-linux-gnueabihf-readelf -DPLUGIN_DIR="$plugin_dir" \
+          -DSIMULATOR=OFF -DMAP=module/nptv.map -P tests/package/check_install.cmake
+  check "the recipes agree with the armhf-os build" quiet "$1" \
+    cmake -DSOURCE="$repo" -DVERSION="$version" -DCACHE=build/armhf-os/CMakeCache.txt \
+          -P tests/package/check_recipes.cmake
+  out=$(tests/package/debs.sh "$repo" "$repo/build/armhf-os" "$repo/build/native" "$version" 2>&1) || rc=$?
+  echo "$out" >>"$1"
+  if ((rc != 0)) && ! grep -q '^not ok - ' <<<"$out"; then
+    out+=$'\n'"not ok - tests/package/debs.sh ended with status $rc"
+  fi
+  while IFS= read -r line; do
+    case $line in
+      "ok - "*) stage_passed=$((stage_passed + 1)) ;;
+      "not ok - "*) stage_failed=$((stage_failed + 1)); echo "  FAILED  ${line#not ok - }" ;;
+      "  "*) echo "$line" ;;   # lintian's findings
+    esac
+  done <<<"$out"
+  echo "  package: $(grep -c '^ok - ' <<<"$out") package checks passed (log: $1)"
 }
 
 start_all=$SECONDS

@@ -123,6 +123,13 @@ A page gets the TV object by embedding it:
 
 Typings for editors and \`tsc --checkJs\`: \`types/tv.d.ts\` (the element is a \`TvElement\`).
 
+The typings are also an npm package, \`nptv-types\`, of the same version as the
+module: \`npm pack\` in \`types/\` makes \`nptv-types-VERSION.tgz\`. In a page
+project, \`npm install --save-dev path/to/nptv-types-VERSION.tgz\` and name it in
+\`tsconfig.json\` (\`"compilerOptions": { "types": ["nptv-types"] }\`) or in a file
+(\`/// <reference types="nptv-types" />\`); the declarations are global
+(\`TV\`, \`TvElement\`): \`const tv = document.getElementById('tv-object') as TvElement;\`
+
 ## Rules that hold for every method
 
 - **Every call blocks.** Each method is one command to the TV; the call waits

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The Debian packages of a release, made and checked: cpack in the armhf -Os
+# tree and in the native tree (both built), lintian on every package, the
+# control fields, and the amd64 packages unpacked into a scratch root
+# (dpkg -x) whose module tvbrowser loads from its installed place to answer a
+# page against the installed stand-in.
+# usage: debs.sh REPO_ROOT ARMHF_TREE NATIVE_TREE VERSION
+# Prints "ok - ..." / "not ok - ..." per check; exit status 1 if one failed.
+set -u
+root=$1 armhf=$2 native=$3 version=$4
+doc=$root/docs/firmware.md
+status=0
+fail() { echo "not ok - $*"; status=1; }
+ok() { echo "ok - $*"; }
+check() { local what=$1; shift; if "$@"; then ok "$what"; else fail "$what"; fi; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-debs.XXXXXX") || exit 2
+trap 'rm -rf "$work"' EXIT
+
+# ---- cpack ----------------------------------------------------------------------
+for tree in "$armhf" "$native"; do
+  rm -rf "$tree/packages"
+  if ! (cd "$tree" && cpack -G DEB >"$work/cpack.log" 2>&1); then
+    cat "$work/cpack.log"
+    fail "cpack in $tree"
+  fi
+done
+arm_deb=$armhf/packages/nptv_${version}_armhf.deb
+amd_deb=$native/packages/nptv_${version}_amd64.deb
+sim_deb=$native/packages/nptv-simulator_${version}_amd64.deb
+debs=("$arm_deb" "$amd_deb" "$sim_deb")
+for deb in "${debs[@]}"; do
+  check "cpack made $(basename "$deb")" test -s "$deb"
+done
+for deb in "${debs[@]}"; do [ -s "$deb" ] || exit 1; done
+
+field() { dpkg-deb -f "$1" "$2"; }
+
+# ---- control fields ---------------------------------------------------------------
+while IFS='|' read -r deb name arch; do
+  shown=$(basename "$deb")
+  got="$(field "$deb" Package) $(field "$deb" Version) $(field "$deb" Architecture)"
+  check "$shown: Package, Version, Architecture are '$name $version $arch' (got '$got')" \
+    test "$got" = "$name $version $arch"
+  check "$shown: a neutral maintainer" test "$(field "$deb" Maintainer)" = "nptv developers <nptv@nptv.invalid>"
+  check "$shown: a description" test -n "$(field "$deb" Description | sed -n 2p)"
+  dpkg-deb --fsys-tarfile "$deb" >"$work/data.tar"
+  check "$shown: copyright names the MIT licence" \
+    bash -c "tar -xOf '$work/data.tar' ./usr/share/doc/$name/copyright | grep -qx 'License: Expat'"
+  check "$shown: its changelog's newest entry (of the source nptv) is $version" \
+    bash -c "tar -xOf '$work/data.tar' ./usr/share/doc/$name/changelog.gz | gzip -dc | head -n 1 | grep -q '^nptv ($version) '"
+done <<EOF
+$arm_deb|nptv|armhf
+$amd_deb|nptv|amd64
+$sim_deb|nptv-simulator|amd64
+EOF
+
+# The armhf module's Depends are its measured runtime floor, which the
+# firmware notes record ("armhf, g++, default ABI"): the same figures.
+row=$(grep -m1 '^| armhf, g++, default ABI |' "$doc")
+glibc=$(grep -oE 'GLIBC_[0-9.]+' <<<"$row" | head -n1); glibc=${glibc#GLIBC_}
+gcc_s=$(grep -oE 'GCC_[0-9.]+' <<<"$row" | head -n1); gcc_s=${gcc_s#GCC_}
+runtime=$(sed -nE 's/.*\| *GCC ([0-9.]+) or later *\|.*/\1/p' <<<"$row")
+want="libc6 (>= $glibc), libgcc-s1 (>= $gcc_s), libstdc++6 (>= $runtime), python3, binutils"
+got=$(field "$arm_deb" Depends)
+check "armhf Depends are the documented floor: '$want' (got '$got')" test "$got" = "$want"
+# The amd64 ones come from dpkg-shlibdeps: the same three runtimes, versioned.
+got=$(field "$amd_deb" Depends)
+check "amd64 Depends name libc6, libgcc-s1 and libstdc++6 with versions, python3, binutils (got '$got')" \
+  bash -c "grep -qE '^(python3, binutils, )?libc6 \\(>= [0-9.]+\\), libgcc-s1 \\(>= [0-9.]+\\), libstdc\\+\\+6 \\(>= [0-9.]+\\)(, python3, binutils)?$' <<<'$got'"
+got=$(field "$sim_deb" Depends)
+check "nptv-simulator Depends include ICU (got '$got')" grep -q 'libicu[0-9]* (>= ' <<<"$got"
+
+# ---- lintian ------------------------------------------------------------------------
+# No error; every warning is one the firmware notes name, with its reason, and
+# every warning they name still occurs.
+documented=$(sed -n '/<!-- lintian-warnings:begin -->/,/<!-- lintian-warnings:end -->/p' "$doc" \
+               | sed -nE 's/^\| *`?([a-z0-9-]+)`? *\| *`([a-z0-9-]+)`.*/\1: \2/p' | sort -u)
+check "the firmware notes list the lintian warnings kept" test -n "$documented"
+: >"$work/seen"
+for deb in "${debs[@]}"; do
+  shown=$(basename "$deb")
+  lintian --tag-display-limit 0 "$deb" >"$work/lintian.out" 2>&1
+  grep -v 'running with root privileges' "$work/lintian.out" | sed "s|^|  $shown: |"
+  errors=$(grep -c '^E: ' "$work/lintian.out")
+  check "lintian $shown: no error ($errors)" test "$errors" -eq 0
+  while read -r tag; do
+    echo "$tag" >>"$work/seen"
+    check "lintian $shown: warning '$tag' is named in docs/firmware.md" grep -qxF "$tag" <<<"$documented"
+  done < <(sed -nE 's/^W: ([a-z0-9-]+): ([a-z0-9-]+).*/\1: \2/p' "$work/lintian.out" | sort -u)
+done
+while read -r tag; do
+  [ -n "$tag" ] || continue
+  check "docs/firmware.md names warning '$tag', which lintian still gives" grep -qxF "$tag" "$work/seen"
+done <<<"$documented"
+
+# ---- the amd64 packages, installed, in the browser ---------------------------------
+scratch=$work/root
+for deb in "$amd_deb" "$sim_deb"; do dpkg -x "$deb" "$scratch"; done
+plugins=$scratch/usr/lib/browser-plugins
+check "dpkg -x puts the module in /usr/lib/browser-plugins" test -f "$plugins/libnptv.so"
+# The module has no RUNPATH: libQuv.so is found where the loader is told, here
+# in the scratch root (on a TV, the maker's library in the loader's path).
+quv=$(LD_LIBRARY_PATH=$scratch/usr/lib ldd "$plugins/libnptv.so" | sed -nE 's/^\s*libQuv\.so => (\S+).*/\1/p')
+check "the installed module finds the installed libQuv.so ($quv)" test "$quv" = "$scratch/usr/lib/libQuv.so"
+tvbrowser=$native/tools/tvbrowser/tvbrowser
+if [ -x "$tvbrowser" ]; then
+  LD_LIBRARY_PATH=$scratch/usr/lib "$root/tests/e2e/run-page.sh" "$tvbrowser" "$plugins" \
+    "$root/tests/e2e/config/known.json" "" "$root/tests/e2e/pages/methods.html" >"$work/page.out" 2>&1
+  rc=$?
+  tail -n 2 "$work/page.out"
+  check "tvbrowser loads the installed module and the page passes (exit status $rc)" \
+    bash -c "test $rc -eq 0 && grep -q '^tvbrowser: PASS' '$work/page.out'"
+else
+  fail "no tvbrowser in $native (NPTV_BROWSER=OFF?)"
+fi
+exit $status
