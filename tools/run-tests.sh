@@ -27,6 +27,10 @@
 #   fuzz      the libFuzzer targets (clang, AddressSanitizer + UBSan): each
 #             replays its seeds and stored regression inputs, then runs a
 #             fixed number of generated inputs (tools/run-fuzz.sh runs them long)
+#   quoted    the module built with NPTV_QUOTE_EVENT_TEXTS (event texts as
+#             string literals for handlers given by name): the event suites,
+#             the lifecycle fuzz target's replay, and hostile texts from the
+#             simulated TV to a handler given by name in Qt WebKit
 # and closes with "N passed, N failed" over all stages (a stage that fails to
 # configure or build counts as one failure). Exits non-zero if anything failed.
 #
@@ -34,14 +38,14 @@
 #     --quick      the native stage only
 #     --stages     the named stages only (demo, bridge, native, asan, tsan,
 #                  valgrind, armhf, oldabi, clang-ubsan, armhf-clang,
-#                  armhf-oldabi, fuzz)
+#                  armhf-oldabi, fuzz, quoted)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz)
+all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz quoted)
 stages=("${all_stages[@]}")
 deps=1
 while (($#)); do
@@ -270,6 +274,16 @@ stage_fuzz() {
       "fuzz "*": FAILED"*) stage_failed=$((stage_failed + 1)) ;;
     esac
   done <<<"$out"
+}
+
+# Only what the option changes: the module, the browser host and the suites
+# of the event path.
+stage_quoted() {
+  quiet "$1" cmake --preset quoted || return 1
+  quiet "$1" cmake --build --preset quoted -j"$jobs" \
+    --target nptv tvbrowser tvsim nptv_plugin_tests fuzz_lifecycle_replay || return 1
+  ctest_counts quoted --preset quoted -j"$jobs" --no-tests=error \
+    -R '^(plugin\.(Events|ScriptText)\.|fuzz\.replay\.lifecycle$|e2e_quoted_)'
 }
 
 start_all=$SECONDS
