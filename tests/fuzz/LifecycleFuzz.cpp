@@ -64,9 +64,11 @@ struct Call {
 
 std::string UpToNul(const std::string& s) { return s.substr(0, s.find('\0')); }
 
+#if NPTV_QUOTE_EVENT_TEXTS
 std::string Bytes(const std::u16string& units) {
   return std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2);
 }
+#endif
 
 // The call text the model expects of a name handler, in the form Seen gives.
 std::string ExpectedNameCall(const std::string& name, const std::string& p1,
