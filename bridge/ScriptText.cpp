@@ -38,10 +38,21 @@ void Walk(Sink& sink, const char* text, std::size_t length) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(text);
   sink.Put('"');
   std::size_t i = 0;
+  std::size_t run = 0;  // start of the bytes copied as they are, not yet put
   while (i < length) {
+    // Printable ASCII other than the quote and the backslash: the common case.
+    while (i < length && bytes[i] >= 0x20 && bytes[i] < 0x7F && bytes[i] != '"' &&
+           bytes[i] != '\\')
+      ++i;
+    if (i == length) break;
     const std::size_t start = i;
     UChar32 c;
     U8_NEXT(bytes, i, length, c);  // advances past one sequence or one maximal subpart
+    const bool plain = c >= 0x20 && c != '"' && c != '\\' && c != 0x7F && c != 0x2028 &&
+                       c != 0x2029;
+    if (plain) continue;  // a well-formed sequence, copied as it is with its run
+    sink.Put(text + run, start - run);
+    run = i;
     if (c < 0) {
       sink.PutEscaped(0xFFFD);
     } else if (c == '"' || c == '\\') {
@@ -53,12 +64,11 @@ void Walk(Sink& sink, const char* text, std::size_t length) {
       sink.Put("\\r", 2);
     } else if (c == '\t') {
       sink.Put("\\t", 2);
-    } else if (c < 0x20 || c == 0x7F || c == 0x2028 || c == 0x2029) {
+    } else {  // the other control characters, DEL, U+2028 and U+2029
       sink.PutEscaped(static_cast<uint32_t>(c));
-    } else {
-      sink.Put(text + start, i - start);  // the well-formed sequence as it is
     }
   }
+  sink.Put(text + run, length - run);
   sink.Put('"');
 }
 
