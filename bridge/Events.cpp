@@ -1,6 +1,7 @@
 // TV events to the page: the framework's thread copies each event into an
 // ExecuteParam record and queues it to the browser's main thread, where the
 // page's registered handler is called, as a function object or by name.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -8,6 +9,7 @@
 
 #include "bridge/CQuvBase.h"
 #include "bridge/Log.h"
+#include "bridge/ScriptText.h"
 #include "module/NPNFuncs.h"
 
 namespace NSPlTV {
@@ -151,33 +153,54 @@ void TV_AsyncEvent(void* data) {
   FreeExecuteParam(record);
 }
 
-#define TV_ASYNC_STR_LOG(format, ...) \
-  NPTV_LOG("TV_AsyncEvent_str", "void NSPlTV::TV_AsyncEvent_str(void*)", format, ##__VA_ARGS__)
+namespace {
 
-void TV_AsyncEvent_str(void* data) {
-  auto* record = static_cast<ExecuteParam*>(data);
-  if (!record) return;
-  const char* name = record->callbackName;
-  const char* param1 = record->param1;
-  const char* param2 = record->param2;
-  TV_ASYNC_STR_LOG("[%s][%d] Inside TV_AsyncEvent_str  = %s, param1=%s, param2=%s", Shown(name),
-                   Shown(param1), Shown(param2));
-  if (!name) {
-    FreeExecuteParam(record);
-    return;
+#if NPTV_QUOTE_EVENT_TEXTS
+// name("param1","param2"); with the two texts as JavaScript string literals
+// (ScriptText.h): whatever the texts hold, evaluating it calls the named
+// function with exactly those two strings and does nothing else. A missing
+// text is an empty string. Null (as for a failed allocation) when the text
+// would not fit the browser's 32-bit length.
+char* CallText(const char* name, const char* param1, const char* param2, std::size_t* length) {
+  if (!param1) param1 = "";
+  if (!param2) param2 = "";
+  const std::size_t nameLength = std::strlen(name);
+  const std::size_t length1 = std::strlen(param1);
+  const std::size_t length2 = std::strlen(param2);
+  // Each byte becomes at most six (a \u escape), so the counts cannot wrap.
+  const std::size_t most = (SIZE_MAX - 2) / 6;
+  if (length1 > most || length2 > most) return nullptr;
+  const std::size_t quoted1 = QuotedLength(param1, length1);
+  const std::size_t quoted2 = QuotedLength(param2, length2);
+  // name ( literal , literal ) ; and the byte 0, within a uint32_t length.
+  std::size_t total = 0;
+  for (std::size_t part : {nameLength, std::size_t(1), quoted1, std::size_t(1), quoted2,
+                           std::size_t(3)}) {
+    if (part > UINT32_MAX - total) return nullptr;
+    total += part;
   }
-
-  // name("param1","param2"); with the parameters' bytes as they are.
+  *length = total - 1;
+  char* script = static_cast<char*>(NPNFuncs.memalloc(static_cast<uint32_t>(*length + 1)));
+  if (!script) return nullptr;
+  char* p = script;
+  std::memcpy(p, name, nameLength);
+  p += nameLength;
+  *p++ = '(';
+  p = WriteQuoted(p, param1, length1);
+  *p++ = ',';
+  p = WriteQuoted(p, param2, length2);
+  std::memcpy(p, ");", 3);  // with the terminating byte 0
+  return script;
+}
+#else
+// name("param1","param2"); with the parameters' bytes as they are.
+char* CallText(const char* name, const char* param1, const char* param2, std::size_t* length) {
   std::size_t nameLength = std::strlen(name);
   std::size_t length1 = param1 ? std::strlen(param1) : 0;
   std::size_t length2 = param2 ? std::strlen(param2) : 0;
-  std::size_t length = nameLength + (param1 ? length1 + 5 : 3) + (param2 ? length2 + 3 : 0);
-  char* script = static_cast<char*>(NPNFuncs.memalloc(static_cast<uint32_t>(length + 1)));
-  if (!script) {
-    TV_ASYNC_STR_LOG("[%s][%d]=======MEMORY ALLOCATION FAILED!!!");
-    FreeExecuteParam(record);
-    return;
-  }
+  *length = nameLength + (param1 ? length1 + 5 : 3) + (param2 ? length2 + 3 : 0);
+  char* script = static_cast<char*>(NPNFuncs.memalloc(static_cast<uint32_t>(*length + 1)));
+  if (!script) return nullptr;
   char* p = script;
   auto put = [&p](const char* bytes, std::size_t count) {
     std::memcpy(p, bytes, count);
@@ -196,6 +219,35 @@ void TV_AsyncEvent_str(void* data) {
     put("\"", 1);
   }
   put(");", 3);  // with the terminating byte 0
+  return script;
+}
+#endif
+
+}  // namespace
+
+#define TV_ASYNC_STR_LOG(format, ...) \
+  NPTV_LOG("TV_AsyncEvent_str", "void NSPlTV::TV_AsyncEvent_str(void*)", format, ##__VA_ARGS__)
+
+void TV_AsyncEvent_str(void* data) {
+  auto* record = static_cast<ExecuteParam*>(data);
+  if (!record) return;
+  const char* name = record->callbackName;
+  const char* param1 = record->param1;
+  const char* param2 = record->param2;
+  TV_ASYNC_STR_LOG("[%s][%d] Inside TV_AsyncEvent_str  = %s, param1=%s, param2=%s", Shown(name),
+                   Shown(param1), Shown(param2));
+  if (!name) {
+    FreeExecuteParam(record);
+    return;
+  }
+
+  std::size_t length = 0;
+  char* script = CallText(name, param1, param2, &length);
+  if (!script) {
+    TV_ASYNC_STR_LOG("[%s][%d]=======MEMORY ALLOCATION FAILED!!!");
+    FreeExecuteParam(record);
+    return;
+  }
   TV_ASYNC_STR_LOG("[%s][%d]=======Value of script = %s", script);
 
   NPObject* window = nullptr;

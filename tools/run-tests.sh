@@ -32,6 +32,10 @@
 #             packages (armhf from armhf-os, amd64 and nptv-simulator from the
 #             native tree) with lintian, and the amd64 ones unpacked with
 #             dpkg -x and loaded by tvbrowser to pass a page
+#   quoted    the module built with NPTV_QUOTE_EVENT_TEXTS (event texts as
+#             string literals for handlers given by name): the event suites,
+#             the lifecycle fuzz target's replay, and hostile texts from the
+#             simulated TV to a handler given by name in Qt WebKit
 # and closes with "N passed, N failed" over all stages (a stage that fails to
 # configure or build counts as one failure). Exits non-zero if anything failed.
 #
@@ -39,14 +43,15 @@
 #     --quick      the native stage only
 #     --stages     the named stages only (demo, bridge, native, asan, tsan,
 #                  valgrind, armhf, oldabi, clang-ubsan, armhf-clang,
-#                  armhf-oldabi, fuzz, package)
+#                  armhf-oldabi, fuzz, package,
+#                  quoted)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz package)
+all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz package quoted)
 stages=("${all_stages[@]}")
 deps=1
 while (($#)); do
@@ -307,6 +312,16 @@ stage_package() {
     esac
   done <<<"$out"
   echo "  package: $(grep -c '^ok - ' <<<"$out") package checks passed (log: $1)"
+}
+
+# Only what the option changes: the module, the browser host and the suites
+# of the event path.
+stage_quoted() {
+  quiet "$1" cmake --preset quoted || return 1
+  quiet "$1" cmake --build --preset quoted -j"$jobs" \
+    --target nptv tvbrowser tvsim nptv_plugin_tests fuzz_lifecycle_replay || return 1
+  ctest_counts quoted --preset quoted -j"$jobs" --no-tests=error \
+    -R '^(plugin\.(Events|ScriptText)\.|fuzz\.replay\.lifecycle$|e2e_quoted_)'
 }
 
 start_all=$SECONDS

@@ -187,6 +187,12 @@ the **name** of a global function (a string).
   (\`c:\\dir\` arrives as \`c:dir\`). Worse, a text such as
   \`x");doSomething();("\` runs code. Use a function handler; it receives the
   texts exactly (the end-to-end suite checks both behaviours).
+  A TV may be built to quote the texts instead (the firmware option
+  \`NPTV_QUOTE_EVENT_TEXTS\`): there a handler given by name receives both
+  texts exactly, ill-formed UTF-8 as U+FFFD. A page cannot tell which kind of
+  TV it runs on. Where event texts come from broadcast data (programme
+  titles, reminders), a handler given by name on a TV without that option
+  lets whoever writes those texts run script in your page.
 - Events that arrive while the handler is being replaced go to the handler
   stored when they are delivered. Removing the \`<embed>\` stops delivery.
 - **Several TV objects on one page (Qt WebKit):** after removing one

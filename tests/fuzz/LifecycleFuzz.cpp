@@ -11,7 +11,9 @@
 // exactly those of the model (so no handler of a destroyed instance ever
 // runs), a function handler receives the two texts up to their first byte 0,
 // a name handler's evaluated text is exactly name("p1","p2"); with those
-// bytes; OnEvent reads back what was set; and at the end of the script
+// bytes (with event texts quoted, NPTV_QUOTE_EVENT_TEXTS: a call of the name
+// with two string literals that decode to the texts as a browser decodes
+// UTF-8, and nothing else, see JsCall.h); OnEvent reads back what was set; and at the end of the script
 // everything is released: no object, reference, NPN_MemAlloc block or
 // framework connection left, nothing the browser or the framework would refuse.
 #include <algorithm>
@@ -23,6 +25,7 @@
 #include <quvstub/Control.h>
 
 #include "Fuzz.h"
+#include "JsCall.h"
 #include "TestBrowser.h"
 #include "module/NPEntry.h"
 #include "script/ScriptablePluginObject.h"
@@ -60,6 +63,40 @@ struct Call {
 };
 
 std::string UpToNul(const std::string& s) { return s.substr(0, s.find('\0')); }
+
+#if NPTV_QUOTE_EVENT_TEXTS
+std::string Bytes(const std::u16string& units) {
+  return std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+}
+#endif
+
+// The call text the model expects of a name handler, in the form Seen gives.
+std::string ExpectedNameCall(const std::string& name, const std::string& p1,
+                             const std::string& p2) {
+#if NPTV_QUOTE_EVENT_TEXTS
+  // The name, then the two texts as a UTF-8 decoder gives them.
+  std::u16string u1, u2;
+  FUZZ_CHECK(jscall::ToUtf16(p1, true, &u1) && jscall::ToUtf16(p2, true, &u2),
+             "ICU could not decode an event text");
+  return name + '\0' + Bytes(u1 + u'\0' + u2);
+#else
+  return name + "(\"" + p1 + "\",\"" + p2 + "\");";
+#endif
+}
+
+// A name handler's evaluated text in the form ExpectedNameCall gives.
+std::string SeenNameCall(const std::string& name, const std::string& script) {
+#if NPTV_QUOTE_EVENT_TEXTS
+  std::u16string args;
+  std::string why;
+  FUZZ_CHECK(jscall::ReadCall(script, name, &args, &why), "the call text %.200s: %s",
+             script.c_str(), why.c_str());
+  return name + '\0' + Bytes(args);
+#else
+  (void)name;
+  return script;
+#endif
+}
 
 class Script {
  public:
@@ -209,7 +246,7 @@ class Script {
         if (s.function)
           expected.push_back({s.npp, s.function, e.p1 + '\0' + e.p2});
         else if (s.hasName)
-          expected.push_back({s.npp, nullptr, s.name + "(\"" + e.p1 + "\",\"" + e.p2 + "\");"});
+          expected.push_back({s.npp, nullptr, ExpectedNameCall(s.name, e.p1, e.p2)});
       }
     pending_.clear();
     tb::PumpAsyncCalls();
@@ -228,7 +265,11 @@ class Script {
     for (std::size_t i = evaluatesSeen_; i < evaluates.size(); ++i) {
       const auto& c = evaluates[i];
       FUZZ_CHECK(c.object == tb::WindowObject(), "a name handler evaluated on another object");
-      seen.push_back({c.npp, nullptr, c.script});
+      const Slot* owner = nullptr;
+      for (const Slot& s : slots_)
+        if (s.npp == c.npp) owner = &s;
+      FUZZ_CHECK(owner, "a handler of a destroyed instance ran");
+      seen.push_back({c.npp, nullptr, SeenNameCall(owner->name, c.script)});
     }
     evaluatesSeen_ = evaluates.size();
 

@@ -105,4 +105,37 @@ TEST_F(Events, FailedEvaluateIsOnlyLogged) {
   EXPECT_TRUE(logged);
 }
 
+// The call text of a handler given by name, for texts a broadcast could hold:
+// by default the texts' bytes as they are (the module's defined behaviour);
+// in a build with NPTV_QUOTE_EVENT_TEXTS the two texts as string literals.
+TEST_F(Events, NameHandlerCallTextForHostileTexts) {
+  struct Case {
+    const char* what;
+    std::string p1, p2;
+    std::string quoted;  // the call text when texts are quoted
+  };
+  const std::vector<Case> cases = {
+      {"plain", "3", "1", R"(h("3","1");)"},
+      {"a quote that would run script", "x\",alert(1),\"", "",
+       R"(h("x\",alert(1),\"","");)"},
+      {"a backslash at the end", "\\", "\\", R"(h("\\","\\");)"},
+      {"line breaks and U+2028", "a\nb", "c\xe2\x80\xa8" "d", R"(h("a\nb","c\u2028d");)"},
+      {"markup", "</script>", "<b>", R"(h("</script>","<b>");)"},
+      {"ill-formed UTF-8 before a quote", "\xe2\"", "\xff", R"(h("\uFFFD\"","\uFFFD");)"},
+  };
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::String("h")));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Raise(0, c.p1, c.p2);
+    ASSERT_EQ(tb::PumpAsyncCalls(), 1u);
+    ASSERT_FALSE(tb::EvaluateCalls().empty());
+#if NPTV_QUOTE_EVENT_TEXTS
+    EXPECT_EQ(tb::EvaluateCalls().back().script, c.quoted);
+#else
+    EXPECT_EQ(tb::EvaluateCalls().back().script, "h(\"" + c.p1 + "\",\"" + c.p2 + "\");");
+#endif
+    EXPECT_EQ(tb::EvaluateCalls().back().object, tb::WindowObject());
+  }
+}
+
 }  // namespace

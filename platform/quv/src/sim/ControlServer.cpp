@@ -20,7 +20,9 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::size_t kMaxLine = 1 << 20;
+// Room for an event text of 1 MiB in any of its spellings: JSON escapes
+// (up to six bytes a byte) or hex with spaces (three).
+constexpr std::size_t kMaxLine = std::size_t(8) << 20;
 
 std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
