@@ -162,6 +162,18 @@ stage_native() {
   quiet "$1" cmake --preset native || return 1
   quiet "$1" cmake --build --preset native -j"$jobs" || return 1
   ctest_counts native --preset native -j"$jobs" --no-tests=error
+  bridge_counts "$logs/native.ctest.log"
+}
+
+# The bridge's end-to-end tests per browser, from a ctest log: one line.
+bridge_counts() {
+  local b all ok line=()
+  for b in chromium firefox; do
+    all=$(grep -cE "Test +#[0-9]+: e2e_bridge_${b}_" "$1" || true)
+    ok=$(grep -E "Test +#[0-9]+: e2e_bridge_${b}_" "$1" | grep -c ' Passed ' || true)
+    line+=("$b $ok of $all passed")
+  done
+  echo "  bridge tests (e2e): ${line[0]}, ${line[1]}"
 }
 
 stage_asan() {
