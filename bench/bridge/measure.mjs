@@ -41,6 +41,7 @@ function benchLine(text) {
 async function bridged(browserName, isolate) {
   const bridge = spawn(tvbridge, ['--port', '0', '--root', here, ...(isolate ? ['--isolate'] : [])],
                        { env, stdio: ['ignore', 'pipe', 'inherit'] });
+  const exited = new Promise((resolve) => bridge.on('exit', resolve));
   const url = await new Promise((resolve, reject) => {
     let out = '';
     bridge.stdout.on('data', (d) => {
@@ -62,6 +63,7 @@ async function bridged(browserName, isolate) {
   } finally {
     await driver.close();
     bridge.kill('SIGTERM');
+    await exited;  // the next one takes over the simulated TV's control socket
   }
 }
 

@@ -30,8 +30,11 @@ function noAnswer() {
 }
 
 // An answer that is not 200: the same Error on either channel.
-function refused(action, status, reason) {
-  if (status === 504) return bridgeError('the bridge at ' + ORIGIN + '/ gave no answer to ' + action + ' within ' + TIMEOUT_MS / 1000 + ' s');
+function refused(action, body, status, reason) {
+  if (status === 504) {
+    return bridgeError('the bridge at ' + ORIGIN + '/ gave no answer to ' + (body.method || body.property || action) +
+                       ' within ' + TIMEOUT_MS / 1000 + ' s');
+  }
   return bridgeError(action + ': ' + (reason.trim().replace(/^tvbridge: /, '') || 'HTTP ' + status));
 }
 
@@ -54,7 +57,7 @@ function request(action, body) {
     throw noAnswer();
   }
   if (x.status === 0) throw noAnswer();
-  if (x.status !== 200) throw refused(action, x.status, x.responseText);
+  if (x.status !== 200) throw refused(action, body, x.status, x.responseText);
   return JSON.parse(x.responseText);
 }
 
@@ -153,7 +156,7 @@ function startSocket(token) {
     for (;;) {
       const state = Atomics.load(ctl, 0);
       if (state === IDLE || Atomics.load(ctl, 1) !== id) {
-        if (performance.now() > deadline) throw refused(action, 504, '');
+        if (performance.now() > deadline) throw refused(action, body, 504, '');
         continue;
       }
       if (state === FAILED) throw noAnswer();
@@ -171,7 +174,7 @@ function startSocket(token) {
       text = decoder.decode(all);
     }
     const r = JSON.parse(text);
-    if (r.status !== 200) throw refused(action, r.status, r.reason);
+    if (r.status !== 200) throw refused(action, body, r.status, r.reason);
     return r.reply;
   };
   fast = channel;
