@@ -113,12 +113,14 @@ async function runPage(browser, bridge, url, inject) {
   page.setDefaultTimeout(LONG);
   for (const content of inject) await driver.initScript(page, content);
   const lines = [];
+  let driven = Promise.resolve();  // the driver's requests, one after the other, in the page's order
   const verdict = new Promise((resolve) => {
     page.on('console', (m) => {
       const t = m.text();
       lines.push(t);
       if (t.startsWith('driver: ')) {
-        post(bridge.url, 'bridge/sim', t.slice(8)).then((r) => console.log('driver reply: ' + r.text));
+        driven = driven.then(() => post(bridge.url, 'bridge/sim', t.slice(8)))
+          .then((r) => console.log('driver reply: ' + r.text), (e) => console.log('driver error: ' + e.message));
       }
       if (/^tvbrowser: (PASS|FAIL)/.test(t)) resolve(t);
     });
