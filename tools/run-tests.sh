@@ -8,7 +8,9 @@
 #             stage's new build tree (a new one when run alone); checks that it
 #             prints its address, serves the demo and /tv-bridge.js, ends on ^C
 #   native    build + all suites (unit, end-to-end in the real browser, target,
-#             the benchmarks' smoke run with the instruction budget check)
+#             the benchmarks' smoke run with the instruction budget check);
+#             prints how many of the bridge's end-to-end tests passed in
+#             Chromium and in Firefox
 #   asan      unit suites built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      unit suites (the concurrency suite among them) with ThreadSanitizer
 #   valgrind  the dlopen suite (label dlopen) of the native tree under
