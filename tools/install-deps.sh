@@ -27,6 +27,9 @@ PACKAGES=(
   # the bridge to desktop browsers: its HTTP server, and the Chromium its
   # tests drive
   libcpp-httplib-dev chromium
+  # ... its WebSocket (websocketpp on standalone asio), and the Firefox its
+  # tests drive too
+  libwebsocketpp-dev libasio-dev firefox-esr
   # page scripts (TypeScript)
   nodejs npm
   # the Debian packages: their Depends (dpkg-shlibdeps) and their check

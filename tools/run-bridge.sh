@@ -4,7 +4,11 @@
 # /tv-bridge.js, which gives every <embed type="application/tv"> of a page
 # its TV object.
 #
-#   tools/run-bridge.sh [--port PORT] [--root DIR] [--no-install]
+#   tools/run-bridge.sh [--port PORT] [--root DIR] [--isolate] [--no-install]
+#
+# --isolate serves the pages cross-origin isolated: their TV calls then take
+# the bridge's WebSocket where the browser allows (faster; see
+# docs/reference.md).
 #
 # Installs what is missing (as root), builds tvbridge, prints
 #   tvbridge: http://127.0.0.1:PORT/
@@ -18,12 +22,14 @@ build=${NPTV_BRIDGE_BUILD:-$repo/build/bridge}
 port=8913
 root=$repo/demo
 install=1
+isolate=()
 while (($#)); do
   case $1 in
     --port) port=${2:?--port needs a number}; shift ;;
     --root) root=${2:?--root needs a folder}; shift ;;
+    --isolate) isolate=(--isolate) ;;
     --no-install) install=0 ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run-bridge: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -46,4 +52,4 @@ cmake --build "$build" -j2 --target nptv Quv tvbridge >&2
 tvbridge=$build/tools/tvbridge/tvbridge
 [[ -x $tvbridge ]] || { echo "run-bridge: tvbridge was not built (see $build/cmake.log)" >&2; exit 1; }
 
-exec "$tvbridge" --port "$port" --root "$root"
+exec "$tvbridge" --port "$port" --root "$root" "${isolate[@]}"

@@ -8,7 +8,9 @@
 #             stage's new build tree (a new one when run alone); checks that it
 #             prints its address, serves the demo and /tv-bridge.js, ends on ^C
 #   native    build + all suites (unit, end-to-end in the real browser, target,
-#             the benchmarks' smoke run with the instruction budget check)
+#             the benchmarks' smoke run with the instruction budget check);
+#             prints how many of the bridge's end-to-end tests passed in
+#             Chromium and in Firefox
 #   asan      unit suites built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      unit suites (the concurrency suite among them) with ThreadSanitizer
 #   valgrind  the dlopen suite (label dlopen) of the native tree under
@@ -172,6 +174,18 @@ stage_native() {
   quiet "$1" cmake --preset native || return 1
   quiet "$1" cmake --build --preset native -j"$jobs" || return 1
   ctest_counts native --preset native -j"$jobs" --no-tests=error
+  bridge_counts "$logs/native.ctest.log"
+}
+
+# The bridge's end-to-end tests per browser, from a ctest log: one line.
+bridge_counts() {
+  local b all ok line=()
+  for b in chromium firefox; do
+    all=$(grep -cE "Test +#[0-9]+: e2e_bridge_${b}_" "$1" || true)
+    ok=$(grep -E "Test +#[0-9]+: e2e_bridge_${b}_" "$1" | grep -c ' Passed ' || true)
+    line+=("$b $ok of $all passed")
+  done
+  echo "  bridge tests (e2e): ${line[0]}, ${line[1]}"
 }
 
 stage_asan() {

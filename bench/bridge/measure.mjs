@@ -1,8 +1,10 @@
 #!/usr/bin/env node
 // The round trip of one bridged call (page -> tvbridge -> module -> simulated
-// TV -> page) in Chromium, beside the same call in tvbrowser (Qt WebKit, the
-// plug-in in the browser), both with bench/bridge/call.html: 10,000 calls of
-// GetCountry one by one, median and 99th percentile.
+// TV -> page) in Chromium and Firefox, each on both of the page's channels (a
+// synchronous request per call; a cross-origin isolated page, whose calls take
+// its WebSocket where the browser allows), beside the same call in tvbrowser
+// (Qt WebKit, the plug-in in the browser), all with bench/bridge/call.html:
+// 10,000 calls of GetCountry one by one, median and 99th percentile.
 //
 //   node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [--write]
 //
@@ -13,7 +15,7 @@ import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { loadavg, tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { chromium } from 'playwright-core';
+import { open } from '../../tests/e2e/bridge/browsers.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const repo = join(here, '../..');
@@ -33,8 +35,13 @@ function benchLine(text) {
   return JSON.parse(m[1]);
 }
 
-async function inChromium() {
-  const bridge = spawn(tvbridge, ['--port', '0', '--root', here, '--isolate'], { env, stdio: ['ignore', 'pipe', 'inherit'] });
+// One run of call.html through a tvbridge of its own (same build, same
+// simulated TV state) in `browserName`; `isolate` serves it cross-origin
+// isolated.
+async function bridged(browserName, isolate) {
+  const bridge = spawn(tvbridge, ['--port', '0', '--root', here, ...(isolate ? ['--isolate'] : [])],
+                       { env, stdio: ['ignore', 'pipe', 'inherit'] });
+  const exited = new Promise((resolve) => bridge.on('exit', resolve));
   const url = await new Promise((resolve, reject) => {
     let out = '';
     bridge.stdout.on('data', (d) => {
@@ -44,17 +51,19 @@ async function inChromium() {
     });
     bridge.on('exit', () => reject(new Error('tvbridge ended early')));
   });
-  const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: ['--no-sandbox'], timeout: LONG });
+  const driver = await open(browserName, LONG);
   try {
-    const page = await browser.newPage();
+    const page = await driver.browser.newPage();
+    page.setDefaultTimeout(LONG);
     const line = new Promise((resolve) => page.on('console', (m) => { if (m.text().startsWith('bench: ')) resolve(m.text()); }));
     await page.goto(url + 'call.html', { timeout: LONG });
     const r = benchLine(await line);
     r.isolated = await page.evaluate(() => self.crossOriginIsolated);
     return r;
   } finally {
-    await browser.close();
+    await driver.close();
     bridge.kill('SIGTERM');
+    await exited;  // the next one takes over the simulated TV's control socket
   }
 }
 
@@ -65,13 +74,21 @@ function inTvbrowser() {
 }
 
 const load = loadavg()[0].toFixed(1);
-const bridged = await inChromium();
+const runs = [];
+for (const browserName of ['chromium', 'firefox']) {
+  for (const isolate of [false, true]) runs.push({ browserName, isolate, r: await bridged(browserName, isolate) });
+}
 const direct = inTvbrowser();
 rmSync(work, { recursive: true, force: true });
-for (const r of [bridged, direct]) {
+for (const r of [...runs.map((x) => x.r), direct]) {
   if (r.answer !== 44) throw new Error('GetCountry answered ' + r.answer + ', not the simulated TV\'s 44');
 }
-const chromeVersion = (/Chrome\/(\S+)/.exec(bridged.agent) || [])[1] || '?';
+const version = (re, r) => (re.exec(r.agent) || [])[1] || '?';
+const chromeVersion = version(/Chrome\/(\S+)/, runs[0].r);
+const firefoxVersion = version(/Firefox\/(\S+)/, runs[2].r);
+const where = ({ browserName, isolate, r }) => `${browserName === 'chromium' ? 'Chromium' : 'Firefox'}, `
+  + (isolate ? 'isolated page' : 'page not isolated') + ` (calls over ${r.channel === 'socket' ? 'the WebSocket' : 'HTTP'})`
+  + (r.isolated === isolate ? '' : ' [isolation not as asked]') + ' → tvbridge → module';
 // A figure below the timer's step cannot be told from 0.
 const fig = (v, r) => (v < r.timer_step_us ? `< ${r.timer_step_us}` : String(v));
 const row = (what, r) => `| ${what} | ${fig(r.median_us, r)} | ${fig(r.p99_us, r)} | ${r.mean_us} | ${r.timer_step_us} |`;
@@ -81,19 +98,23 @@ const section = `<!-- bridge:begin (written by bench/bridge/measure.mjs) -->
 The round trip of one call, page → plug-in module → framework → simulated TV
 → page, timed in the page with \`performance.now()\` around each of 10,000
 \`GetCountry()\` calls made one after the other (after 200 unmeasured ones),
-by \`bench/bridge/call.html\`: in Chromium ${chromeVersion} through tvbridge
-(a synchronous HTTP request per call to the bridge on 127.0.0.1, which calls
-the module on its host thread), and in tvbrowser (Qt WebKit, the module in the
-browser). Same build, same simulated TV state (\`tests/e2e/config/known.json\`),
+by \`bench/bridge/call.html\`: in Chromium ${chromeVersion} and Firefox
+${firefoxVersion} through tvbridge (the bridge on 127.0.0.1 calls the module on
+its host thread), and in tvbrowser (Qt WebKit, the module in the browser).
+Through the bridge a call is one synchronous HTTP request, or, on a
+cross-origin isolated page, one message on the page's WebSocket, held by a
+dedicated worker while the page waits on a SharedArrayBuffer. Firefox's
+workers reach the network through the page's own thread, so a waiting page's
+socket never answers there: its isolated page finds that out and keeps to
+HTTP. Same build, same simulated TV state (\`tests/e2e/config/known.json\`),
 run one after the other on the shared 2-core machine (1-minute load average
-${load} at the start). The page is cross-origin isolated in Chromium
-(${bridged.isolated ? 'yes' : 'no'}), which sets its timer step; the step column is
-the smallest step seen. A single call shorter than the step cannot be timed:
-the mean (the 10,000 calls' time over 10,000) is given for that.
+${load} at the start). Isolation also sets the page's timer step; the step
+column is the smallest step seen. A single call shorter than the step cannot
+be timed: the mean (the 10,000 calls' time over 10,000) is given for that.
 
 | where | median µs | 99th percentile µs | mean µs | timer step µs |
 |---|---|---|---|---|
-${row('Chromium → tvbridge → module', bridged)}
+${runs.map((x) => row(where(x), x.r)).join('\n')}
 ${row('tvbrowser → module', direct)}
 
 Run: \`node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR --write\`.

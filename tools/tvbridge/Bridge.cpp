@@ -44,14 +44,27 @@ bool Channel::Attach() {
 void HostLoop::Run(const std::function<void()>& work) {
   std::packaged_task<void()> task(work);
   std::future<void> done = task.get_future();
-  std::function<void()> run = [&task] { task(); };
   {
     std::lock_guard<std::mutex> lock(m_mu);
     if (m_stop) throw Refusal{503, "the bridge is shutting down"};
-    m_work.push_back(&run);
+    m_work.push_back([&task] { task(); });
     m_cv.notify_all();
   }
   done.get();  // rethrows what the work threw
+}
+
+bool HostLoop::RunFor(std::function<void()> work, std::chrono::milliseconds limit) {
+  auto task = std::make_shared<std::packaged_task<void()>>(std::move(work));
+  std::future<void> done = task->get_future();
+  {
+    std::lock_guard<std::mutex> lock(m_mu);
+    if (m_stop) throw Refusal{503, "the bridge is shutting down"};
+    m_work.push_back([task] { (*task)(); });
+    m_cv.notify_all();
+  }
+  if (done.wait_for(limit) != std::future_status::ready) return false;
+  done.get();
+  return true;
 }
 
 void HostLoop::Wake() {
@@ -63,7 +76,7 @@ void HostLoop::Wake() {
 void HostLoop::Loop() {
   m_thread = std::this_thread::get_id();
   for (;;) {
-    std::function<void()>* work = nullptr;
+    std::function<void()> work;
     bool pump = false;
     {
       std::unique_lock<std::mutex> lock(m_mu);
@@ -71,13 +84,13 @@ void HostLoop::Loop() {
       pump = m_pump;
       m_pump = false;
       if (!m_work.empty()) {
-        work = m_work.front();
+        work = std::move(m_work.front());
         m_work.pop_front();
       }
       if (!pump && !work) return;  // stopped, nothing left to do
     }
     if (pump && m_pumpWork) m_pumpWork();
-    if (work) (*work)();
+    if (work) work();
   }
 }
 
@@ -85,6 +98,13 @@ void HostLoop::Stop() {
   std::lock_guard<std::mutex> lock(m_mu);
   m_stop = true;
   m_cv.notify_all();
+}
+
+Json HandleBounded(HostLoop& loop, Bridge& bridge, const std::string& action, const Json& body) {
+  auto reply = std::make_shared<Json>();
+  if (!loop.RunFor([&bridge, reply, action, body] { *reply = bridge.Handle(action, body); }, kAnswerLimit))
+    throw Refusal{504, action + ": no answer within " + std::to_string(kAnswerLimit.count() / 1000) + " s"};
+  return std::move(*reply);
 }
 
 // ---- Bridge ---------------------------------------------------------------------------------

@@ -56,6 +56,10 @@ class HostLoop {
   void SetPump(std::function<void()> pump) { m_pumpWork = std::move(pump); }
   // Runs `work` on the host thread and waits for it.
   void Run(const std::function<void()>& work);
+  // Runs `work` on the host thread and waits up to `limit`: false when it
+  // had not ended by then (it still runs, later; it must own what it uses).
+  // Rethrows what the work threw.
+  bool RunFor(std::function<void()> work, std::chrono::milliseconds limit);
   // Called from any thread: the async queue has work.
   void Wake();
   // The loop of the host thread; returns after Stop.
@@ -66,7 +70,7 @@ class HostLoop {
  private:
   std::mutex m_mu;
   std::condition_variable m_cv;
-  std::deque<std::function<void()>*> m_work;
+  std::deque<std::function<void()>> m_work;
   bool m_pump = false;
   std::function<void()> m_pumpWork;
   bool m_stop = false;
@@ -125,6 +129,14 @@ class Bridge {
   std::unordered_map<NPP, Owner> m_byNpp;
   std::map<std::string, std::function<void()>> m_waiting;
 };
+
+// How long a page's request may take before its answer is 504 (the module
+// or the simulated TV did not answer).
+constexpr std::chrono::milliseconds kAnswerLimit{5000};
+
+// One request of a page (Bridge::Handle on the host thread), bounded by
+// kAnswerLimit: throws Refusal 504 when no answer came in time.
+Json HandleBounded(HostLoop& loop, Bridge& bridge, const std::string& action, const Json& body);
 
 // A random page token (128 bits, hex).
 std::string NewToken();

@@ -25,6 +25,7 @@
 
 #include "Bridge.h"
 #include "Files.h"
+#include "Socket.h"
 #include "TestBrowser.h"  // for SetRecording: no records in a long-running host
 #include "../tvbrowser/SimSocket.h"
 
@@ -109,7 +110,7 @@ int main(int argc, char** argv) {
     std::cerr << "tvbridge: cannot read tv-methods.js and tv-bridge.js in " << options.assets << "\n";
     return 1;
   }
-  const std::string bridgeJs = "(function () {\n" + methods + script + "})();\n";
+  std::string bridgeJs;  // once the ports are known
 
   // Signals end the bridge through one waiting thread; no other thread sees
   // them. (A shell starts background jobs with SIGINT ignored: an ignored
@@ -158,6 +159,27 @@ int main(int argc, char** argv) {
   }
   const std::string self = "127.0.0.1:" + std::to_string(port);
   const std::string local = "localhost:" + std::to_string(port);
+
+  // The WebSocket of isolated pages, on a port of its own.
+  tvbridge::SocketServer sockets(
+      [&](const std::string& action, const Json& body) { return tvbridge::HandleBounded(loop, bridge, action, body); },
+      [&](const std::string& page) {
+        auto known = std::make_shared<bool>(false);
+        try {
+          return loop.RunFor([&bridge, known, page] { *known = bridge.ChannelOf(page) != nullptr; },
+                             tvbridge::kAnswerLimit) && *known;
+        } catch (const Refusal&) {
+          return false;
+        }
+      });
+  std::string socketError;
+  const int socketPort = sockets.Listen(port, &socketError);
+  if (!socketPort) {
+    std::cerr << "tvbridge: cannot listen for sockets on 127.0.0.1: " << socketError << "\n";
+    return 1;
+  }
+  bridgeJs = "(function () {\nconst SOCKET_PORT = " + std::to_string(socketPort) + ";\n" + methods + script +
+             "})();\n";
 
   // Only pages of the bridge's own origin, and only with its request header.
   server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
@@ -253,8 +275,7 @@ int main(int argc, char** argv) {
     Json body = Json::parse(req.body, nullptr, false);
     if (body.is_discarded()) return Refuse(res, 400, "the body is not JSON");
     try {
-      Json reply;
-      loop.Run([&] { reply = bridge.Handle(action, body); });
+      Json reply = tvbridge::HandleBounded(loop, bridge, action, body);
       res.set_header("Cache-Control", "no-store");
       res.set_content(reply.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
     } catch (const Refusal& r) {
@@ -291,10 +312,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::thread http([&] { server.listen_after_bind(); });
+  sockets.Start();
   std::cout << "tvbridge: http://" << self << "/" << std::endl;
   loop.Loop();
   server.stop();
   http.join();
+  sockets.Stop();
   bridge.CloseAll();
   host->entries().shutdown();
   return 0;

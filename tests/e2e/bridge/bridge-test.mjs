@@ -1,16 +1,22 @@
 #!/usr/bin/env node
-// The TV object through tvbridge in a real Chromium (Debian's, driven by
-// playwright-core; nothing is downloaded). Each scenario starts tvbridge
-// processes of its own, each against a simulated TV of its own.
+// The TV object through tvbridge in a real desktop browser, Chromium or
+// Firefox (Debian's; see browsers.mjs; nothing is downloaded), on either of
+// the page's channels: "http" (a synchronous request per call) or
+// "isolated" (pages served cross-origin isolated: calls over the page's
+// WebSocket where the browser lets a worker answer a waiting page). Each
+// scenario starts tvbridge processes of its own, each against a simulated TV
+// of its own.
 //
-//   node bridge-test.mjs TVBRIDGE REPO pages PAGE.html...
+//   node bridge-test.mjs TVBRIDGE REPO BROWSER CHANNEL pages PAGE.html...
 //        the end-to-end pages: the same verdicts as in tvbrowser, check by check
-//   node bridge-test.mjs TVBRIDGE REPO demo
+//   node bridge-test.mjs TVBRIDGE REPO BROWSER CHANNEL demo
 //        the TV guide demo shows what demo-check.js expects (as in tvbrowser)
-//   node bridge-test.mjs TVBRIDGE REPO lifecycle
-//        instances come and go with embeds and tabs; the bridge's errors
-//   node bridge-test.mjs TVBRIDGE REPO refusals
-//        other origins and bad requests are refused; nothing else is touched
+//   node bridge-test.mjs TVBRIDGE REPO BROWSER CHANNEL lifecycle
+//        instances come and go with embeds and tabs; a stalled and a stopped
+//        bridge; the bridge's errors
+//   node bridge-test.mjs TVBRIDGE REPO BROWSER CHANNEL refusals
+//        other origins and bad requests are refused, on HTTP and on the
+//        socket; nothing else is touched
 //
 // Prints "ok - ..." / "not ok - ..." lines; exits 1 when a check failed.
 import { spawn } from 'node:child_process';
@@ -18,9 +24,10 @@ import { mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSyn
 import { createServer, request as httpRequest } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { chromium } from 'playwright-core';
+import { open } from './browsers.mjs';
 
-const [tvbridge, repo, scenario, ...rest] = process.argv.slice(2);
+const [tvbridge, repo, browserName, channel, scenario, ...rest] = process.argv.slice(2);
+if (!['http', 'isolated'].includes(channel)) throw new Error('CHANNEL: http or isolated, not ' + channel);
 const e2e = join(repo, 'tests/e2e');
 const KNOWN = join(e2e, 'config/known.json');
 const LONG = 240_000;  // the machine is shared and loaded: generous waits, never timing checks
@@ -44,7 +51,8 @@ function startBridge(root, extra = []) {
   const work = mkdtempSync(join(tmpdir(), 'nptv-bridge.'));
   const env = { ...process.env, QUV_SIM_SOCKET: join(work, 'sim.sock'), QUV_LOG: join(work, 'quv.log'),
                 QUV_SIM_CONFIG: KNOWN };
-  const child = spawn(tvbridge, ['--port', '0', '--root', root, '--sim-control', ...extra],
+  const isolate = channel === 'isolated' ? ['--isolate'] : [];
+  const child = spawn(tvbridge, ['--port', '0', '--root', root, '--sim-control', ...isolate, ...extra],
                       { env, stdio: ['ignore', 'pipe', 'inherit'] });
   const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
   return new Promise((resolve, reject) => {
@@ -57,9 +65,9 @@ function startBridge(root, extra = []) {
         child.stdout.resume();
         resolve({
           url: m[1], child, work,
-          // Stops it; resolves to how it ended.
-          async stop() {
-            child.kill('SIGTERM');
+          // Stops it (SIGTERM, or the signal given); resolves to how it ended.
+          async stop(signal = 'SIGTERM') {
+            child.kill(signal);
             const how = await exited;
             rmSync(work, { recursive: true, force: true });
             return how;
@@ -95,25 +103,24 @@ async function until(pred) {
   return false;
 }
 
-// ---- Chromium ------------------------------------------------------------------------
-function launch() {
-  return chromium.launch({ executablePath: '/usr/bin/chromium', headless: true, timeout: LONG,
-                           args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'] });
-}
+// ---- The browser ---------------------------------------------------------------------
+let driver;  // browsers.mjs
 
 // Opens `url` in a new tab and collects its console until the tvbrowser
 // verdict line. `inject` are scripts run before the page's own.
 async function runPage(browser, bridge, url, inject) {
   const page = await browser.newPage();
   page.setDefaultTimeout(LONG);
-  for (const content of inject) await page.addInitScript({ content });
+  for (const content of inject) await driver.initScript(page, content);
   const lines = [];
+  let driven = Promise.resolve();  // the driver's requests, one after the other, in the page's order
   const verdict = new Promise((resolve) => {
     page.on('console', (m) => {
       const t = m.text();
       lines.push(t);
       if (t.startsWith('driver: ')) {
-        post(bridge.url, 'bridge/sim', t.slice(8)).then((r) => console.log('driver reply: ' + r.text));
+        driven = driven.then(() => post(bridge.url, 'bridge/sim', t.slice(8)))
+          .then((r) => console.log('driver reply: ' + r.text), (e) => console.log('driver error: ' + e.message));
       }
       if (/^tvbrowser: (PASS|FAIL)/.test(t)) resolve(t);
     });
@@ -163,7 +170,7 @@ async function demo(browser) {
   const scripts = ['bridge/tvbrowser-shim.js', 'lib/harness.js', 'demo-check.js'].map((f) => readFileSync(join(e2e, f), 'utf8'));
   const page = await browser.newPage();
   page.setDefaultTimeout(LONG);
-  await page.addInitScript({ content: scripts[0] });
+  await driver.initScript(page, scripts[0]);
   const lines = [];
   const verdict = new Promise((resolve) => page.on('console', (m) => {
     lines.push(m.text());
@@ -171,8 +178,7 @@ async function demo(browser) {
   }));
   const errors = [];
   page.on('pageerror', (e) => errors.push(String(e)));
-  await page.goto(bridge.url);
-  await page.waitForLoadState('load');
+  await page.goto(bridge.url);  // resolves once the page loaded
   // As tvbrowser --script does: the harness and the checks, after the load.
   await page.evaluate(scripts[1] + '\n' + scripts[2]);
   const v = await Promise.race([verdict, new Promise((r) => setTimeout(() => r('timeout'), LONG))]);
@@ -189,6 +195,12 @@ async function lifecycle(browser) {
   const a = await browser.newPage();
   await a.goto(bridge.url + 'embeds.html');
   check('two TV embeds: two instances, the other embed none', await until(async () => (await open()) === 2), `${await open()} open`);
+  // Calls go over the page's socket when it is isolated and the browser's
+  // workers can answer a waiting page; over HTTP otherwise.
+  const want = channel === 'isolated' && driver.socketAnswers ? 'socket' : 'http';
+  let took = '';
+  await until(async () => (took = await a.evaluate(() => TVBridge.channel)) !== 'trying');
+  same(`the page's calls take the ${want} channel`, took, want);
   same('a method answers what the module answers', await a.evaluate(() => document.getElementById('a').GetPluginInfo(0)), 'TV-0017');
   check('the other embed has no TV methods', await a.evaluate(() => {
     try { document.getElementById('other').GetPluginInfo(0); return false; } catch (e) { return e instanceof TypeError; }
@@ -209,14 +221,50 @@ async function lifecycle(browser) {
   await a.close();
   check('closing a tab destroys its instances', await until(async () => (await open()) === 2), `${await open()} open`);
   // A tab that dies without a word (no pagehide): the lost event stream tells.
-  const cdp = await b.context().newCDPSession(b);
-  cdp.send('Page.crash').catch(() => {});
+  await driver.crash(b);
   check('a crashed tab\'s instances are destroyed when its event stream drops',
         await until(async () => (await open()) === 0), `${await open()} open`);
+
+  // TV calls from the page's own handlers while it goes away: the same
+  // answer in every browser. They note what they got in localStorage.
+  const e = await browser.newPage();
+  await e.goto(bridge.url + 'embeds.html');
+  await e.evaluate(() => {
+    localStorage.clear();
+    const note = (what) => () => {
+      let got;
+      try { got = String(document.getElementById('a').GetCountry()); } catch (x) { got = x.constructor.name + ': ' + x.message; }
+      localStorage.setItem(what, got);
+    };
+    note('before')();
+    ['beforeunload', 'pagehide'].forEach((kind) => window.addEventListener(kind, note(kind)));
+  });
+  await e.goto(bridge.url + 'embeds.html?again');
+  const notes = await e.evaluate(() => Object.fromEntries(['before', 'beforeunload', 'pagehide'].map((k) => [k, localStorage.getItem(k)])));
+  const gone = 'Error: tv-bridge: the page is being unloaded: its TV objects are gone';
+  same('a call before the page goes away answers', notes.before, '44');
+  for (const kind of ['beforeunload', 'pagehide'])
+    same(`a call from the page's ${kind} handler throws that the page is being unloaded`, notes[kind], gone);
+  check('the page that left has no instances left; its successor has two', await until(async () => (await open()) === 2), `${await open()} open`);
+  await e.close();
+  await until(async () => (await open()) === 0);
 
   const c = await browser.newPage();
   await c.goto(bridge.url + 'embeds.html');
   await until(async () => (await open()) === 2);
+  await until(async () => (await c.evaluate(() => TVBridge.channel)) !== 'trying');
+  // The simulated TV holds its answer for 8 s: the call throws once 5 s went
+  // by, and the page goes on; calls answer again once the TV does.
+  await sim(bridge, { cmd: 'delay', command: 'GetCountry', ms: 8000 });
+  const stalled = await c.evaluate(() => {
+    try { document.getElementById('a').GetCountry(); return 'no error'; } catch (e) { return (e instanceof Error) + ' ' + e.message; }
+  });
+  check('no answer in 5 s: the call throws an Error naming the bridge\'s address',
+        stalled.startsWith('true ') && stalled.includes(bridge.url) && stalled.includes('within 5 s'), stalled);
+  await sim(bridge, { cmd: 'delay', command: 'GetCountry', ms: 0 });
+  check('... and the page\'s calls answer again after the stall', await until(() => c.evaluate(() => {
+    try { return document.getElementById('a').GetCountry() === 44; } catch (e) { return false; }
+  })));
   const how = await bridge.stop();
   check('tvbridge ended cleanly', how.code === 0, JSON.stringify(how));
   const error = await c.evaluate(() => {
@@ -224,6 +272,24 @@ async function lifecycle(browser) {
   });
   check('bridge not running: the call throws an Error naming its address', error.startsWith('true ') && error.includes(bridge.url), error);
   await c.close();
+
+  // A bridge killed while a call waits for the simulated TV: the call throws.
+  const dying = await startBridge(join(e2e, 'bridge'));
+  const d = await browser.newPage();
+  await d.goto(dying.url + 'embeds.html');
+  await until(async () => (await openConnections(dying)) === 2);
+  await until(async () => (await d.evaluate(() => TVBridge.channel)) !== 'trying');
+  await sim(dying, { cmd: 'delay', command: 'GetCountry', ms: 60000 });
+  await sim(dying, { cmd: 'clear_journal' });
+  const midCall = d.evaluate(() => {
+    try { document.getElementById('a').GetCountry(); return 'no error'; } catch (e) { return (e instanceof Error) + ' ' + e.message; }
+  });
+  const asked = await until(async () => JSON.stringify((await sim(dying, { cmd: 'journal' })).journal).includes('GetCountry'));
+  await dying.stop('SIGKILL');
+  const died = await midCall;
+  check('a bridge that dies mid-call: the call throws an Error naming its address',
+        asked && died.startsWith('true ') && died.includes(dying.url) && !died.includes('within'), (asked ? '' : 'the call never reached the TV; ') + died);
+  await d.close();
 }
 
 // A GET with the path sent exactly as given (fetch would tidy it).
@@ -238,6 +304,78 @@ function rawGet(url, path, headers = {}) {
     req.on('error', reject);
     req.end();
   });
+}
+
+// An opening handshake of a WebSocket, sent as given. Resolves to the status
+// (101 when it opened; then `socket` is the open connection).
+function upgrade(port, path, headers) {
+  return new Promise((resolve) => {
+    const req = httpRequest({ host: '127.0.0.1', port, path, agent: false, headers: {
+      Connection: 'Upgrade', Upgrade: 'websocket', 'Sec-WebSocket-Version': '13',
+      'Sec-WebSocket-Key': 'dGhlIHNhbXBsZSBub25jZQ==', ...headers } });
+    req.on('upgrade', (res, socket) => resolve({ status: res.statusCode, text: '', socket }));
+    req.on('response', (res) => {
+      let text = '';
+      res.on('data', (d) => { text += d; });
+      res.on('end', () => resolve({ status: res.statusCode, text }));
+    });
+    req.on('error', (e) => resolve({ status: 0, text: e.message }));
+    req.end();
+  });
+}
+
+async function socketPort(bridge) {
+  return Number(/const SOCKET_PORT = (\d+);/.exec(await bridgeScript(bridge))[1]);
+}
+
+// The socket lets in the bridge's own pages only, each to its own instances.
+async function socketRefusals(bridge, page, token, inst) {
+  const sp = await socketPort(bridge);
+  const hp = new URL(bridge.url).port;
+  const newPage = async () => JSON.parse((await post(bridge.url, 'bridge/page', '{}')).text).page;
+  const own = { Host: `127.0.0.1:${sp}`, Origin: `http://127.0.0.1:${hp}` };
+  const held = await newPage();
+  const first = await upgrade(sp, '/bridge/socket?page=' + held, own);
+  check('the bridge\'s own page opens a socket (101)', first.status === 101, `${first.status} ${first.text}`);
+  // [what, path, headers, status]
+  const rows = [
+    ['another origin', '/bridge/socket?page=' + await newPage(), { ...own, Origin: 'http://evil.example' }, 403],
+    ['no origin', '/bridge/socket?page=' + await newPage(), { Host: own.Host }, 403],
+    ['the socket port as origin', '/bridge/socket?page=' + await newPage(), { ...own, Origin: `http://127.0.0.1:${sp}` }, 403],
+    ['another Host', '/bridge/socket?page=' + await newPage(), { ...own, Host: `evil.example:${sp}` }, 403],
+    ['localhost names', '/bridge/socket?page=' + await newPage(), { Host: `localhost:${sp}`, Origin: `http://localhost:${hp}` }, 101],
+    ['an unknown page', '/bridge/socket?page=' + 'f'.repeat(32), own, 404],
+    ['no page', '/bridge/socket', own, 404],
+    ['a page that is not a token', '/bridge/socket?page=../x', own, 400],
+    ['another path', '/bridge/other?page=' + await newPage(), own, 404],
+    ['a second socket for one page', '/bridge/socket?page=' + held, own, 409],
+  ];
+  for (const [what, path, headers, status] of rows) {
+    const r = await upgrade(sp, path, headers);
+    if (r.socket) r.socket.destroy();
+    check(`socket: ${what} (${status})`, r.status === status && (status === 101 || r.text.startsWith('tvbridge: ')),
+          `${r.status} ${r.text.trim()}`);
+  }
+  first.socket.destroy();
+  // From inside the browser: a socket of another page, naming this page's
+  // token and instance, reaches its own page only.
+  const answers = await page.evaluate(async ([port, other, victim, instance]) => {
+    const ws = new WebSocket(`ws://127.0.0.1:${port}/bridge/socket?page=${other}`);
+    await new Promise((resolve, reject) => { ws.onopen = resolve; ws.onerror = () => reject(new Error('no socket')); });
+    const got = [];
+    const done = new Promise((resolve) => { ws.onmessage = (e) => { got.push(JSON.parse(e.data)); if (got.length === 3) resolve(); }; });
+    ws.send(JSON.stringify({ id: 1, action: 'invoke', body: { page: victim, instance, method: 'GetPluginInfo', args: [{ t: 'int', v: 0 }] } }));
+    ws.send(JSON.stringify({ id: 2, action: 'page', body: {} }));
+    ws.send('not json');
+    await done;
+    ws.close();
+    return got;
+  }, [sp, await newPage(), token, inst]);
+  const [reach, page2, bad] = answers;
+  check('a socket never reaches another page\'s instance (404 unknown instance)',
+        reach.id === 1 && reach.status === 404 && /unknown instance/.test(reach.reason), JSON.stringify(reach));
+  check('a socket cannot make pages (404)', page2.id === 2 && page2.status === 404, JSON.stringify(page2));
+  check('a message that is not JSON: 400', bad.id === null && bad.status === 400, JSON.stringify(bad));
 }
 
 // Only regular files inside the root are served.
@@ -310,6 +448,7 @@ async function refusals(browser) {
     const r = await post(bridge.url, 'bridge/invoke', json({ page: token, instance: inst, method: 'SetCountry', args }));
     check(`bad argument ${json(args)}: 400`, r.status === 400 && r.text.includes(reason), `${r.status} ${r.text.trim()}`);
   }
+  await socketRefusals(bridge, page, token, inst);
   await post(bridge.url, 'bridge/destroy', json({ page: token, instance: inst }));
   const thrown = await page.evaluate(() => {
     try { document.getElementById('a').GetCountry(Symbol('x')); return 'no error'; } catch (e) { return e.constructor.name; }
@@ -329,6 +468,12 @@ async function refusals(browser) {
   check('a page of another origin cannot use the bridge', attempt.startsWith('refused'), attempt);
   const simple = await foreign.evaluate((url) => fetch(url + 'bridge/sim', { method: 'POST', mode: 'no-cors', body: '{"cmd":"set","key":"country","value":99}' })
     .then(() => 'sent', (e) => 'refused: ' + e.message), bridge.url);
+  const foreignSocket = await foreign.evaluate(([port, token]) => new Promise((resolve) => {
+    const ws = new WebSocket(`ws://127.0.0.1:${port}/bridge/socket?page=${token}`);
+    ws.onopen = () => resolve('opened');
+    ws.onerror = () => resolve('refused');
+  }), [await socketPort(bridge), token]);
+  same('... nor open a socket to it', foreignSocket, 'refused');
   same('... nor drive the simulated TV with a simple request (' + simple + ')',
        await page.evaluate(() => document.getElementById('a').GetCountry()), 44);
   other.close();
@@ -340,7 +485,9 @@ async function refusals(browser) {
 }
 
 // ---- Main --------------------------------------------------------------------------------
-const browser = await launch();
+driver = await open(browserName, LONG);
+const browser = driver.browser;
+console.log(`# ${browserName}, ${channel} channel`);
 try {
   if (scenario === 'pages') await pages(browser, rest);
   else if (scenario === 'demo') await demo(browser);
@@ -350,7 +497,7 @@ try {
 } catch (e) {
   check('the scenario ran to its end', false, e.stack);
 } finally {
-  await browser.close();
+  await driver.close();
 }
-console.log(`bridge ${scenario}: ${passed} checks passed, ${failed} failed`);
+console.log(`bridge ${scenario} in ${browserName} (${channel}): ${passed} checks passed, ${failed} failed`);
 process.exit(failed || !passed ? 1 : 0);

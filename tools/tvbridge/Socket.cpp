@@ -1,0 +1,205 @@
+#include "Socket.h"
+
+#define ASIO_STANDALONE
+#include <websocketpp/config/asio_no_tls.hpp>
+#include <websocketpp/server.hpp>
+
+#include <map>
+#include <set>
+#include <thread>
+
+namespace tvbridge {
+
+namespace {
+
+const char kPath[] = "/bridge/socket";
+const std::size_t kMaxMessage = 1 << 20;  // a request is a few hundred bytes
+
+// The actions a socket may ask for: the page exists already (it named it
+// when opening), and waits for its events on HTTP. "ping" answers at once,
+// without the host thread: the page tries whether the socket answers while
+// it waits.
+bool Allowed(const std::string& action) {
+  static const char* const kActions[] = {"new", "destroy", "invoke", "get", "set", "pump", "ping"};
+  for (const char* a : kActions)
+    if (action == a) return true;
+  return false;
+}
+
+std::string Answer(const Json& id, int status, const std::string& reason, const Json* reply) {
+  Json out = {{"id", id}, {"status", status}};
+  if (reply) out["reply"] = *reply;
+  else out["reason"] = reason;
+  return out.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+bool IsHex(const std::string& s) {
+  if (s.empty() || s.size() > 64) return false;
+  for (char c : s)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string CheckOpening(const std::string& host, const std::string& origin, const std::string& resource,
+                         bool loopback, int httpPort, int socketPort) {
+  if (!loopback) throw Refusal{403, "only this machine may open a socket"};
+  const std::string sp = ":" + std::to_string(socketPort), hp = ":" + std::to_string(httpPort);
+  if (host != "127.0.0.1" + sp && host != "localhost" + sp)
+    throw Refusal{403, "wrong Host (use ws://127.0.0.1" + sp + kPath + ")"};
+  if (origin != "http://127.0.0.1" + hp && origin != "http://localhost" + hp)
+    throw Refusal{403, "sockets from " + (origin.empty() ? std::string("no origin") : origin) + " are refused"};
+  const std::string prefix = std::string(kPath) + "?page=";
+  if (resource.compare(0, prefix.size(), prefix) != 0) throw Refusal{404, "no such socket: " + resource};
+  std::string page = resource.substr(prefix.size());
+  if (!IsHex(page)) throw Refusal{400, "the socket needs its page token (?page=TOKEN)"};
+  return page;
+}
+
+std::string AnswerMessage(const std::string& message, const std::string& page, const Handler& handle) {
+  Json in = Json::parse(message, nullptr, false);
+  if (in.is_discarded() || !in.is_object()) return Answer(nullptr, 400, "the message is not a JSON object", nullptr);
+  if (!in.contains("id") || !in["id"].is_number_integer())
+    return Answer(nullptr, 400, "the message has no number \"id\"", nullptr);
+  const Json id = in["id"];
+  if (!in.contains("action") || !in["action"].is_string())
+    return Answer(id, 400, "the message has no text \"action\"", nullptr);
+  const std::string action = in["action"].get<std::string>();
+  if (!Allowed(action)) return Answer(id, 404, "unknown request " + action + " on a socket", nullptr);
+  Json body = in.contains("body") ? in["body"] : Json::object();
+  if (!body.is_object()) return Answer(id, 400, "the message's \"body\" is not an object", nullptr);
+  body["page"] = page;  // a socket reaches its own page only
+  if (action == "ping") {
+    const Json pong = Json::object();
+    return Answer(id, 200, "", &pong);
+  }
+  try {
+    Json reply = handle(action, body);
+    return Answer(id, 200, "", &reply);
+  } catch (const Refusal& r) {
+    return Answer(id, r.status, r.reason, nullptr);
+  } catch (const std::exception& e) {
+    return Answer(id, 400, std::string("bad request: ") + e.what(), nullptr);
+  }
+}
+
+// ---- SocketServer ----------------------------------------------------------------------------
+
+using WsServer = websocketpp::server<websocketpp::config::asio>;
+using Hdl = websocketpp::connection_hdl;
+
+struct SocketServer::Impl {
+  Handler handle;
+  std::function<bool(const std::string&)> known;
+  WsServer server;
+  std::thread thread;
+  int httpPort = 0, port = 0;
+  // Only the server's thread touches these.
+  std::map<Hdl, std::string, std::owner_less<Hdl>> pages;
+  std::set<std::string> taken;
+
+  void Forget(Hdl hdl) {
+    auto it = pages.find(hdl);
+    if (it == pages.end()) return;
+    taken.erase(it->second);
+    pages.erase(it);
+  }
+};
+
+SocketServer::SocketServer(Handler handle, std::function<bool(const std::string&)> known) : m_impl(new Impl) {
+  m_impl->handle = std::move(handle);
+  m_impl->known = std::move(known);
+}
+
+SocketServer::~SocketServer() { Stop(); }
+
+int SocketServer::Listen(int httpPort, std::string* error) {
+  Impl& d = *m_impl;
+  d.httpPort = httpPort;
+  d.server.clear_access_channels(websocketpp::log::alevel::all);
+  d.server.clear_error_channels(websocketpp::log::elevel::all);
+  websocketpp::lib::error_code ec;
+  d.server.init_asio(ec);
+  if (ec) return *error = ec.message(), 0;
+  d.server.set_max_message_size(kMaxMessage);
+  // Every answer leaves at once (no coalescing of small writes).
+  d.server.set_socket_init_handler([](Hdl, asio::ip::tcp::socket& s) {
+    asio::error_code ignored;
+    s.set_option(asio::ip::tcp::no_delay(true), ignored);
+  });
+  d.server.set_validate_handler([&d](Hdl hdl) {
+    WsServer::connection_ptr con = d.server.get_con_from_hdl(hdl);
+    asio::error_code aec;
+    bool loopback = con->get_raw_socket().remote_endpoint(aec).address().is_loopback() && !aec;
+    try {
+      std::string page = CheckOpening(con->get_request_header("Host"), con->get_request_header("Origin"),
+                                      con->get_resource(), loopback, d.httpPort, d.port);
+      if (!d.known(page)) throw Refusal{404, "unknown page (closed, or its event stream ended)"};
+      if (d.taken.count(page)) throw Refusal{409, "the page has a socket already"};
+      d.taken.insert(page);
+      d.pages[hdl] = page;
+      return true;
+    } catch (const Refusal& r) {
+      con->set_status(static_cast<websocketpp::http::status_code::value>(r.status));
+      con->set_body("tvbridge: " + r.reason + "\n");
+      return false;
+    }
+  });
+  d.server.set_message_handler([&d](Hdl hdl, WsServer::message_ptr msg) {
+    websocketpp::lib::error_code sec;
+    auto it = d.pages.find(hdl);
+    if (it == d.pages.end()) return;
+    if (msg->get_opcode() != websocketpp::frame::opcode::text) {
+      d.server.close(hdl, websocketpp::close::status::unsupported_data, "text messages only", sec);
+      return;
+    }
+    d.server.send(hdl, AnswerMessage(msg->get_payload(), it->second, d.handle),
+                  websocketpp::frame::opcode::text, sec);
+  });
+  d.server.set_close_handler([&d](Hdl hdl) { d.Forget(hdl); });
+  d.server.set_fail_handler([&d](Hdl hdl) { d.Forget(hdl); });
+  d.server.listen(asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0), ec);
+  if (ec) return *error = ec.message(), 0;
+  asio::ip::tcp::endpoint local = d.server.get_local_endpoint(ec);
+  if (ec) return *error = ec.message(), 0;
+  d.port = local.port();
+  d.server.start_accept(ec);
+  if (ec) return *error = ec.message(), 0;
+  return d.port;
+}
+
+void SocketServer::Start() {
+  m_impl->thread = std::thread([this] { m_impl->server.run(); });
+}
+
+void SocketServer::Stop() {
+  Impl& d = *m_impl;
+  if (!d.thread.joinable()) return;
+  // On the server's thread: no more sockets, the open ones closed, then the
+  // loop ends once they are gone.
+  asio::post(d.server.get_io_service(), [&d] {
+    websocketpp::lib::error_code ec;
+    d.server.stop_listening(ec);
+    for (auto& entry : d.pages) d.server.close(entry.first, websocketpp::close::status::going_away,
+                                               "the bridge is stopping", ec);
+  });
+  // A peer that never answers the close must not hold the bridge up.
+  std::thread watchdog;
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false;
+  watchdog = std::thread([&] {
+    std::unique_lock<std::mutex> lock(mu);
+    if (!cv.wait_for(lock, std::chrono::seconds(2), [&] { return done; })) d.server.stop();
+  });
+  d.thread.join();
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    done = true;
+  }
+  cv.notify_all();
+  watchdog.join();
+}
+
+}  // namespace tvbridge
