@@ -256,6 +256,34 @@ plug-in module against the simulated TV and serves DIR at
 tools. Calls are synchronous, as on the TV; events arrive when the page is
 idle, as on the TV. What differs: an element cannot be called as a function
 (\`tv()\`), and the script is absent when the page is opened from a file.
+
+Each call is one synchronous request to the bridge, or, when the page is
+cross-origin isolated (served with \`Cross-Origin-Opener-Policy: same-origin\`
+and \`Cross-Origin-Embedder-Policy: require-corp\`, as \`tvbridge --isolate\`
+serves it), one message on a WebSocket that a worker of the page holds: a
+few times faster (BENCHMARKS.md). Answers, errors and the order of events are
+the same on both. \`TVBridge.channel\` tells which one the next call takes:
+\`'socket'\`, \`'http'\`, or \`'trying'\` for a moment after the page loaded, while
+it finds out whether its socket can answer; calls made meanwhile go over
+HTTP.
+
+| what you see | Chromium | Firefox |
+|---|---|---|
+| channel of an isolated page | the WebSocket | HTTP: a worker's connections go through the page's own thread in Firefox, so they cannot answer a page that waits. The page tries that five times after it loaded (50 ms each, the page busy meanwhile), then keeps to HTTP |
+| a call from a \`pagehide\` or \`unload\` handler | throws \`Error: tv-bridge: the page is being unloaded: its TV objects are gone\` | the same (Firefox would still send the request; the bridge refuses it before, so both browsers behave alike) |
+| script that runs while a call waits | none | Firefox may run some of the page's script (its \`DOMContentLoaded\` handlers, for one) while a synchronous request waits; the bridge keeps one page and one instance per embed all the same |
+| a page back from the back-forward cache | its embeds get new instances | the same |
+
+A call that gets no answer within 5 s (the simulated TV holds its reply, the
+module is stuck) throws \`Error: tv-bridge: the bridge at
+http://127.0.0.1:PORT/ gave no answer to GetCountry within 5 s\` (the method's name); the call still
+runs in the bridge, and later calls wait for it. A bridge that stops or dies
+while a call waits makes the call throw \`Error: tv-bridge: the bridge at
+http://127.0.0.1:PORT/ does not answer (is tools/run-bridge.sh running?)\`, on
+either channel. A bridge that is suspended (a stopped process, a debugger
+holding it) cannot be told apart from a slow one by a synchronous request:
+on HTTP the page then waits until it resumes; on the WebSocket the call
+throws after 5 s.
 `);
   return out.join('\n');
 }
