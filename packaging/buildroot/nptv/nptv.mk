@@ -30,6 +30,12 @@ else
 NPTV_CONF_OPTS += -DNPTV_CXX11_ABI=OFF
 endif
 
+ifeq ($(BR2_PACKAGE_NPTV_QUOTE_EVENT_TEXTS),y)
+NPTV_CONF_OPTS += -DNPTV_QUOTE_EVENT_TEXTS=ON
+else
+NPTV_CONF_OPTS += -DNPTV_QUOTE_EVENT_TEXTS=OFF
+endif
+
 # Not on the TV: the documents, and check-framework unless asked for.
 define NPTV_REMOVE_EXTRAS
 	rm -rf $(TARGET_DIR)/usr/share/doc/nptv

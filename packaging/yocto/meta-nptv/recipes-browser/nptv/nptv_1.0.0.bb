@@ -28,6 +28,9 @@ inherit cmake
 NPTV_CXX11_ABI ?= "ON"
 # The folder the TV's browser loads plug-ins from.
 NPTV_PLUGIN_DIR ?= "${libdir}/browser-plugins"
+# ON where event texts come from broadcast data: a handler given by name then
+# gets them as string literals (see docs/firmware.md).
+NPTV_QUOTE_EVENT_TEXTS ?= "OFF"
 
 EXTRA_OECMAKE = "\
     -DNPTV_TESTS=OFF \
@@ -36,6 +39,7 @@ EXTRA_OECMAKE = "\
     -DNPTV_INSTALL_SIMULATOR=OFF \
     -DNPTV_CXX11_ABI=${NPTV_CXX11_ABI} \
     -DNPTV_PLUGIN_DIR=${NPTV_PLUGIN_DIR} \
+    -DNPTV_QUOTE_EVENT_TEXTS=${NPTV_QUOTE_EVENT_TEXTS} \
 "
 
 # The stand-in framework is not installed; the module finds the maker's
