@@ -26,7 +26,7 @@
 #include "Bridge.h"
 #include "Files.h"
 #include "TestBrowser.h"  // for SetRecording: no records in a long-running host
-#include "../tvbrowser/SimSocket.h"
+#include "SimSocket.h"
 
 namespace {
 
