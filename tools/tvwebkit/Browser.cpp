@@ -246,13 +246,23 @@ void Browser::Verdict(bool passed, const std::string& message) {
   }
   Print(std::string("tvwebkit: ") + (passed ? "PASS" : "FAIL") + (message.empty() ? "" : ": " + message));
   if (m_options.automation) return;  // the WebDriver session decides when it ends
-  Screenshot(passed ? "verdict" : "failure", [this, passed] {
-    if (m_options.stay && !m_setup.headless) {
-      Print("tvwebkit: staying open; close the window to quit");
-      return;
-    }
-    Finish(passed ? 0 : 1);
-  });
+  // Let the page's script run to its end first: what it says after the
+  // verdict is still printed (a second verdict, as ignored).
+  webkit_web_view_evaluate_javascript(
+      m_view, "0", -1, nullptr, nullptr, nullptr,
+      [](GObject*, GAsyncResult*, gpointer self) {
+        auto* b = static_cast<Browser*>(self);
+        if (b->m_finishing) return;
+        const bool passed = b->m_code == 0;
+        b->Screenshot(passed ? "verdict" : "failure", [b, passed] {
+          if (b->m_options.stay && !b->m_setup.headless) {
+            b->Print("tvwebkit: staying open; close the window to quit");
+            return;
+          }
+          b->Finish(passed ? 0 : 1);
+        });
+      },
+      this);
 }
 
 void Browser::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {

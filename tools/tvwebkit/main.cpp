@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
   for (const std::string& script : options.scripts) {
     std::string text;
     if (!g_file_test(script.c_str(), G_FILE_TEST_IS_REGULAR) || !ReadFile(script, text)) {
-      std::fprintf(stderr, "tvwebkit: --script: cannot read %s\n", script.c_str());
+      std::fprintf(stderr, "tvwebkit: --script: no such file: %s\n", script.c_str());
       return 2;
     }
     setup.scriptTexts.push_back(text);
@@ -118,7 +118,11 @@ int main(int argc, char** argv) {
   }
   if (!g_file_test(setup.module.c_str(), G_FILE_TEST_IS_REGULAR))
     std::fprintf(stderr, "tvwebkit: warning: no module %s: the TV object will be missing\n", setup.module.c_str());
-  setup.extensionDir = options.extensionDir.empty() ? NPTV_WEBKIT_EXTENSION_DIR : options.extensionDir;
+  setup.extensionDir = options.extensionDir;
+  if (setup.extensionDir.empty()) {
+    const char* env = std::getenv("NPTV_WEBKIT_EXTENSION_DIR");
+    setup.extensionDir = env && *env ? env : NPTV_WEBKIT_EXTENSION_DIR;
+  }
   if (setup.extensionDir.empty() || !g_file_test(setup.extensionDir.c_str(), G_FILE_TEST_IS_DIR)) {
     std::fprintf(stderr, "tvwebkit: no extension folder%s%s: give --extension-dir DIR\n",
                  setup.extensionDir.empty() ? "" : " ", setup.extensionDir.c_str());
