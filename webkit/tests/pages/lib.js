@@ -1,0 +1,62 @@
+// The extension test pages' helpers: every check prints one line through
+// the runner (wk-page); the page passes when no check failed.
+'use strict';
+var T = (function () {
+  const port = window.webkit.messageHandlers.nptv;
+  let failed = 0, passed = 0;
+  function log(text) { return port.postMessage({ log: String(text) }); }
+  function record(ok, name, detail) {
+    if (ok) passed++; else failed++;
+    log((ok ? 'ok - ' : 'not ok - ') + name + (ok || !detail ? '' : ': ' + detail));
+    return ok;
+  }
+  function show(v) {
+    try { return typeof v === 'string' ? JSON.stringify(v) : String(v); } catch (e) { return '?'; }
+  }
+  function check(name, actual, expected) {
+    const same = typeof actual === typeof expected && actual === expected;
+    return record(same, name, 'got ' + show(actual) + ' (' + typeof actual + '), want ' +
+      show(expected) + ' (' + typeof expected + ')');
+  }
+  function ok(name, cond, detail) { return record(!!cond, name, detail); }
+  function throws(name, fn) {
+    try { const r = fn(); return record(false, name, 'did not throw; returned ' + show(r)); }
+    catch (e) { return record(true, name); }
+  }
+  async function sim(request) {
+    const line = await port.postMessage({ sim: request });
+    const reply = JSON.parse(line);
+    if (!reply.ok) throw new Error('the simulated TV refused ' + JSON.stringify(request) + ': ' + line);
+    return reply;
+  }
+  function embed(id, attributes) {
+    const e = document.createElement('embed');
+    e.type = 'application/tv';
+    if (id) e.id = id;
+    for (const k in attributes || {}) e.setAttribute(k, attributes[k]);
+    document.body.appendChild(e);
+    return e;
+  }
+  // Waits until pred() holds, looking after every task (never on a clock).
+  function until(what, pred) {
+    return new Promise(function (resolve) {
+      function look() { if (pred()) resolve(); else setTimeout(look, 0); }
+      look();
+    });
+  }
+  async function openConnections() {
+    const r = await sim({ cmd: 'connections' });
+    return r.connections.filter(function (c) { return c.open; }).length;
+  }
+  async function run(body) {
+    try {
+      await body();
+    } catch (e) {
+      record(false, 'the page ran to its end', String(e && e.stack || e));
+    }
+    log(passed + ' passed, ' + failed + ' failed');
+    port.postMessage({ done: failed === 0 && passed > 0 });
+  }
+  return { log, check, ok, throws, sim, embed, until, openConnections, run,
+           stats: function () { return window.nptvStats(); } };
+})();
