@@ -274,6 +274,11 @@ void Inject(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame) {
   jsc_value_object_set_property(natives, "destroy", destroy);
   g_object_unref(create);
   g_object_unref(destroy);
+  if (g_getenv("NPTV_WEBKIT_TEST_STATS")) {
+    JSCValue* yes = jsc_value_new_boolean(context, TRUE);
+    jsc_value_object_set_property(natives, "testing", yes);
+    g_object_unref(yes);
+  }
 
   GPtrArray* names = g_ptr_array_new_with_free_func(g_object_unref);
   for (const char* name : nptvwebkit::kMethodNames)

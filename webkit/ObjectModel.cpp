@@ -464,6 +464,11 @@ NPObject* Root::WrapScript(JSCValue* object) {
 JSCValue* Root::WrapPlugin(NPObject* object) {
   auto it = m_plugins.find(object);
   if (it != m_plugins.end() && it->second->wrapper) return g_object_ref(it->second->wrapper);
+  // Another instance's object in the same page keeps the wrapper it has.
+  for (const auto& w : Wrappers()) {
+    if (w.second->object == object && w.second->root && w.second->root->context() == m_context)
+      return g_object_ref(w.first);
+  }
   auto state = std::make_shared<PluginState>();
   state->object = Browser().retainobject(object);
   state->root = this;

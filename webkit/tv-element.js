@@ -98,6 +98,12 @@
     }
   }
 
+  // The extension's own tests (and only they) reach the plug-in's object
+  // itself, e.g. a probe plug-in's methods that are not the TV's.
+  if (natives.testing) {
+    window.nptvProbeObject = function (element) { attach(element); return live.get(element); };
+  }
+
   addEventListener('DOMContentLoaded', function () { scan(document); }, true);
   // Leaving the page ends every instance; a page restored from the
   // back/forward cache gets new ones.

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs one of the extension's test pages in wk-page under Xvfb against a
 # simulated TV of its own, and fails when the framework saw misuse.
-# usage: run-page.sh WK_PAGE EXT_DIR MODULE TVSIM PAGE [WK_PAGE ARGS...]
+# usage: run-page.sh WK_PAGE EXT_DIR MODULE PAGE [WK_PAGE ARGS...]
 set -u
-wk=$1 ext=$2 module=$3 tvsim=$4 page=$5
-shift 5
+wk=$1 ext=$2 module=$3 page=$4
+shift 4
 work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-wk.XXXXXX") || exit 2
 trap 'rm -rf "$work"' EXIT
 export QUV_SIM_SOCKET=$work/sim.sock QUV_LOG=$work/quv.log NPTV_WEBKIT_TEST_STATS=1
@@ -16,7 +16,7 @@ case $page in
   *) url=file://$(realpath "$page") ;;
 esac
 xvfb-run -a -s "-screen 0 1024x768x24" \
-  "$wk" --ext "$ext" --module "$module" --tvsim "$tvsim" "$@" "$url"
+  "$wk" --ext "$ext" --module "$module" "$@" "$url"
 rc=$?
 if grep -q 'libQuv: misuse:' "$QUV_LOG" 2>/dev/null; then
   echo "--- the module misused the framework library:"

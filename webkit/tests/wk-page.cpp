@@ -2,13 +2,16 @@
 // extension, loading one page that drives itself and reports through
 // window.webkit.messageHandlers.nptv.postMessage(message), which answers:
 //   {log: TEXT}        printed as "console: TEXT"
-//   {sim: REQUEST}     sent to the simulated TV (tvsim raw); answers its reply line
+//   {sim: REQUEST}     sent to the simulated TV's control socket; answers its
+//                      reply line ({sim: [REQUEST...]}: all on one connection,
+//                      back to back; answers a JSON array of the replies)
 //   {done: OK}         ends the run: exit 0 when OK is true, else 1
 //   {close: true}      closes the page's view (a second, related view keeps the
 //                      web process), then asks the simulated TV for its
 //                      connections and prints "connections after close: JSON";
 //                      exit 0 when none is open
-// usage: wk-page --ext DIR --module SO --tvsim TVSIM [--origin O]... [--timeout S] URL
+// usage: wk-page --ext DIR --module SO [--origin O]... [--timeout S] URL
+#include <gio/gunixsocketaddress.h>
 #include <webkit2/webkit2.h>
 
 #include <cstdio>
@@ -19,7 +22,6 @@
 namespace {
 
 struct Run {
-  std::string tvsim;
   GtkWidget* window = nullptr;
   GtkWidget* holder = nullptr;  // keeps the web process while the page is closed
   WebKitWebView* view = nullptr;
@@ -27,25 +29,41 @@ struct Run {
   GMainLoop* loop = nullptr;
 };
 
-std::string Sim(const Run& run, const std::string& request) {
-  const char* socket = g_getenv("QUV_SIM_SOCKET");
-  const char* argv[] = {run.tvsim.c_str(), "--socket", socket ? socket : "", "raw",
-                        request.c_str(), nullptr};
-  char* out = nullptr;
-  char* err = nullptr;
+// The simulated TV's control socket: each request line sent as it is, on one
+// connection, back to back; one reply line each.
+std::vector<std::string> Sim(const std::vector<std::string>& requests) {
+  std::vector<std::string> replies;
+  const char* path = g_getenv("QUV_SIM_SOCKET");
+  GSocketClient* client = g_socket_client_new();
+  GSocketAddress* address = g_unix_socket_address_new(path ? path : "");
   GError* error = nullptr;
-  std::string reply;
-  if (!g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr,
-                    &out, &err, nullptr, &error)) {
-    reply = std::string("{\"ok\":false,\"error\":\"") + error->message + "\"}";
+  GSocketConnection* c =
+      g_socket_client_connect(client, G_SOCKET_CONNECTABLE(address), nullptr, &error);
+  if (!c) {
+    std::string reply = std::string("{\"ok\":false,\"error\":") + "\"no control socket\"}";
     g_error_free(error);
+    replies.assign(requests.size(), reply);
   } else {
-    reply = out ? out : "";
-    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+    GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(c));
+    std::string all;
+    for (const std::string& r : requests) all += r + "\n";
+    g_output_stream_write_all(out, all.data(), all.size(), nullptr, nullptr, nullptr);
+    GDataInputStream* in = g_data_input_stream_new(g_io_stream_get_input_stream(G_IO_STREAM(c)));
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      char* line = g_data_input_stream_read_line_utf8(in, nullptr, nullptr, nullptr);
+      replies.push_back(line ? line : "{\"ok\":false,\"error\":\"no reply\"}");
+      g_free(line);
+    }
+    g_object_unref(in);
+    g_object_unref(c);
   }
-  g_free(out);
-  g_free(err);
-  return reply;
+  g_object_unref(address);
+  g_object_unref(client);
+  return replies;
+}
+
+std::string Sim(const Run&, const std::string& request) {
+  return Sim(std::vector<std::string>{request})[0];
 }
 
 void Finish(Run* run, int status) {
@@ -83,9 +101,26 @@ gboolean Message(WebKitUserContentManager*, JSCValue* message, WebKitScriptMessa
     g_free(text);
     g_object_unref(log);
   } else if (JSCValue* sim = field("sim")) {
-    char* request = jsc_value_to_json(sim, 0);
-    answer = Sim(*run, request ? request : "null");
-    g_free(request);
+    if (jsc_value_is_array(sim)) {  // a batch: an array of reply lines
+      std::vector<std::string> requests;
+      JSCValue* length = jsc_value_object_get_property(sim, "length");
+      int n = jsc_value_to_int32(length);
+      g_object_unref(length);
+      for (int i = 0; i < n; ++i) {
+        JSCValue* item = jsc_value_object_get_property_at_index(sim, static_cast<unsigned>(i));
+        char* json = jsc_value_to_json(item, 0);
+        requests.push_back(json ? json : "null");
+        g_free(json);
+        g_object_unref(item);
+      }
+      answer = "[";
+      for (const std::string& r : Sim(requests)) answer += (answer.size() > 1 ? "," : "") + r;
+      answer += "]";
+    } else {
+      char* request = jsc_value_to_json(sim, 0);
+      answer = Sim(*run, request ? request : "null");
+      g_free(request);
+    }
     g_object_unref(sim);
   } else if (JSCValue* done = field("done")) {
     bool ok = jsc_value_to_boolean(done);
@@ -128,13 +163,12 @@ int main(int argc, char** argv) {
     auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
     if (a == "--ext") ext = next();
     else if (a == "--module") module = next();
-    else if (a == "--tvsim") run.tvsim = next();
     else if (a == "--origin") origins.push_back(next());
     else if (a == "--timeout") timeout = std::atoi(next().c_str());
     else url = a;
   }
   if (ext.empty() || url.empty()) {
-    std::fprintf(stderr, "usage: wk-page --ext DIR --module SO --tvsim TVSIM [--origin O]... URL\n");
+    std::fprintf(stderr, "usage: wk-page --ext DIR --module SO [--origin O]... URL\n");
     return 2;
   }
   WebKitWebContext* context = webkit_web_context_new();
