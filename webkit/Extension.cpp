@@ -37,6 +37,7 @@ struct Instance {
   NPP npp = nullptr;
   std::unique_ptr<Root> root;
   std::string userAgent;
+  JSCValue* element = nullptr;  // strong, until the instance ends
 };
 
 nptvwebkit::Config gConfig;
@@ -47,6 +48,15 @@ std::atomic<bool> gPumpScheduled{false};
 
 Instance* Of(NPP npp) { return npp ? static_cast<Instance*>(npp->ndata) : nullptr; }
 
+bool Connected(JSCValue* element) {
+  JSCValue* v = jsc_value_object_get_property(element, "isConnected");
+  bool connected = v && jsc_value_to_boolean(v);
+  if (v) g_object_unref(v);
+  return connected;
+}
+
+void Destroy(Instance* i);
+
 // ---- The main-thread queue --------------------------------------------------------
 
 gboolean Pump(gpointer) {
@@ -54,7 +64,15 @@ gboolean Pump(gpointer) {
   // What is queued now; what comes meanwhile waits for the next turn of the
   // main loop, so a stream of events cannot hold the page.
   std::size_t budget = testbrowser::PendingAsyncCalls();
-  testbrowser::PumpAsyncCalls([&budget](NPP) { return budget ? (--budget, true) : false; });
+  testbrowser::PumpAsyncCalls([&budget](NPP) { return budget ? (--budget, true) : false; },
+                              [](NPP npp) {
+                                // An element that left the document (its
+                                // handler removed it, say) ends before the
+                                // page's observer hears of it: no handler of
+                                // it runs once it is out.
+                                Instance* i = Of(npp);
+                                if (i && i->element && !Connected(i->element)) Destroy(i);
+                              });
   if (testbrowser::PendingAsyncCalls() && !gPumpScheduled.exchange(true))
     g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, Pump, nullptr, nullptr);
   return G_SOURCE_REMOVE;
@@ -148,6 +166,7 @@ void Destroy(Instance* i) {
   gHost->Destroy(i->npp);
   i->npp->ndata = nullptr;  // a call still queued for it finds no page
   i->root->Invalidate();
+  g_clear_object(&i->element);
   delete i;
 }
 
@@ -194,6 +213,8 @@ JSCValue* NativeCreate(GPtrArray* args, gpointer data) {
     attributes.emplace_back(names[k], values[k]);
 
   auto* i = new Instance(binding->page, binding->frame);
+  if (args->len >= 3 && jsc_value_is_object(static_cast<JSCValue*>(g_ptr_array_index(args, 2))))
+    i->element = static_cast<JSCValue*>(g_object_ref(g_ptr_array_index(args, 2)));
   i->root.reset(new Root(context));
   JSCValue* agent = jsc_context_evaluate(context, "navigator.userAgent", -1);
   if (agent) {
@@ -210,6 +231,7 @@ JSCValue* NativeCreate(GPtrArray* args, gpointer data) {
     g_printerr("nptv-webkit: NPP_New answered %d\n", error);
     gInstances.pop_back();
     i->npp->ndata = nullptr;
+    g_clear_object(&i->element);
     delete i;
     return jsc_value_new_null(context);
   }

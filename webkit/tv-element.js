@@ -23,7 +23,7 @@
       names.push(a.name);
       values.push(a.value);
     }
-    const object = natives.create(names, values);
+    const object = natives.create(names, values, element);
     if (!object) return;  // NPP_New failed: the element stays plain (said on stderr)
     live.set(element, object);
     for (const name of methods) {

@@ -541,7 +541,9 @@ std::size_t PendingAsyncCalls(const InstanceFilter& which) {
   return n;
 }
 
-std::size_t PumpAsyncCalls(const InstanceFilter& which) {
+std::size_t PumpAsyncCalls(const InstanceFilter& which) { return PumpAsyncCalls(which, nullptr); }
+
+std::size_t PumpAsyncCalls(const InstanceFilter& which, const std::function<void(NPP)>& before) {
   std::size_t ran = 0;
   for (;;) {
     AsyncCall call;
@@ -553,6 +555,7 @@ std::size_t PumpAsyncCalls(const InstanceFilter& which) {
       call = *it;
       S().queue.erase(it);
     }
+    if (before) before(call.npp);
     call.func(call.data);
     ++ran;
   }

@@ -79,6 +79,9 @@ std::size_t PumpAsyncCalls();
 using InstanceFilter = std::function<bool(NPP)>;
 std::size_t PendingAsyncCalls(const InstanceFilter& which);
 std::size_t PumpAsyncCalls(const InstanceFilter& which);
+// The same, and `before` is told each call's instance just before the call
+// runs (without the lock: it may call the browser, even end the instance).
+std::size_t PumpAsyncCalls(const InstanceFilter& which, const std::function<void(NPP)>& before);
 
 // ---- Script ---------------------------------------------------------------------
 

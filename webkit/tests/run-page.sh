@@ -13,6 +13,7 @@ unset QUV_SIM_CONFIG NPTV_ORIGINS NPTV_MODULE
 export GIO_USE_VFS=local NO_AT_BRIDGE=1
 case $page in
   http*) url=$page ;;
+  *\?*) url=file://$(realpath "${page%%\?*}")?${page#*\?} ;;
   *) url=file://$(realpath "$page") ;;
 esac
 xvfb-run -a -s "-screen 0 1024x768x24" \

@@ -29,6 +29,10 @@ var T = (function () {
     if (!reply.ok) throw new Error('the simulated TV refused ' + JSON.stringify(request) + ': ' + line);
     return reply;
   }
+  // Several requests on one connection, back to back: their replies.
+  async function simAll(requests) {
+    return JSON.parse(await port.postMessage({ sim: requests }));
+  }
   function embed(id, attributes) {
     const e = document.createElement('embed');
     e.type = 'application/tv';
@@ -48,15 +52,20 @@ var T = (function () {
     const r = await sim({ cmd: 'connections' });
     return r.connections.filter(function (c) { return c.open; }).length;
   }
+  const HANDOFF = {};
   async function run(body) {
     try {
-      await body();
+      if (await body() === HANDOFF) {
+        log(passed + ' passed, ' + failed + ' failed on this page');
+        if (failed) port.postMessage({ done: false });
+        return;
+      }
     } catch (e) {
       record(false, 'the page ran to its end', String(e && e.stack || e));
     }
     log(passed + ' passed, ' + failed + ' failed');
     port.postMessage({ done: failed === 0 && passed > 0 });
   }
-  return { log, check, ok, throws, sim, embed, until, openConnections, run,
+  return { handoff: function () { return HANDOFF; }, log, check, ok, throws, sim, simAll, embed, until, openConnections, run,
            stats: function () { return window.nptvStats(); } };
 })();
