@@ -7,7 +7,10 @@
 // script (tv-element.js) that gives every TV element its methods and asks
 // this file for an instance when the element appears and for its end when
 // the element leaves, the page is left or closed.
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -270,6 +273,12 @@ JSCValue* NativeStats(GPtrArray*, gpointer) {
   put("scriptObjects", static_cast<double>(counts.scriptObjects));
   put("pluginWrappers", static_cast<double>(counts.pluginWrappers));
   put("pendingCalls", static_cast<double>(testbrowser::PendingAsyncCalls()));
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  put("rss", static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)));
   return o;
 }
 
