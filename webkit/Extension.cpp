@@ -132,12 +132,14 @@ bool EnsureModule() {
     JSCContext* context = i->root->context();
     JSCValue* value = jsc_context_evaluate(context, script.data(), script.size());
     if (JSCException* e = jsc_context_get_exception(context)) {
+      // As WebKit's NPAPI layer: said, cleared, and the call succeeds.
       char* report = jsc_exception_report(e);
       g_printerr("nptv-webkit: a script the plug-in evaluated threw: %s\n", report);
       g_free(report);
       jsc_context_clear_exception(context);
       if (value) g_object_unref(value);
-      return false;
+      VOID_TO_NPVARIANT(*result);
+      return true;
     }
     i->root->ToVariant(value, result);
     g_object_unref(value);

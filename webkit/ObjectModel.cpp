@@ -79,15 +79,17 @@ bool Caught(JSCContext* context, const char* what) {
   return true;
 }
 
-// The result of a call into script: converted into *result, the value let go.
+// The result of a call into script: converted into *result, the value let
+// go. A script exception is cleared and the call succeeds with null, as in
+// WebKit's NPAPI layer.
 bool Finish(Root* root, JSCValue* value, const char* what, NPVariant* result) {
   bool threw = Caught(root->context(), what);
   if (value && !threw)
     root->ToVariant(value, result);
   else
-    VOID_TO_NPVARIANT(*result);
+    NULL_TO_NPVARIANT(*result);
   if (value) g_object_unref(value);
-  return !threw;
+  return true;
 }
 
 std::string Name(NPIdentifier id) {
@@ -171,15 +173,16 @@ bool ScriptHasProperty(NPObject* o, NPIdentifier name) {
   return jsc_value_object_has_property(value, text.c_str());
 }
 
+// As WebKit's NPAPI layer: any property that is not undefined counts.
 bool ScriptHasMethod(NPObject* o, NPIdentifier name) {
   JSCValue* value;
   Root* root;
   if (!Live(o, &value, &root) || !IsString(name)) return false;
   JSCValue* method = jsc_value_object_get_property(value, Name(name).c_str());
-  bool callable = method && jsc_value_is_function(method);
+  bool present = method && !jsc_value_is_undefined(method);
   if (method) g_object_unref(method);
   Caught(root->context(), "a property read");
-  return callable;
+  return present;
 }
 
 bool ScriptEnumerate(NPObject* o, NPIdentifier** ids, uint32_t* count) {

@@ -279,8 +279,15 @@ extern "C" {
 __attribute__((visibility("default"))) const char* NP_GetMIMEDescription() {
   return "application/tv::probe";
 }
-__attribute__((visibility("default"))) NPError NP_GetValue(void*, NPPVariable, void*) {
-  return NPERR_GENERIC_ERROR;
+__attribute__((visibility("default"))) NPError NP_GetValue(void*, NPPVariable variable, void* value) {
+  if (variable == NPPVpluginNameString) {
+    *static_cast<const char**>(value) = "nptv probe";
+  } else if (variable == NPPVpluginDescriptionString) {
+    *static_cast<const char**>(value) = "shows what the browser hands a plug-in";
+  } else {
+    return NPERR_GENERIC_ERROR;
+  }
+  return NPERR_NO_ERROR;
 }
 __attribute__((visibility("default"))) NPError NP_Initialize(NPNetscapeFuncs* b, NPPluginFuncs* p) {
   B = *b;

@@ -37,15 +37,16 @@ var T = (function () {
     try { const r = fn(); return record(false, name, 'did not throw; returned ' + show(r)); }
     catch (e) { return record(true, name); }
   }
-  async function sim(request) {
-    const line = await port.postMessage({ sim: request });
-    const reply = JSON.parse(line);
-    if (!reply.ok) throw new Error('the simulated TV refused ' + JSON.stringify(request) + ': ' + line);
-    return reply;
+  function sim(request) {
+    return port.postMessage({ sim: request }).then(function (line) {
+      const reply = JSON.parse(line);
+      if (!reply.ok) throw new Error('the simulated TV refused ' + JSON.stringify(request) + ': ' + line);
+      return reply;
+    });
   }
   // Several requests on one connection, back to back: their replies.
-  async function simAll(requests) {
-    return JSON.parse(await port.postMessage({ sim: requests }));
+  function simAll(requests) {
+    return port.postMessage({ sim: requests }).then(JSON.parse);
   }
   function embed(id, attributes) {
     const e = document.createElement('embed');
@@ -62,23 +63,27 @@ var T = (function () {
       look();
     });
   }
-  async function openConnections() {
-    const r = await sim({ cmd: 'connections' });
-    return r.connections.filter(function (c) { return c.open; }).length;
+  function openConnections() {
+    return sim({ cmd: 'connections' }).then(function (r) {
+      return r.connections.filter(function (c) { return c.open; }).length;
+    });
   }
   const HANDOFF = {};
-  async function run(body) {
-    try {
-      if (await body() === HANDOFF) {
-        log(passed + ' passed, ' + failed + ' failed on this page');
-        if (failed) port.postMessage({ done: false });
-        return;
-      }
-    } catch (e) {
-      record(false, 'the page ran to its end', String(e && e.stack || e));
+  // Runs the page's checks (a function, which may answer a promise), then
+  // gives the verdict.
+  function run(body) {
+    function verdict() {
+      log(passed + ' passed, ' + failed + ' failed');
+      port.postMessage({ done: failed === 0 && passed > 0 });
     }
-    log(passed + ' passed, ' + failed + ' failed');
-    port.postMessage({ done: failed === 0 && passed > 0 });
+    Promise.resolve().then(body).then(function (r) {
+      if (r !== HANDOFF) return verdict();
+      log(passed + ' passed, ' + failed + ' failed on this page');
+      if (failed) port.postMessage({ done: false });
+    }, function (e) {
+      record(false, 'the page ran to its end', String(e) + (e && e.stack ? ' at ' + e.stack : ''));
+      verdict();
+    });
   }
   // The host's counts; null in tvbrowser.
   function stats() { return qt ? null : window.nptvStats(); }
