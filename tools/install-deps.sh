@@ -29,6 +29,8 @@ PACKAGES=(
   libcpp-httplib-dev chromium
   # page scripts (TypeScript)
   nodejs npm
+  # the web-process extension that hosts the module in WebKitGTK and WPE
+  libwebkit2gtk-4.1-dev libwpewebkit-1.1-dev libwpebackend-fdo-1.0-dev
 )
 
 # A package whose command is already there from another source counts as

@@ -34,8 +34,16 @@ NPClass sPlainClass = {NP_CLASS_STRUCT_VERSION, nullptr, nullptr, nullptr, nullp
 
 // ---- Entries the plug-in calls ---------------------------------------------------------
 
-const char* UserAgent(NPP) {
+const char* UserAgent(NPP npp) {
   Count("uagent");
+  std::function<const char*(NPP)> hook;
+  {
+    std::lock_guard<std::mutex> lock(S().mu);
+    if (!S().hooks.userAgent) return S().userAgent ? S().userAgent->c_str() : nullptr;
+    hook = S().hooks.userAgent;
+  }
+  const char* agent = hook(npp);
+  if (agent) return agent;
   std::lock_guard<std::mutex> lock(S().mu);
   return S().userAgent ? S().userAgent->c_str() : nullptr;
 }
@@ -63,8 +71,21 @@ void MemFree(void* p) {
 
 NPError GetValue(NPP npp, NPNVariable variable, void* value) {
   Count("getvalue");
-  std::lock_guard<std::mutex> lock(S().mu);
   int v = static_cast<int>(variable);
+  if (v == NPNVWindowNPObject) {
+    std::function<NPObject*(NPP)> hook;
+    {
+      std::lock_guard<std::mutex> lock(S().mu);
+      hook = S().hooks.window;
+    }
+    if (hook) {
+      NPObject* window = hook(npp);
+      if (!window) return NPERR_GENERIC_ERROR;
+      *static_cast<NPObject**>(value) = window;
+      return NPERR_NO_ERROR;
+    }
+  }
+  std::lock_guard<std::mutex> lock(S().mu);
   if (v == NPNVWindowNPObject) {
     if (!S().window) return NPERR_GENERIC_ERROR;
     ++S().window->referenceCount;
@@ -315,7 +336,15 @@ void ReleaseVariantValue(NPVariant* v) {
   VOID_TO_NPVARIANT(*v);
 }
 
-void SetException(NPObject*, const NPUTF8*) { Count("setexception"); }
+void SetException(NPObject* object, const NPUTF8* message) {
+  Count("setexception");
+  std::function<void(NPObject*, const char*)> hook;
+  {
+    std::lock_guard<std::mutex> lock(S().mu);
+    hook = S().hooks.setException;
+  }
+  if (hook) hook(object, message);
+}
 
 void PluginThreadAsyncCall(NPP npp, void (*func)(void*), void* data) {
   Count("pluginthreadasynccall");
@@ -512,7 +541,9 @@ std::size_t PendingAsyncCalls(const InstanceFilter& which) {
   return n;
 }
 
-std::size_t PumpAsyncCalls(const InstanceFilter& which) {
+std::size_t PumpAsyncCalls(const InstanceFilter& which) { return PumpAsyncCalls(which, nullptr); }
+
+std::size_t PumpAsyncCalls(const InstanceFilter& which, const std::function<void(NPP)>& before) {
   std::size_t ran = 0;
   for (;;) {
     AsyncCall call;
@@ -524,6 +555,7 @@ std::size_t PumpAsyncCalls(const InstanceFilter& which) {
       call = *it;
       S().queue.erase(it);
     }
+    if (before) before(call.npp);
     call.func(call.data);
     ++ran;
   }
