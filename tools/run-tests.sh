@@ -27,6 +27,12 @@
 #   fuzz      the libFuzzer targets (clang, AddressSanitizer + UBSan): each
 #             replays its seeds and stored regression inputs, then runs a
 #             fixed number of generated inputs (tools/run-fuzz.sh runs them long)
+#   webkit    the module in WebKitGTK (native tree): the web-process
+#             extension's suites, tvwebkit (its options, its behaviour as a
+#             host program, the end-to-end pages and the demo beside
+#             tvbrowser), a WebDriver session through WebKitWebDriver
+#   wpe       the extension's WPE WebKit flavour (native tree): one page in
+#             cog --platform=headless
 # and closes with "N passed, N failed" over all stages (a stage that fails to
 # configure or build counts as one failure). Exits non-zero if anything failed.
 #
@@ -34,14 +40,14 @@
 #     --quick      the native stage only
 #     --stages     the named stages only (demo, bridge, native, asan, tsan,
 #                  valgrind, armhf, oldabi, clang-ubsan, armhf-clang,
-#                  armhf-oldabi, fuzz)
+#                  armhf-oldabi, fuzz, webkit, wpe)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz)
+all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz webkit wpe)
 stages=("${all_stages[@]}")
 deps=1
 while (($#)); do
@@ -64,6 +70,8 @@ jobs=2
 # type checks, the browser suites): the native stage runs them, the other
 # builds skip them.
 host_only='^(typecheck|e2e)$'
+# Labels with stages of their own, built in the native tree.
+own_stage='^(webkit|wpe)$'
 logs=$repo/build/test-logs
 mkdir -p "$logs"
 
@@ -161,7 +169,7 @@ stage_bridge() {
 stage_native() {
   quiet "$1" cmake --preset native || return 1
   quiet "$1" cmake --build --preset native -j"$jobs" || return 1
-  ctest_counts native --preset native -j"$jobs" --no-tests=error
+  ctest_counts native --preset native -LE "$own_stage" -j"$jobs" --no-tests=error
 }
 
 stage_asan() {
@@ -270,6 +278,20 @@ stage_fuzz() {
       "fuzz "*": FAILED"*) stage_failed=$((stage_failed + 1)) ;;
     esac
   done <<<"$out"
+}
+
+# The WebKitGTK and WPE suites run in the native tree (a no-op build after
+# stage native).
+stage_webkit() {
+  quiet "$1" cmake --preset native || return 1
+  quiet "$1" cmake --build --preset native -j"$jobs" || return 1
+  ctest_counts webkit --preset native -L '^webkit$' -j"$jobs" --no-tests=error
+}
+
+stage_wpe() {
+  quiet "$1" cmake --preset native || return 1
+  quiet "$1" cmake --build --preset native -j"$jobs" --target nptv nptv_wpe_extension tvsim || return 1
+  ctest_counts wpe --preset native -L '^wpe$' --no-tests=error
 }
 
 start_all=$SECONDS
