@@ -94,7 +94,10 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseCase{{"p", "--size", "15x100"}, "--size"},
                     ParseCase{{"p", "--size", "100x"}, "--size"},
                     ParseCase{{"p", "--size", "8193x100"}, "--size"},
-                    ParseCase{{"p", "--headless", "--no-xvfb"}, "exclude each other"}));
+                    ParseCase{{"p", "--headless", "--no-xvfb"}, "exclude each other"},
+                    ParseCase{{"p", "--sandbox", "--sandbox-path", "/run/quv"}, nullptr},
+                    ParseCase{{"p", "--sandbox", "--sandbox-path", "run/quv"}, "not an absolute path"},
+                    ParseCase{{"p", "--sandbox-path", "/run/quv"}, "--sandbox-path needs --sandbox"}));
 
 TEST(Options, CollectsWhatItIsGiven) {
   Options o;

@@ -15,6 +15,10 @@
 
 namespace {
 
+#ifndef NPTV_FRAMEWORK_DIR
+#define NPTV_FRAMEWORK_DIR ""
+#endif
+
 const char* EnvOr(const char* name, const char* fallback) {
   const char* v = std::getenv(name);
   return v ? v : fallback;
@@ -127,8 +131,18 @@ void Browser::ConfigureContext() {
     paths.push_back(folderOf(m_setup.module));
     for (const char* var : {"QUV_SIM_SOCKET", "QUV_LOG", "QUV_SIM_CONFIG"}) {
       const char* v = std::getenv(var);
-      if (v && *v) paths.push_back(folderOf(v));
+      if (!v || !*v) continue;
+      if (*v != '/')
+        Print(std::string("tvwebkit: warning: ") + var + "=" + v +
+              " is relative: the sandboxed web process runs elsewhere; give an absolute path");
+      gchar* absolute = g_canonicalize_filename(v, nullptr);
+      paths.push_back(folderOf(absolute));
+      g_free(absolute);
     }
+    // The framework library of this build (on a TV it is in the system's
+    // library folders, which the sandbox shows anyway).
+    if (*NPTV_FRAMEWORK_DIR) paths.push_back(NPTV_FRAMEWORK_DIR);
+    paths.insert(paths.end(), m_options.sandboxPaths.begin(), m_options.sandboxPaths.end());
     for (const std::string& p : paths) webkit_web_context_add_path_to_sandbox(m_context, p.c_str(), FALSE);
   } else {
     webkit_web_context_set_sandbox_enabled(m_context, FALSE);

@@ -131,6 +131,7 @@ const char* UsageText() {
       "  --sandbox             run the web process in WebKit's sandbox, with the\n"
       "                        module's, the extension's and the framework's paths\n"
       "                        (socket, log, configuration) bound into it\n"
+      "  --sandbox-path DIR    bind DIR into the sandbox too (repeatable; absolute)\n"
       "  -h, --help            this text\n"
       "\n"
       "The page sees a window object `tvbrowser`, as in tvbrowser:\n"
@@ -221,6 +222,13 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
       o.automation = true;
     } else if (a == "--sandbox") {
       o.sandbox = true;
+    } else if (a == "--sandbox-path") {
+      if (!value(v)) return false;
+      if (v[0] != '/') {
+        error = "--sandbox-path: '" + v + "' is not an absolute path";
+        return false;
+      }
+      o.sandboxPaths.push_back(v);
     } else if (!a.empty() && a[0] == '-' && a != "-") {
       error = "unknown option " + a;
       return false;
@@ -230,6 +238,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
       error = "more than one page given: '" + o.page + "' and '" + a + "'";
       return false;
     }
+  }
+  if (!o.sandboxPaths.empty() && !o.sandbox) {
+    error = "--sandbox-path needs --sandbox";
+    return false;
   }
   if (o.headless && o.noXvfb) {
     error = "--headless and --no-xvfb exclude each other";
