@@ -1,10 +1,11 @@
 #!/usr/bin/env node
 // The round trip of one bridged call (page -> tvbridge -> module -> simulated
 // TV -> page) in Chromium, beside the same call in tvbrowser (Qt WebKit, the
-// plug-in in the browser), both with bench/bridge/call.html: 10,000 calls of
+// plug-in in the browser) and, when given, in tvwebkit (WebKitGTK, the module
+// in its web process), all with bench/bridge/call.html: 10,000 calls of
 // GetCountry one by one, median and 99th percentile.
 //
-//   node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [--write]
+//   node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [TVWEBKIT] [--write]
 //
 // --write puts the result into BENCHMARKS.md as its own section (between
 // the markers below), leaving the rest of the file as it is.
@@ -17,9 +18,9 @@ import { chromium } from 'playwright-core';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const repo = join(here, '../..');
-const [tvbridge, tvbrowser, pluginDir] = process.argv.slice(2);
+const [tvbridge, tvbrowser, pluginDir, tvwebkit] = process.argv.slice(2).filter((a) => !a.startsWith('--'));
 if (!pluginDir) {
-  console.error('usage: measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [--write]');
+  console.error('usage: measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [TVWEBKIT] [--write]');
   process.exit(2);
 }
 const work = mkdtempSync(join(tmpdir(), 'nptv-bench-bridge.'));
@@ -58,23 +59,26 @@ async function inChromium() {
   }
 }
 
-function inTvbrowser() {
-  const r = spawnSync(tvbrowser, ['--headless', '--plugin-dir', pluginDir, '--timeout', '1200', join(here, 'call.html')],
+function inHost(program) {
+  const r = spawnSync(program, ['--headless', '--plugin-dir', pluginDir, '--timeout', '1200', join(here, 'call.html')],
                       { env, encoding: 'utf8', timeout: LONG });
   return benchLine((r.stdout || '') + (r.stderr || ''));
 }
 
 const load = loadavg()[0].toFixed(1);
 const bridged = await inChromium();
-const direct = inTvbrowser();
+const direct = inHost(tvbrowser);
+const webkit = tvwebkit ? inHost(tvwebkit) : null;
 rmSync(work, { recursive: true, force: true });
-for (const r of [bridged, direct]) {
+for (const r of [bridged, direct, webkit].filter(Boolean)) {
   if (r.answer !== 44) throw new Error('GetCountry answered ' + r.answer + ', not the simulated TV\'s 44');
 }
 const chromeVersion = (/Chrome\/(\S+)/.exec(bridged.agent) || [])[1] || '?';
 // A figure below the timer's step cannot be told from 0.
 const fig = (v, r) => (v < r.timer_step_us ? `< ${r.timer_step_us}` : String(v));
-const row = (what, r) => `| ${what} | ${fig(r.median_us, r)} | ${fig(r.p99_us, r)} | ${r.mean_us} | ${r.timer_step_us} |`;
+const perSecond = (r) => Math.round(1e6 / r.mean_us).toLocaleString('en-US');
+const row = (what, r) => `| ${what} | ${fig(r.median_us, r)} | ${fig(r.p99_us, r)} | ${r.mean_us} | ${perSecond(r)} | ${r.timer_step_us} |`;
+const webkitVersion = webkit ? ((/AppleWebKit\/(\S+)/.exec(webkit.agent) || [])[1] || '?') : '';
 const section = `<!-- bridge:begin (written by bench/bridge/measure.mjs) -->
 ## One call through tvbridge
 
@@ -84,19 +88,21 @@ The round trip of one call, page → plug-in module → framework → simulated 
 by \`bench/bridge/call.html\`: in Chromium ${chromeVersion} through tvbridge
 (a synchronous HTTP request per call to the bridge on 127.0.0.1, which calls
 the module on its host thread), and in tvbrowser (Qt WebKit, the module in the
-browser). Same build, same simulated TV state (\`tests/e2e/config/known.json\`),
+browser)${webkit ? `, and in tvwebkit (WebKitGTK: the module in the web process, hosted
+by the nptv web-process extension)` : ''}. Same build, same simulated TV state (\`tests/e2e/config/known.json\`),
 run one after the other on the shared 2-core machine (1-minute load average
 ${load} at the start). The page is cross-origin isolated in Chromium
 (${bridged.isolated ? 'yes' : 'no'}), which sets its timer step; the step column is
 the smallest step seen. A single call shorter than the step cannot be timed:
-the mean (the 10,000 calls' time over 10,000) is given for that.
+the mean (the 10,000 calls' time over 10,000) is given for that; calls per
+second are 1,000,000 / mean.
 
-| where | median µs | 99th percentile µs | mean µs | timer step µs |
-|---|---|---|---|---|
+| where | median µs | 99th percentile µs | mean µs | calls per second | timer step µs |
+|---|---|---|---|---|---|
 ${row('Chromium → tvbridge → module', bridged)}
 ${row('tvbrowser → module', direct)}
-
-Run: \`node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR --write\`.
+${webkit ? row('tvwebkit → module', webkit) + '\n' : ''}
+Run: \`node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [TVWEBKIT] --write\`.
 <!-- bridge:end -->
 `;
 console.log(section);
