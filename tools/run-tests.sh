@@ -30,7 +30,8 @@
 #   webkit    the module in WebKitGTK (native tree): the web-process
 #             extension's suites, tvwebkit (its options, its behaviour as a
 #             host program, the end-to-end pages and the demo beside
-#             tvbrowser), a WebDriver session through WebKitWebDriver
+#             tvbrowser), a WebDriver session through WebKitWebDriver, and
+#             tools/run-demo.sh --webkit (exit status, transcript, screenshot)
 #   wpe       the extension's WPE WebKit flavour (native tree): one page in
 #             cog --platform=headless
 # and closes with "N passed, N failed" over all stages (a stage that fails to
@@ -286,6 +287,13 @@ stage_webkit() {
   quiet "$1" cmake --preset native || return 1
   quiet "$1" cmake --build --preset native -j"$jobs" || return 1
   ctest_counts webkit --preset native -L '^webkit$' -j"$jobs" --no-tests=error
+  # The README's demo command with --webkit, in the demo stage's tree.
+  local tree=$repo/build/demo-check/fresh out=$logs/demo-webkit.out rc=0
+  env -u DISPLAY NPTV_DEMO_BUILD="$tree" tools/run-demo.sh --no-install --webkit >"$out" 2>&1 </dev/null || rc=$?
+  check "run-demo.sh --webkit exits 0 (exit status $rc; output: $out)" test "$rc" -eq 0
+  check "its transcript shows the page's calls and the event raised by tvsim" \
+    grep -q 'EVENT "Reminder"' "$tree/transcript-webkit.txt"
+  check "it wrote a non-empty screenshot" test -s "$tree/tv-guide-webkit.png"
 }
 
 stage_wpe() {
