@@ -2,9 +2,18 @@
 // message, and the origins as the extension compares them.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "Options.h"
 
 namespace {
+
+// A test name from a case's text: letters and digits kept, the rest '_'.
+std::string NameOf(const std::string& text, size_t index) {
+  std::string name;
+  for (char c : text) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name + "_" + std::to_string(index);
+}
 
 struct OriginCase {
   const char* text;
@@ -50,7 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
                     OriginCase{"://host", nullptr},
                     OriginCase{"1http://host", nullptr},
                     OriginCase{"host:80", nullptr},
-                    OriginCase{"file:///tmp", nullptr}));
+                    OriginCase{"file:///tmp", nullptr}),
+    [](const testing::TestParamInfo<OriginCase>& i) { return NameOf(i.param.text, i.index); });
 
 struct ParseCase {
   std::vector<std::string> args;
@@ -97,7 +107,12 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseCase{{"p", "--headless", "--no-xvfb"}, "exclude each other"},
                     ParseCase{{"p", "--sandbox", "--sandbox-path", "/run/quv"}, nullptr},
                     ParseCase{{"p", "--sandbox", "--sandbox-path", "run/quv"}, "not an absolute path"},
-                    ParseCase{{"p", "--sandbox-path", "/run/quv"}, "--sandbox-path needs --sandbox"}));
+                    ParseCase{{"p", "--sandbox-path", "/run/quv"}, "--sandbox-path needs --sandbox"}),
+    [](const testing::TestParamInfo<ParseCase>& i) {
+      std::string joined;
+      for (const std::string& a : i.param.args) joined += a + " ";
+      return NameOf(joined, i.index);
+    });
 
 TEST(Options, CollectsWhatItIsGiven) {
   Options o;
