@@ -206,5 +206,6 @@ int main(int argc, char** argv) {
   run.loop = g_main_loop_new(nullptr, FALSE);
   g_timeout_add_seconds(timeout, Timeout, &run);
   g_main_loop_run(run.loop);
+  g_main_loop_unref(run.loop);
   return run.status;
 }
