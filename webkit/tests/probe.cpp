@@ -16,6 +16,7 @@
 //   later(f, count)        count NPN_PluginThreadAsyncCall from another
 //                          thread, each calling f(i), i = 0..count-1, in order
 //   agent() appText(n)     NPN_UserAgent, NPN_GetValue(n)
+//   attributes()           NPP_New's argument names and values, "name=value;" each
 // and a property `value` that keeps what is set.
 #include <npfunctions.h>
 
@@ -34,6 +35,7 @@ struct Probe {
   NPP npp;
   std::vector<NPObject*> held;
   NPVariant value;
+  std::string attributes;  // what NPP_New was given: "name=value;" each
 };
 
 NPVariant Copy(const NPVariant& v) {
@@ -195,6 +197,8 @@ bool Invoke(NPObject* o, NPIdentifier id, const NPVariant* a, uint32_t n, NPVari
     std::thread([npp, f, count] {
       for (int i = 0; i < count; ++i) B.pluginthreadasynccall(npp, RunLater, new Later{npp, f, i, count});
     }).detach();
+  } else if (m == "attributes") {
+    Text(p->attributes, r);
   } else if (m == "agent") {
     const char* ua = B.uagent(p->npp);
     Text(ua ? ua : "", r);
@@ -214,7 +218,7 @@ bool Invoke(NPObject* o, NPIdentifier id, const NPVariant* a, uint32_t n, NPVari
 const char* const kMethods[] = {"describe", "give",   "echo", "hold",      "isHeld",   "releaseAll",
                                 "call",     "construct", "invoke", "get",  "set",      "has",
                                 "hasMethod", "remove", "keys", "evaluate", "throwWith", "refuse",
-                                "later",    "agent",  "appText"};
+                                "later",    "agent",  "appText", "attributes"};
 
 bool HasMethod(NPObject*, NPIdentifier id) {
   NPUTF8* raw = B.utf8fromidentifier(id);
@@ -238,7 +242,7 @@ bool SetProperty(NPObject* o, NPIdentifier id, const NPVariant* v) {
   return true;
 }
 NPObject* Allocate(NPP npp, NPClass*) {
-  auto* p = new Probe{{}, npp, {}, {}};
+  auto* p = new Probe{{}, npp, {}, {}, {}};
   VOID_TO_NPVARIANT(p->value);
   return &p->base;
 }
@@ -252,9 +256,12 @@ void Deallocate(NPObject* o) {
 NPClass kClass = {NP_CLASS_STRUCT_VERSION, Allocate, Deallocate, nullptr, HasMethod, Invoke,
                   nullptr, HasProperty, GetProperty, SetProperty, nullptr, nullptr, nullptr};
 
-NPError New(NPMIMEType, NPP npp, uint16_t, int16_t, char**, char**, NPSavedData*) {
+NPError New(NPMIMEType, NPP npp, uint16_t, int16_t argc, char** argn, char** argv, NPSavedData*) {
   npp->pdata = B.createobject(npp, &kClass);
-  return npp->pdata ? NPERR_NO_ERROR : NPERR_OUT_OF_MEMORY_ERROR;
+  if (!npp->pdata) return NPERR_OUT_OF_MEMORY_ERROR;
+  auto* p = static_cast<Probe*>(npp->pdata);
+  for (int16_t i = 0; i < argc; ++i) p->attributes += std::string(argn[i]) + "=" + argv[i] + ";";
+  return NPERR_NO_ERROR;
 }
 NPError Destroy(NPP npp, NPSavedData**) {
   auto* p = static_cast<Probe*>(npp->pdata);

@@ -16,7 +16,10 @@ case $page in
   *\?*) url=file://$(realpath "${page%%\?*}")?${page#*\?} ;;
   *) url=file://$(realpath "$page") ;;
 esac
+# NPTV_WK_PRELOAD: libraries preloaded into the runner and the processes it
+# starts (the web process among them), e.g. the AddressSanitizer runtime.
 xvfb-run -a -s "-screen 0 1024x768x24" \
+  env ${NPTV_WK_PRELOAD:+LD_PRELOAD="$NPTV_WK_PRELOAD"} \
   "$wk" --ext "$ext" --module "$module" "$@" "$url"
 rc=$?
 if grep -q 'libQuv: misuse:' "$QUV_LOG" 2>/dev/null; then

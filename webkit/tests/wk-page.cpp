@@ -10,7 +10,7 @@
 //                      web process), then asks the simulated TV for its
 //                      connections and prints "connections after close: JSON";
 //                      exit 0 when none is open
-// usage: wk-page --ext DIR --module SO [--origin O]... [--timeout S] URL
+// usage: wk-page --ext DIR --module SO [--origin O]... [--app-text N=TEXT]... [--timeout S] URL
 #include <gio/gunixsocketaddress.h>
 #include <webkit2/webkit2.h>
 
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
   gtk_init(&argc, &argv);
   Run run;
   std::string ext, module, url;
-  std::vector<std::string> origins;
+  std::vector<std::string> origins, appTexts;  // app texts: N=TEXT
   int timeout = 120;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
     if (a == "--ext") ext = next();
     else if (a == "--module") module = next();
     else if (a == "--origin") origins.push_back(next());
+    else if (a == "--app-text") appTexts.push_back(next());
     else if (a == "--timeout") timeout = std::atoi(next().c_str());
     else url = a;
   }
@@ -180,6 +181,16 @@ int main(int argc, char** argv) {
   g_variant_builder_init(&list, G_VARIANT_TYPE("as"));
   for (const std::string& o : origins) g_variant_builder_add(&list, "s", o.c_str());
   g_variant_builder_add(&b, "{sv}", "origins", g_variant_builder_end(&list));
+  if (!appTexts.empty()) {
+    GVariantBuilder texts;
+    g_variant_builder_init(&texts, G_VARIANT_TYPE("a{is}"));
+    for (const std::string& t : appTexts) {
+      std::size_t eq = t.find('=');
+      if (eq == std::string::npos) continue;
+      g_variant_builder_add(&texts, "{is}", std::atoi(t.substr(0, eq).c_str()), t.substr(eq + 1).c_str());
+    }
+    g_variant_builder_add(&b, "{sv}", "app-texts", g_variant_builder_end(&texts));
+  }
   webkit_web_context_set_web_extensions_initialization_user_data(context, g_variant_builder_end(&b));
 
   WebKitUserContentManager* content = webkit_user_content_manager_new();
@@ -206,5 +217,6 @@ int main(int argc, char** argv) {
   run.loop = g_main_loop_new(nullptr, FALSE);
   g_timeout_add_seconds(timeout, Timeout, &run);
   g_main_loop_run(run.loop);
+  g_main_loop_unref(run.loop);
   return run.status;
 }
