@@ -57,7 +57,7 @@ tvsim=$build/tools/tvsim/tvsim
 work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-demo.XXXXXX")
 export QUV_SIM_SOCKET=$work/tv.sock
 export QUV_LOG=$work/framework.log
-[[ -n ${NPTV_DEMO_CONFIG:-} ]] && export QUV_SIM_CONFIG=$NPTV_DEMO_CONFIG
+[[ -n ${NPTV_DEMO_CONFIG:-} ]] && export QUV_SIM_CONFIG=$(realpath "$NPTV_DEMO_CONFIG")
 suffix=$([[ $webkit = 1 ]] && echo -webkit || true)
 shot=$build/tv-guide$suffix.png
 transcript=$build/transcript$suffix.txt

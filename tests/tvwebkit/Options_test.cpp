@@ -107,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseCase{{"p", "--headless", "--no-xvfb"}, "exclude each other"},
                     ParseCase{{"p", "--sandbox", "--sandbox-path", "/run/quv"}, nullptr},
                     ParseCase{{"p", "--sandbox", "--sandbox-path", "run/quv"}, "not an absolute path"},
-                    ParseCase{{"p", "--sandbox-path", "/run/quv"}, "--sandbox-path needs --sandbox"}),
+                    ParseCase{{"p", "--sandbox-path", "/run/quv"}, nullptr},
+                    ParseCase{{"p", "--no-sandbox", "--sandbox-path", "/run/quv"}, "exclude each other"}),
     [](const testing::TestParamInfo<ParseCase>& i) {
       std::string joined;
       for (const std::string& a : i.param.args) joined += a + " ";
@@ -131,6 +132,15 @@ TEST(Options, CollectsWhatItIsGiven) {
   EXPECT_EQ(o.height, 360);
   EXPECT_DOUBLE_EQ(o.timeoutSeconds, 2.5);
   EXPECT_EQ(o.page, "page.html?x=1");
+}
+
+TEST(Options, SandboxedUnlessToldOtherwise) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(ParseOptions({"p"}, o, error));
+  EXPECT_TRUE(o.sandbox);
+  ASSERT_TRUE(ParseOptions({"--no-sandbox", "p"}, o, error));
+  EXPECT_FALSE(o.sandbox);
 }
 
 TEST(Options, ModuleAndPluginDirMeanTheSameFile) {

@@ -24,12 +24,16 @@ const char* EnvOr(const char* name, const char* fallback) {
   return v ? v : fallback;
 }
 
-// The web processes this program started (WebKit spawns them as children).
+// The web processes this program started: WebKit spawns them as children,
+// or as children of bubblewrap (the sandbox), so descendants are searched.
 std::vector<pid_t> WebProcesses() {
-  std::vector<pid_t> pids;
+  struct Entry {
+    long pid, ppid;
+    std::string comm;
+  };
+  std::vector<Entry> all;
   DIR* proc = opendir("/proc");
-  if (!proc) return pids;
-  const pid_t self = getpid();
+  if (!proc) return {};
   while (dirent* e = readdir(proc)) {
     char* end = nullptr;
     const long pid = std::strtol(e->d_name, &end, 10);
@@ -45,13 +49,20 @@ std::vector<pid_t> WebProcesses() {
     const char* open = std::strchr(line, '(');
     const char* close = std::strrchr(line, ')');
     if (!open || !close) continue;
-    const std::string comm(open + 1, close);
     char state = 0;
     long ppid = 0;
-    if (std::sscanf(close + 1, " %c %ld", &state, &ppid) != 2) continue;
-    if (ppid == self && comm.rfind("WebKitWebProces", 0) == 0 && state != 'Z') pids.push_back(static_cast<pid_t>(pid));
+    if (std::sscanf(close + 1, " %c %ld", &state, &ppid) != 2 || state == 'Z') continue;
+    all.push_back({pid, ppid, std::string(open + 1, close)});
   }
   closedir(proc);
+  std::vector<long> family = {static_cast<long>(getpid())};
+  std::vector<pid_t> pids;
+  for (size_t i = 0; i < family.size(); ++i)
+    for (const Entry& e : all)
+      if (e.ppid == family[i]) {
+        family.push_back(e.pid);
+        if (e.comm.rfind("WebKitWebProces", 0) == 0) pids.push_back(static_cast<pid_t>(e.pid));
+      }
   return pids;
 }
 
@@ -132,10 +143,10 @@ void Browser::ConfigureContext() {
     for (const char* var : {"QUV_SIM_SOCKET", "QUV_LOG", "QUV_SIM_CONFIG"}) {
       const char* v = std::getenv(var);
       if (!v || !*v) continue;
-      if (*v != '/')
-        Print(std::string("tvwebkit: warning: ") + var + "=" + v +
-              " is relative: the sandboxed web process runs elsewhere; give an absolute path");
+      // The sandboxed web process sees neither this working folder nor the
+      // folders a path passes through ("a/../b"): it gets the plain path.
       gchar* absolute = g_canonicalize_filename(v, nullptr);
+      setenv(var, absolute, 1);
       paths.push_back(folderOf(absolute));
       g_free(absolute);
     }

@@ -128,9 +128,11 @@ const char* UsageText() {
       "  --inspect             open WebKit's Web Inspector beside the page\n"
       "  --automation          let WebKitWebDriver drive the browser (it starts\n"
       "                        tvwebkit with this option; PAGE is then optional)\n"
-      "  --sandbox             run the web process in WebKit's sandbox, with the\n"
-      "                        module's, the extension's and the framework's paths\n"
-      "                        (socket, log, configuration) bound into it\n"
+      "  --no-sandbox          run the web process outside WebKit's sandbox; by\n"
+      "                        default it runs inside (bubblewrap), with the module's,\n"
+      "                        the extension's and the framework's folders (socket,\n"
+      "                        log, configuration)\n"
+      "                        bound into it\n"
       "  --sandbox-path DIR    bind DIR into the sandbox too (repeatable; absolute)\n"
       "  -h, --help            this text\n"
       "\n"
@@ -222,6 +224,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
       o.automation = true;
     } else if (a == "--sandbox") {
       o.sandbox = true;
+    } else if (a == "--no-sandbox") {
+      o.sandbox = false;
     } else if (a == "--sandbox-path") {
       if (!value(v)) return false;
       if (v[0] != '/') {
@@ -240,7 +244,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
     }
   }
   if (!o.sandboxPaths.empty() && !o.sandbox) {
-    error = "--sandbox-path needs --sandbox";
+    error = "--sandbox-path and --no-sandbox exclude each other";
     return false;
   }
   if (o.headless && o.noXvfb) {

@@ -21,7 +21,7 @@ struct Options {
   bool stay = false;          // keep running after the verdict
   bool inspect = false;       // open WebKit's Web Inspector beside the page
   bool automation = false;    // let a WebDriver (WebKitWebDriver) drive the browser
-  bool sandbox = false;       // run the web process in WebKit's sandbox (bubblewrap)
+  bool sandbox = true;        // run the web process in WebKit's sandbox (bubblewrap)
   std::vector<std::string> sandboxPaths;  // more folders bound into the sandbox
   bool help = false;
 };
