@@ -89,7 +89,7 @@ by \`bench/bridge/call.html\`: in Chromium ${chromeVersion} through tvbridge
 (a synchronous HTTP request per call to the bridge on 127.0.0.1, which calls
 the module on its host thread), and in tvbrowser (Qt WebKit, the module in the
 browser)${webkit ? `, and in tvwebkit (WebKitGTK: the module in the web process, hosted
-by the nptv web-process extension)` : ''}. Same build, same simulated TV state (\`tests/e2e/config/known.json\`),
+by the nptv web-process extension, in WebKit's sandbox as by default)` : ''}. Same build, same simulated TV state (\`tests/e2e/config/known.json\`),
 run one after the other on the shared 2-core machine (1-minute load average
 ${load} at the start). The page is cross-origin isolated in Chromium
 (${bridged.isolated ? 'yes' : 'no'}), which sets its timer step; the step column is

@@ -91,8 +91,8 @@ def main():
 
 `bench/browser/bench.html` from page script, in tvbrowser (Qt WebKit 5.212,
 the module in the browser process) and in tvwebkit (WebKitGTK 2.50, the
-module in the web process through the nptv web-process extension), the two
-programs taking turns, {runs} runs each, {events:,} events per burst; median
+module in the web process through the nptv web-process extension, in
+WebKit's sandbox as by default), the two programs taking turns, {runs} runs each, {events:,} events per burst; median
 over the runs, with the lowest and highest in brackets. Call rates are loops
 of {calls:,} calls timed in the page; event rates are counted by the page's
 handler from the first to the last event of a burst (raised through the
