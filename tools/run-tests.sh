@@ -9,7 +9,7 @@
 #             prints its address, serves the demo and /tv-bridge.js, ends on ^C
 #   native    build + all suites (unit, end-to-end in the real browser, target,
 #             the benchmarks' smoke run with the instruction budget check)
-#   asan      unit suites built with AddressSanitizer + UndefinedBehaviorSanitizer
+#   asan      unit suites and the WebKit extension's pages built with AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      unit suites (the concurrency suite among them) with ThreadSanitizer
 #   valgrind  the dlopen suite (label dlopen) of the native tree under
 #             valgrind memcheck

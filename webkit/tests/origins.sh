@@ -23,6 +23,7 @@ cases=(
   "nothing listed|http://127.0.0.1:$port/origin.html?expect=none|"
   "another port listed|http://127.0.0.1:$port/origin.html?expect=none|http://127.0.0.1:$((port + 1))"
   "another host name|http://localhost:$port/origin.html?expect=none|http://127.0.0.1:$port"
+  "a frame of an unlisted origin in a listed page|http://127.0.0.1:$port/frame.html?frame=http://localhost:$port/origin.html%3Fexpect%3Dnone|http://127.0.0.1:$port"
   "https listed, page over http|http://127.0.0.1:$port/origin.html?expect=none|https://127.0.0.1:$port"
 )
 failed=0

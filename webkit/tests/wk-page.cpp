@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -47,13 +48,17 @@ std::vector<std::string> Sim(const std::vector<std::string>& requests) {
     GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(c));
     std::string all;
     for (const std::string& r : requests) all += r + "\n";
-    g_output_stream_write_all(out, all.data(), all.size(), nullptr, nullptr, nullptr);
+    // Written by a thread of its own while the replies are read here: a long
+    // batch fills the socket's buffers both ways otherwise.
+    std::thread writer(
+        [out, &all] { g_output_stream_write_all(out, all.data(), all.size(), nullptr, nullptr, nullptr); });
     GDataInputStream* in = g_data_input_stream_new(g_io_stream_get_input_stream(G_IO_STREAM(c)));
     for (std::size_t i = 0; i < requests.size(); ++i) {
       char* line = g_data_input_stream_read_line_utf8(in, nullptr, nullptr, nullptr);
       replies.push_back(line ? line : "{\"ok\":false,\"error\":\"no reply\"}");
       g_free(line);
     }
+    writer.join();
     g_object_unref(in);
     g_object_unref(c);
   }
