@@ -120,7 +120,11 @@
   function hasTv() {
     const bridge = /** @type {{ TVBridge?: { attach(e: Element): number } }} */ (/** @type {unknown} */ (window)).TVBridge;
     try {
-      return bridge ? bridge.attach(tv) === 1 : tv() === 1;
+      if (bridge) return bridge.attach(tv) === 1;
+      // In the TV's browser the element itself answers a call; where an
+      // element cannot be called (WebKitGTK, WPE) its methods tell.
+      if (typeof tv === 'function') return tv() === 1;
+      return typeof (/** @type {{ GetCountry?: unknown }} */ (/** @type {unknown} */ (tv))).GetCountry === 'function';
     } catch (e) {
       return false;
     }

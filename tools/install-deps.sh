@@ -34,6 +34,11 @@ PACKAGES=(
   nodejs npm
   # the Debian packages: their Depends (dpkg-shlibdeps) and their check
   dpkg-dev lintian
+  # the web-process extension that hosts the module in WebKitGTK and WPE
+  libwebkit2gtk-4.1-dev libwpewebkit-1.1-dev libwpebackend-fdo-1.0-dev
+  # tvwebkit's WebDriver (WebKitWebDriver), WebKit's sandbox (bwrap) and WPE
+  # WebKit's browser (cog)
+  webkit2gtk-driver bubblewrap cog
 )
 
 # A package whose command is already there from another source counts as

@@ -11,7 +11,8 @@
 #             the benchmarks' smoke run with the instruction budget check);
 #             prints how many of the bridge's end-to-end tests passed in
 #             Chromium and in Firefox
-#   asan      unit suites built with AddressSanitizer + UndefinedBehaviorSanitizer
+#   asan      unit suites and the WebKit extension's pages built with
+#             AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      unit suites (the concurrency suite among them) with ThreadSanitizer
 #   valgrind  the dlopen suite (label dlopen) of the native tree under
 #             valgrind memcheck
@@ -38,6 +39,13 @@
 #             string literals for handlers given by name): the event suites,
 #             the lifecycle fuzz target's replay, and hostile texts from the
 #             simulated TV to a handler given by name in Qt WebKit
+#   webkit    the module in WebKitGTK (native tree): the web-process
+#             extension's suites, tvwebkit (its options, its behaviour as a
+#             host program, the end-to-end pages and the demo beside
+#             tvbrowser), a WebDriver session through WebKitWebDriver, and
+#             tools/run-demo.sh --webkit (exit status, transcript, screenshot)
+#   wpe       the extension's WPE WebKit flavour (native tree): one page in
+#             cog --platform=headless
 # and closes with "N passed, N failed" over all stages (a stage that fails to
 # configure or build counts as one failure). Exits non-zero if anything failed.
 #
@@ -46,14 +54,14 @@
 #     --stages     the named stages only (demo, bridge, native, asan, tsan,
 #                  valgrind, armhf, oldabi, clang-ubsan, armhf-clang,
 #                  armhf-oldabi, fuzz, package,
-#                  quoted)
+#                  quoted, webkit, wpe)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz package quoted)
+all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz package quoted webkit wpe)
 stages=("${all_stages[@]}")
 deps=1
 while (($#)); do
@@ -76,6 +84,8 @@ jobs=2
 # type checks, the browser suites): the native stage runs them, the other
 # builds skip them.
 host_only='^(typecheck|e2e)$'
+# Labels with stages of their own, built in the native tree.
+own_stage='^(webkit|wpe)$'
 logs=$repo/build/test-logs
 mkdir -p "$logs"
 
@@ -173,7 +183,7 @@ stage_bridge() {
 stage_native() {
   quiet "$1" cmake --preset native || return 1
   quiet "$1" cmake --build --preset native -j"$jobs" || return 1
-  ctest_counts native --preset native -j"$jobs" --no-tests=error
+  ctest_counts native --preset native -LE "$own_stage" -j"$jobs" --no-tests=error
   bridge_counts "$logs/native.ctest.log"
 }
 
@@ -336,6 +346,27 @@ stage_quoted() {
     --target nptv tvbrowser tvsim nptv_plugin_tests fuzz_lifecycle_replay || return 1
   ctest_counts quoted --preset quoted -j"$jobs" --no-tests=error \
     -R '^(plugin\.(Events|ScriptText)\.|fuzz\.replay\.lifecycle$|e2e_quoted_)'
+}
+
+# The WebKitGTK and WPE suites run in the native tree (a no-op build after
+# stage native).
+stage_webkit() {
+  quiet "$1" cmake --preset native || return 1
+  quiet "$1" cmake --build --preset native -j"$jobs" || return 1
+  ctest_counts webkit --preset native -L '^webkit$' -j"$jobs" --no-tests=error
+  # The README's demo command with --webkit, in the demo stage's tree.
+  local tree=$repo/build/demo-check/fresh out=$logs/demo-webkit.out rc=0
+  env -u DISPLAY NPTV_DEMO_BUILD="$tree" tools/run-demo.sh --no-install --webkit >"$out" 2>&1 </dev/null || rc=$?
+  check "run-demo.sh --webkit exits 0 (exit status $rc; output: $out)" test "$rc" -eq 0
+  check "its transcript shows the page's calls and the event raised by tvsim" \
+    grep -q 'EVENT "Reminder"' "$tree/transcript-webkit.txt"
+  check "it wrote a non-empty screenshot" test -s "$tree/tv-guide-webkit.png"
+}
+
+stage_wpe() {
+  quiet "$1" cmake --preset native || return 1
+  quiet "$1" cmake --build --preset native -j"$jobs" --target nptv nptv_wpe_extension tvsim || return 1
+  ctest_counts wpe --preset native -L '^wpe$' --no-tests=error
 }
 
 start_all=$SECONDS

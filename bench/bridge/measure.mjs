@@ -3,10 +3,11 @@
 // TV -> page) in Chromium and Firefox, each on both of the page's channels (a
 // synchronous request per call; a cross-origin isolated page, whose calls take
 // its WebSocket where the browser allows), beside the same call in tvbrowser
-// (Qt WebKit, the plug-in in the browser), all with bench/bridge/call.html:
+// (Qt WebKit, the plug-in in the browser) and, when given, in tvwebkit
+// (WebKitGTK, the module in its web process), all with bench/bridge/call.html:
 // 10,000 calls of GetCountry one by one, median and 99th percentile.
 //
-//   node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [--write]
+//   node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [TVWEBKIT] [--write]
 //
 // --write puts the result into BENCHMARKS.md as its own section (between
 // the markers below), leaving the rest of the file as it is.
@@ -19,9 +20,9 @@ import { open } from '../../tests/e2e/bridge/browsers.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const repo = join(here, '../..');
-const [tvbridge, tvbrowser, pluginDir] = process.argv.slice(2);
+const [tvbridge, tvbrowser, pluginDir, tvwebkit] = process.argv.slice(2).filter((a) => !a.startsWith('--'));
 if (!pluginDir) {
-  console.error('usage: measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [--write]');
+  console.error('usage: measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [TVWEBKIT] [--write]');
   process.exit(2);
 }
 const work = mkdtempSync(join(tmpdir(), 'nptv-bench-bridge.'));
@@ -67,8 +68,8 @@ async function bridged(browserName, isolate) {
   }
 }
 
-function inTvbrowser() {
-  const r = spawnSync(tvbrowser, ['--headless', '--plugin-dir', pluginDir, '--timeout', '1200', join(here, 'call.html')],
+function inHost(program) {
+  const r = spawnSync(program, ['--headless', '--plugin-dir', pluginDir, '--timeout', '1200', join(here, 'call.html')],
                       { env, encoding: 'utf8', timeout: LONG });
   return benchLine((r.stdout || '') + (r.stderr || ''));
 }
@@ -78,9 +79,10 @@ const runs = [];
 for (const browserName of ['chromium', 'firefox']) {
   for (const isolate of [false, true]) runs.push({ browserName, isolate, r: await bridged(browserName, isolate) });
 }
-const direct = inTvbrowser();
+const direct = inHost(tvbrowser);
+const webkit = tvwebkit ? inHost(tvwebkit) : null;
 rmSync(work, { recursive: true, force: true });
-for (const r of [...runs.map((x) => x.r), direct]) {
+for (const r of [...runs.map((x) => x.r), direct, webkit].filter(Boolean)) {
   if (r.answer !== 44) throw new Error('GetCountry answered ' + r.answer + ', not the simulated TV\'s 44');
 }
 const version = (re, r) => (re.exec(r.agent) || [])[1] || '?';
@@ -91,7 +93,8 @@ const where = ({ browserName, isolate, r }) => `${browserName === 'chromium' ? '
   + (r.isolated === isolate ? '' : ' [isolation not as asked]') + ' → tvbridge → module';
 // A figure below the timer's step cannot be told from 0.
 const fig = (v, r) => (v < r.timer_step_us ? `< ${r.timer_step_us}` : String(v));
-const row = (what, r) => `| ${what} | ${fig(r.median_us, r)} | ${fig(r.p99_us, r)} | ${r.mean_us} | ${r.timer_step_us} |`;
+const perSecond = (r) => Math.round(1e6 / r.mean_us).toLocaleString('en-US');
+const row = (what, r) => `| ${what} | ${fig(r.median_us, r)} | ${fig(r.p99_us, r)} | ${r.mean_us} | ${perSecond(r)} | ${r.timer_step_us} |`;
 const section = `<!-- bridge:begin (written by bench/bridge/measure.mjs) -->
 ## One call through tvbridge
 
@@ -100,7 +103,9 @@ The round trip of one call, page → plug-in module → framework → simulated 
 \`GetCountry()\` calls made one after the other (after 200 unmeasured ones),
 by \`bench/bridge/call.html\`: in Chromium ${chromeVersion} and Firefox
 ${firefoxVersion} through tvbridge (the bridge on 127.0.0.1 calls the module on
-its host thread), and in tvbrowser (Qt WebKit, the module in the browser).
+its host thread), in tvbrowser (Qt WebKit, the module in the browser)${webkit ? `, and in
+tvwebkit (WebKitGTK: the module in the web process, hosted by the nptv
+web-process extension, in WebKit's sandbox as by default)` : ''}.
 Through the bridge a call is one synchronous HTTP request, or, on a
 cross-origin isolated page, one message on the page's WebSocket, held by a
 dedicated worker while the page waits on a SharedArrayBuffer. Firefox's
@@ -110,14 +115,15 @@ HTTP. Same build, same simulated TV state (\`tests/e2e/config/known.json\`),
 run one after the other on the shared 2-core machine (1-minute load average
 ${load} at the start). Isolation also sets the page's timer step; the step
 column is the smallest step seen. A single call shorter than the step cannot
-be timed: the mean (the 10,000 calls' time over 10,000) is given for that.
+be timed: the mean (the 10,000 calls' time over 10,000) is given for that;
+calls per second are 1,000,000 / mean.
 
-| where | median µs | 99th percentile µs | mean µs | timer step µs |
-|---|---|---|---|---|
+| where | median µs | 99th percentile µs | mean µs | calls per second | timer step µs |
+|---|---|---|---|---|---|
 ${runs.map((x) => row(where(x), x.r)).join('\n')}
 ${row('tvbrowser → module', direct)}
-
-Run: \`node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR --write\`.
+${webkit ? row('tvwebkit → module', webkit) + '\n' : ''}
+Run: \`node bench/bridge/measure.mjs TVBRIDGE TVBROWSER PLUGIN_DIR [TVWEBKIT] --write\`.
 <!-- bridge:end -->
 `;
 console.log(section);

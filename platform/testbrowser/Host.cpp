@@ -34,8 +34,16 @@ NPClass sPlainClass = {NP_CLASS_STRUCT_VERSION, nullptr, nullptr, nullptr, nullp
 
 // ---- Entries the plug-in calls ---------------------------------------------------------
 
-const char* UserAgent(NPP) {
+const char* UserAgent(NPP npp) {
   Count("uagent");
+  std::function<const char*(NPP)> hook;
+  {
+    std::lock_guard<std::mutex> lock(S().mu);
+    if (!S().hooks.userAgent) return S().userAgent ? S().userAgent->c_str() : nullptr;
+    hook = S().hooks.userAgent;
+  }
+  const char* agent = hook(npp);
+  if (agent) return agent;
   std::lock_guard<std::mutex> lock(S().mu);
   return S().userAgent ? S().userAgent->c_str() : nullptr;
 }
@@ -63,8 +71,21 @@ void MemFree(void* p) {
 
 NPError GetValue(NPP npp, NPNVariable variable, void* value) {
   Count("getvalue");
-  std::lock_guard<std::mutex> lock(S().mu);
   int v = static_cast<int>(variable);
+  if (v == NPNVWindowNPObject) {
+    std::function<NPObject*(NPP)> hook;
+    {
+      std::lock_guard<std::mutex> lock(S().mu);
+      hook = S().hooks.window;
+    }
+    if (hook) {
+      NPObject* window = hook(npp);
+      if (!window) return NPERR_GENERIC_ERROR;
+      *static_cast<NPObject**>(value) = window;
+      return NPERR_NO_ERROR;
+    }
+  }
+  std::lock_guard<std::mutex> lock(S().mu);
   if (v == NPNVWindowNPObject) {
     if (!S().window) return NPERR_GENERIC_ERROR;
     ++S().window->referenceCount;
@@ -315,7 +336,15 @@ void ReleaseVariantValue(NPVariant* v) {
   VOID_TO_NPVARIANT(*v);
 }
 
-void SetException(NPObject*, const NPUTF8*) { Count("setexception"); }
+void SetException(NPObject* object, const NPUTF8* message) {
+  Count("setexception");
+  std::function<void(NPObject*, const char*)> hook;
+  {
+    std::lock_guard<std::mutex> lock(S().mu);
+    hook = S().hooks.setException;
+  }
+  if (hook) hook(object, message);
+}
 
 void PluginThreadAsyncCall(NPP npp, void (*func)(void*), void* data) {
   Count("pluginthreadasynccall");
@@ -332,64 +361,6 @@ void PluginThreadAsyncCall(NPP npp, void (*func)(void*), void* data) {
   if (queued) queued();
 }
 
-// Entries that this plug-in has no use for: counted, and answered as a
-// browser that cannot do it would.
-NPError GetURL(NPP, const char*, const char*) { Count("geturl"); return NPERR_GENERIC_ERROR; }
-NPError PostURL(NPP, const char*, const char*, uint32_t, const char*, NPBool) {
-  Count("posturl");
-  return NPERR_GENERIC_ERROR;
-}
-NPError RequestRead(NPStream*, NPByteRange*) { Count("requestread"); return NPERR_GENERIC_ERROR; }
-NPError NewStream(NPP, NPMIMEType, const char*, NPStream**) {
-  Count("newstream");
-  return NPERR_GENERIC_ERROR;
-}
-int32_t Write(NPP, NPStream*, int32_t, void*) { Count("write"); return -1; }
-NPError DestroyStream(NPP, NPStream*, NPReason) {
-  Count("destroystream");
-  return NPERR_GENERIC_ERROR;
-}
-void Status(NPP, const char*) { Count("status"); }
-uint32_t MemFlush(uint32_t) { Count("memflush"); return 0; }
-void ReloadPlugins(NPBool) { Count("reloadplugins"); }
-void* GetJavaEnv() { Count("getJavaEnv"); return nullptr; }
-void* GetJavaPeer(NPP) { Count("getJavaPeer"); return nullptr; }
-NPError GetURLNotify(NPP, const char*, const char*, void*) {
-  Count("geturlnotify");
-  return NPERR_GENERIC_ERROR;
-}
-NPError PostURLNotify(NPP, const char*, const char*, uint32_t, const char*, NPBool, void*) {
-  Count("posturlnotify");
-  return NPERR_GENERIC_ERROR;
-}
-void InvalidateRegion(NPP, NPRegion) { Count("invalidateregion"); }
-void ForceRedraw(NPP) { Count("forceredraw"); }
-void PushPopupsEnabledState(NPP, NPBool) { Count("pushpopupsenabledstate"); }
-void PopPopupsEnabledState(NPP) { Count("poppopupsenabledstate"); }
-NPError GetValueForURL(NPP, int, const char*, char**, uint32_t*) {
-  Count("getvalueforurl");
-  return NPERR_GENERIC_ERROR;
-}
-NPError SetValueForURL(NPP, int, const char*, const char*, uint32_t) {
-  Count("setvalueforurl");
-  return NPERR_GENERIC_ERROR;
-}
-NPError GetAuthenticationInfo(NPP, const char*, const char*, int32_t, const char*, const char*,
-                              char**, uint32_t*, char**, uint32_t*) {
-  Count("getauthenticationinfo");
-  return NPERR_GENERIC_ERROR;
-}
-uint32_t ScheduleTimer(NPP, uint32_t, NPBool, void (*)(NPP, uint32_t)) {
-  Count("scheduletimer");
-  return 0;
-}
-void UnscheduleTimer(NPP, uint32_t) { Count("unscheduletimer"); }
-NPError PopUpContextMenu(NPP, void*) { Count("popupcontextmenu"); return NPERR_GENERIC_ERROR; }
-NPBool ConvertPoint(NPP, double, double, int, double*, double*, int) {
-  Count("convertpoint");
-  return 0;
-}
-
 NPP const kBrowserNpp = nullptr;
 
 }  // namespace
@@ -400,29 +371,15 @@ using namespace detail;
 NPNetscapeFuncs Functions() {
   NPNetscapeFuncs f;
   std::memset(&f, 0, sizeof f);
+  FillUnusedEntries(&f);
   f.size = sizeof(NPNetscapeFuncs);
   f.version = (NP_VERSION_MAJOR << 8) | NP_VERSION_MINOR;
-  f.geturl = GetURL;
-  f.posturl = PostURL;
-  f.requestread = RequestRead;
-  f.newstream = NewStream;
-  f.write = Write;
-  f.destroystream = DestroyStream;
-  f.status = Status;
   f.uagent = UserAgent;
   f.memalloc = MemAlloc;
   f.memfree = MemFree;
-  f.memflush = MemFlush;
-  f.reloadplugins = ReloadPlugins;
-  f.getJavaEnv = GetJavaEnv;
-  f.getJavaPeer = GetJavaPeer;
-  f.geturlnotify = GetURLNotify;
-  f.posturlnotify = PostURLNotify;
   f.getvalue = GetValue;
   f.setvalue = SetValue;
   f.invalidaterect = InvalidateRect;
-  f.invalidateregion = InvalidateRegion;
-  f.forceredraw = ForceRedraw;
   f.getstringidentifier = GetStringIdentifier;
   f.getstringidentifiers = GetStringIdentifiers;
   f.getintidentifier = GetIntIdentifier;
@@ -442,18 +399,9 @@ NPNetscapeFuncs Functions() {
   f.hasmethod = NPHasMethod;
   f.releasevariantvalue = ReleaseVariantValue;
   f.setexception = SetException;
-  f.pushpopupsenabledstate = PushPopupsEnabledState;
-  f.poppopupsenabledstate = PopPopupsEnabledState;
   f.enumerate = NPEnumerate;
   f.pluginthreadasynccall = PluginThreadAsyncCall;
   f.construct = NPConstruct;
-  f.getvalueforurl = GetValueForURL;
-  f.setvalueforurl = SetValueForURL;
-  f.getauthenticationinfo = GetAuthenticationInfo;
-  f.scheduletimer = ScheduleTimer;
-  f.unscheduletimer = UnscheduleTimer;
-  f.popupcontextmenu = PopUpContextMenu;
-  f.convertpoint = ConvertPoint;
   return f;
 }
 
@@ -512,7 +460,9 @@ std::size_t PendingAsyncCalls(const InstanceFilter& which) {
   return n;
 }
 
-std::size_t PumpAsyncCalls(const InstanceFilter& which) {
+std::size_t PumpAsyncCalls(const InstanceFilter& which) { return PumpAsyncCalls(which, nullptr); }
+
+std::size_t PumpAsyncCalls(const InstanceFilter& which, const std::function<void(NPP)>& before) {
   std::size_t ran = 0;
   for (;;) {
     AsyncCall call;
@@ -524,6 +474,7 @@ std::size_t PumpAsyncCalls(const InstanceFilter& which) {
       call = *it;
       S().queue.erase(it);
     }
+    if (before) before(call.npp);
     call.func(call.data);
     ++ran;
   }

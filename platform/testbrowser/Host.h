@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <npfunctions.h>
@@ -53,6 +54,14 @@ struct ScriptHooks {
   // NPN_PluginThreadAsyncCall queued a call (called on the queuing thread,
   // after the call is in the queue): time to pump.
   std::function<void()> queued;
+  // NPN_GetValue(NPNVWindowNPObject) for `npp`: the page's window object with
+  // a reference for the caller, or null (not answered). Unset: the one window
+  // object of SetWindowObject.
+  std::function<NPObject*(NPP npp)> window;
+  // NPN_SetException: the message for the script that called into `object`.
+  std::function<void(NPObject* object, const char* message)> setException;
+  // NPN_UserAgent for `npp`; null: the text of SetUserAgent.
+  std::function<const char*(NPP npp)> userAgent;
 };
 void SetScriptHooks(ScriptHooks hooks);
 
@@ -70,6 +79,9 @@ std::size_t PumpAsyncCalls();
 using InstanceFilter = std::function<bool(NPP)>;
 std::size_t PendingAsyncCalls(const InstanceFilter& which);
 std::size_t PumpAsyncCalls(const InstanceFilter& which);
+// The same, and `before` is told each call's instance just before the call
+// runs (without the lock: it may call the browser, even end the instance).
+std::size_t PumpAsyncCalls(const InstanceFilter& which, const std::function<void(NPP)>& before);
 
 // ---- Script ---------------------------------------------------------------------
 
@@ -137,6 +149,10 @@ class Host {
   // A new instance through the plug-in table; the NPP stays valid for the
   // life of the host, so calls queued for a destroyed instance can still run.
   NPP New(NPError* error = nullptr);
+  // The same with the element's attributes as the argument names and values
+  // (NP_EMBED mode), as a browser passes them; `data` becomes npp->ndata.
+  using Attributes = std::vector<std::pair<std::string, std::string>>;
+  NPP New(const Attributes& attributes, void* data, NPError* error = nullptr);
   NPError Destroy(NPP instance);
   // NPP_GetValue(NPPVpluginScriptableNPObject): the caller owns the reference.
   NPObject* ScriptObject(NPP instance);

@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "Host.h"
 
@@ -48,11 +50,25 @@ NPError Host::Initialize() {
   return m_entries.initialize(&m_browser, &m_plugin);
 }
 
-NPP Host::New(NPError* error) {
-  m_instances.push_back(NPP_t{nullptr, nullptr});
+NPP Host::New(NPError* error) { return New(Attributes(), nullptr, error); }
+
+NPP Host::New(const Attributes& attributes, void* data, NPError* error) {
+  m_instances.push_back(NPP_t{nullptr, data});
   NPP npp = &m_instances.back();
   char mime[] = "application/tv";
-  NPError e = m_plugin.newp(mime, npp, NP_EMBED, 0, nullptr, nullptr, nullptr);
+  // The texts are valid during NPP_New (a plug-in that keeps them copies them).
+  std::vector<std::string> texts;
+  texts.reserve(attributes.size() * 2);
+  std::vector<char*> names, values;
+  for (const auto& a : attributes) {
+    texts.push_back(a.first);
+    names.push_back(&texts.back()[0]);
+    texts.push_back(a.second);
+    values.push_back(&texts.back()[0]);
+  }
+  NPError e = m_plugin.newp(mime, npp, NP_EMBED, static_cast<int16_t>(names.size()),
+                            names.empty() ? nullptr : names.data(),
+                            values.empty() ? nullptr : values.data(), nullptr);
   if (error) *error = e;
   return npp;
 }

@@ -73,6 +73,9 @@ inline bool IsLiveLocked(NPObject* o) { return o && S().live.count(o) != 0; }
 NPObject* CreateObject(NPP npp, NPClass* cls);
 void ReleaseObject(NPObject* o);
 NPClass* PlainClass();
+// Fills the entries of the browser's table that the plug-in has no use for
+// (Unused.cpp).
+void FillUnusedEntries(NPNetscapeFuncs* table);
 
 }  // namespace detail
 }  // namespace testbrowser

@@ -1,38 +1,51 @@
 #!/usr/bin/env bash
-# tvbrowser itself: how a page's verdict, a missing verdict, a bad page and a
-# bad command line end the program. One row per case: the page's script, the
-# extra options, the exit status and a line the output must hold.
+# The host program itself (tvbrowser, or tvwebkit: the same behaviour): how a
+# page's verdict, a missing verdict, a bad page and a bad command line end the
+# program. One row per case: the page's script, the extra options, the exit
+# status and a line the output must hold (PROG: the program's own name).
+# Rows for one program only start with its name and a colon.
 set -u
 tvb=$1 plugin_dir=$2
+prog=$(basename "$tvb")
 work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-host.XXXXXX") || exit 2
 trap 'rm -rf "$work"' EXIT
 
 pass=0 fail=0
 # name | script in the page ("-" = no page file) | options | status | output line (grep -E)
 cases=(
-  'pass verdict|tvbrowser.pass("fine");|--timeout 60|0|^tvbrowser: PASS: fine$'
-  'fail verdict|tvbrowser.fail("broken");|--timeout 60|1|^tvbrowser: FAIL: broken$'
-  'first verdict wins|tvbrowser.fail("one"); tvbrowser.pass("two");|--timeout 60|1|^tvbrowser: ignored a second verdict \(pass\): two$'
+  'pass verdict|tvbrowser.pass("fine");|--timeout 60|0|^PROG: PASS: fine$'
+  'fail verdict|tvbrowser.fail("broken");|--timeout 60|1|^PROG: FAIL: broken$'
+  'first verdict wins|tvbrowser.fail("one"); tvbrowser.pass("two");|--timeout 60|1|^PROG: ignored a second verdict \(pass\): two$'
   'console to stdout|console.log("grüße 日本"); tvbrowser.pass();|--timeout 60|0|^grüße 日本$'
   'log hook|tvbrowser.log("from the hook"); tvbrowser.pass();|--timeout 60|0|^from the hook$'
   'script error is printed|undefinedFunction(); |--timeout 3|3|ReferenceError'
-  'no verdict times out|console.log("waiting forever");|--timeout 2|3|^tvbrowser: FAIL: timeout: the page gave no verdict within 2 s$'
-  'sim without a socket|console.log(tvbrowser.sim("{}")); tvbrowser.pass();|--timeout 60|0|^\{"ok":false,"error":"tvbrowser: QUV_SIM_SOCKET is not set"\}$'
+  'no verdict times out|console.log("waiting forever");|--timeout 2|3|^PROG: FAIL: timeout: the page gave no verdict within 2 s$'
+  'sim without a socket|console.log(tvbrowser.sim("{}")); tvbrowser.pass();|--timeout 60|0|^\{"ok":false,"error":"PROG: QUV_SIM_SOCKET is not set"\}$'
   'headless flag|console.log("headless " + tvbrowser.headless); tvbrowser.pass();|--timeout 60|0|^headless true$'
-  'screenshot written|tvbrowser.pass();|--timeout 60 --screenshot SHOT|0|^tvbrowser: screenshot \(verdict\) .*/shot.png$'
-  'screenshot of the given size|tvbrowser.pass();|--timeout 60 --size 640x360 --screenshot SHOT|0|^tvbrowser: screenshot \(verdict\) .*/shot.png$'
+  'screenshot written|tvbrowser.pass();|--timeout 60 --screenshot SHOT|0|^PROG: screenshot \(verdict\) .*/shot.png$'
+  'screenshot of the given size|tvbrowser.pass();|--timeout 60 --size 640x360 --screenshot SHOT|0|^PROG: screenshot \(verdict\) .*/shot.png$'
   'missing page|-|--timeout 60|2|no such page'
   'bad size|tvbrowser.pass();|--size 12x|2|--size'
   'unknown option|tvbrowser.pass();|--frobnicate|2|unknown option --frobnicate'
   'script after load|window.fromPage = 41;|--timeout 60 --script SCRIPT|0|^script saw 41$'
   'missing script|tvbrowser.pass();|--script /nonexistent/x.js|2|--script: no such file'
   'inspector beside the page|console.log("inspected"); tvbrowser.pass();|--timeout 60 --inspect|0|^inspected$'
-  'bad inspector port|tvbrowser.pass();|--remote-inspector 70000|2|--remote-inspector: .70000. is not a port number'
+  'tvbrowser:bad inspector port|tvbrowser.pass();|--remote-inspector 70000|2|--remote-inspector: .70000. is not a port number'
+  'tvwebkit:page closes its window|window.close();|--timeout 60|1|^tvwebkit: FAIL: the page closed its window before giving a verdict$'
+  'tvwebkit:bad origin|tvbrowser.pass();|--origin http://host/path|2|--origin: .http://host/path. is not scheme://host\[:port\]'
+  'tvwebkit:browser variable out of range|tvbrowser.pass();|--app-text 4004=x|2|--app-text: .4004=x. is not N=TEXT'
+  'tvwebkit:elements cannot be called|console.log("callable " + tvbrowser.elementCallable); tvbrowser.pass();|--timeout 60|0|^callable false$'
+  'tvwebkit:memory of the web process|console.log("kib " + (tvbrowser.residentKiB() > 1000)); tvbrowser.pass();|--timeout 60|0|^kib true$'
+  'tvwebkit:missing extension folder|tvbrowser.pass();|--extension-dir /nonexistent|2|no extension folder /nonexistent'
 )
 
 i=0
 for row in "${cases[@]}"; do
   IFS='|' read -r name script opts want_status want_line <<<"$row"
+  case $name in
+    *:*) [ "${name%%:*}" = "$prog" ] || continue; name=${name#*:} ;;
+  esac
+  want_line=${want_line//PROG/$prog}
   i=$((i + 1))
   page=$work/page$i.html
   if [ "$script" != "-" ]; then

@@ -27,7 +27,7 @@
 #include "Files.h"
 #include "Socket.h"
 #include "TestBrowser.h"  // for SetRecording: no records in a long-running host
-#include "../tvbrowser/SimSocket.h"
+#include "SimSocket.h"
 
 namespace {
 

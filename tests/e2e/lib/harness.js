@@ -138,9 +138,12 @@ var E2E = (function () {
   // Brings the <embed>'s plug-in instance to life. In tvbrowser touching the
   // TV object does it (called as a function it answers 1); through
   // /tv-bridge.js in a desktop browser, where an element cannot be called,
-  // the bridge's attach does.
+  // the bridge's attach does. In tvwebkit, whose elements cannot be called
+  // either, the instance comes with the element: its methods tell.
   function touch(e) {
-    return window.TVBridge ? window.TVBridge.attach(e) : e();
+    if (window.TVBridge) return window.TVBridge.attach(e);
+    if (window.tvbrowser && tvbrowser.elementCallable === false) return typeof e.GetCountry === 'function' ? 1 : 0;
+    return e();
   }
 
   // The TV object called as a function, or the text of what it threw.

@@ -1,6 +1,6 @@
 // A private X server for headless runs.
-#ifndef TVBROWSER_XVFB_H
-#define TVBROWSER_XVFB_H
+#ifndef NPTV_HOSTKIT_XVFB_H
+#define NPTV_HOSTKIT_XVFB_H
 
 #include <string>
 #include <sys/types.h>

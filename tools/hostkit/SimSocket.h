@@ -1,7 +1,7 @@
 // One persistent connection to the simulated TV's control socket: one JSON
 // request line out, one JSON reply line back.
-#ifndef TVBROWSER_SIMSOCKET_H
-#define TVBROWSER_SIMSOCKET_H
+#ifndef NPTV_HOSTKIT_SIMSOCKET_H
+#define NPTV_HOSTKIT_SIMSOCKET_H
 
 #include <string>
 

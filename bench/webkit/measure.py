@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""The module's speed from page script in tvwebkit (WebKitGTK, the module in
+the web process through the nptv web-process extension) beside tvbrowser (Qt
+WebKit, the module in the browser), in one run: bench/browser/bench.html in
+each program in turn, the simulated TV's events raised through its control
+socket (bench/inbrowser.py).
+
+  bench/webkit/measure.py BUILD [--runs N] [--events N] [--write]
+
+BUILD holds tvbrowser, tvwebkit and the module. --write puts the section into
+BENCHMARKS.md between its markers, leaving the rest of the file as it is.
+"""
+import argparse
+import os
+import re
+import statistics
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE, "bench"))
+from inbrowser import browser_once  # noqa: E402
+
+FIGURES = [
+    # (label, figure, key)
+    ("`tv.GetCountry()` calls per second (loop in page script)", "calls", "getcountry_per_s"),
+    ("`tv.GetPluginInfo(0)` calls per second (answered by the module itself)", "calls", "plugininfo_per_s"),
+    ("function-handler events per second, burst as raised", "events-fn", "per_s"),
+    ("function-handler events per second, pre-queued (delivery capacity)", "events-fn-prequeued", "per_s"),
+    ("name-handler events per second, burst as raised", "events-name", "per_s"),
+    ("name-handler events per second, pre-queued (delivery capacity)", "events-name-prequeued", "per_s"),
+    ("one event's latency, paced, median ms", "events-paced", "lat_median_ms"),
+]
+EVENT_FIGURES = ["events-fn", "events-fn-prequeued", "events-name", "events-name-prequeued", "events-paced"]
+
+
+def fmt(v):
+    if v is None:
+        return "—"
+    return "{:,.0f}".format(v) if v >= 100 else "{:.2f}".format(v)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("build")
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--events", type=int, default=20000)
+    ap.add_argument("--calls", type=int, default=20000)
+    ap.add_argument("--write", action="store_true")
+    args = ap.parse_args()
+    build = os.path.abspath(args.build)
+    programs = {
+        "tvbrowser": None,
+        "tvwebkit": os.path.join(build, "tools", "tvwebkit", "tvwebkit"),
+    }
+    results = {name: [] for name in programs}
+    with tempfile.TemporaryDirectory(prefix="nptv-bench-webkit.") as work:
+        for run in range(args.runs):
+            for name, program in programs.items():  # alternating, so that load changes hit both
+                r = browser_once(SOURCE, build, work, args.calls, args.events, False, program=program)
+                results[name].append(r)
+                print("run %d %s: GetCountry %s/s, fn events %s/s" % (
+                    run + 1, name, fmt(r["calls"]["getcountry_per_s"]), fmt(r["events-fn"]["per_s"])), flush=True)
+
+    def med(name, figure, key):
+        vals = [r.get(figure, {}).get(key) for r in results[name]]
+        vals = [v for v in vals if isinstance(v, (int, float))]
+        return (statistics.median(vals), min(vals), max(vals)) if vals else (None, None, None)
+
+    load = os.getloadavg()[0]
+    rows = []
+    for label, figure, key in FIGURES:
+        cells = []
+        for name in programs:
+            m, lo, hi = med(name, figure, key)
+            cells.append("%s (%s–%s)" % (fmt(m), fmt(lo), fmt(hi)) if m is not None else "—")
+        q, w = med("tvbrowser", figure, key)[0], med("tvwebkit", figure, key)[0]
+        ratio = "%.2f×" % (w / q) if q and w else "—"
+        rows.append("| %s | %s | %s | %s |" % (label, cells[0], cells[1], ratio))
+    lost = []
+    for name in programs:
+        for figure in EVENT_FIGURES:
+            for r in results[name]:
+                e = r.get(figure, {})
+                if e.get("delivered") != e.get("sent") or not e.get("in_order"):
+                    lost.append("%s %s: %s of %s delivered, in order: %s" % (
+                        name, figure, e.get("delivered"), e.get("sent"), e.get("in_order")))
+    section = """<!-- webkit:begin (written by bench/webkit/measure.py) -->
+## The module in tvwebkit beside tvbrowser
+
+`bench/browser/bench.html` from page script, in tvbrowser (Qt WebKit 5.212,
+the module in the browser process) and in tvwebkit (WebKitGTK 2.50, the
+module in the web process through the nptv web-process extension, in
+WebKit's sandbox as by default), the two programs taking turns, {runs} runs each, {events:,} events per burst; median
+over the runs, with the lowest and highest in brackets. Call rates are loops
+of {calls:,} calls timed in the page; event rates are counted by the page's
+handler from the first to the last event of a burst (raised through the
+simulated TV's control socket by the runner, or all queued first and then let
+in). Same Release build, same machine (2 shared cores, 1-minute load average
+{load:.1f} at the end). For `GetCountry()` through tvbridge in the same run as
+both, see the section on one call through tvbridge.
+
+| figure | tvbrowser | tvwebkit | tvwebkit / tvbrowser |
+|---|---|---|---|
+{rows}
+
+Events lost or out of order: {lost}.
+
+Run: `bench/webkit/measure.py BUILD --write` (BUILD from `tools/run-bench.sh`
+with tvwebkit built: `cmake --build BUILD --target tvwebkit nptv_webkit_extension`).
+<!-- webkit:end -->
+""".format(runs=args.runs, events=args.events, calls=args.calls, load=load, rows="\n".join(rows),
+           lost="none" if not lost else "; ".join(lost))
+    print(section)
+    if args.write:
+        path = os.path.join(SOURCE, "BENCHMARKS.md")
+        text = open(path, encoding="utf-8").read()
+        pattern = re.compile(r"<!-- webkit:begin.*?<!-- webkit:end -->\n?", re.S)
+        text = pattern.sub(lambda m: section, text) if pattern.search(text) else text.rstrip("\n") + "\n\n" + section
+        open(path, "w", encoding="utf-8").write(text)
+        print("wrote the section to BENCHMARKS.md")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

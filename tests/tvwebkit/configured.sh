@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# tvwebkit's configuration reaches the extension (its user data): which
+# origins get the TV object (--origin), and the browser variables 4000-4003
+# the module reads (--app-text). The page is served over HTTP on 127.0.0.1
+# and opened from its file. One row per case: how the page is opened, the
+# options, the lines the output must hold.
+#   configured.sh TVWEBKIT MODULE_DIR
+set -u
+tvw=$1 module_dir=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-configured.XXXXXX") || exit 2
+server_pid=
+cleanup() { [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+
+python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$here/pages" >"$work/http.log" 2>&1 &
+server_pid=$!
+port=
+for _ in $(seq 1 100); do
+  port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/http.log" | head -n 1)
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { echo "not ok - the HTTP server did not start"; cat "$work/http.log"; exit 1; }
+http=http://127.0.0.1:$port
+other=$((port == 65535 ? port - 1 : port + 1))
+
+# name | page (file or http) | options | lines that must be in the output (; separated)
+cases=(
+  "file page gets the TV|file||tv: yes"
+  "HTTP page of an unlisted origin gets none|http||tv: no"
+  "HTTP page of a listed origin gets it|http|--origin $http|tv: yes"
+  "listed among others, with a trailing slash|http|--origin http://example.com --origin $http/|tv: yes"
+  "another port of the same host is another origin|http|--origin http://127.0.0.1:$other|tv: no"
+  "a host name is not its address|http|--origin http://localhost:$port|tv: no"
+  "browser variables reach the module|file|--app-text 4000=GuideApp --app-text 4001=Maker --app-text 4002=TV --app-text 4003=2.5|app info: [\"TV\",\"GuideApp\",\"Maker\",\"2.5\"]"
+  "unset browser variables are answered by no one|file|--app-text 4003=2.5|app info: [\"\",\"\",\"\",\"2.5\"]"
+)
+pass=0 fail=0
+for row in "${cases[@]}"; do
+  IFS='|' read -r name how opts want <<<"$row"
+  if [ "$how" = file ]; then page=$here/pages/configured.html; else page=$http/configured.html; fi
+  export QUV_SIM_SOCKET=$work/sim.sock QUV_LOG=$work/quv.log
+  # shellcheck disable=SC2086
+  out=$("$tvw" --headless --plugin-dir "$module_dir" --timeout 120 $opts "$page" 2>&1)
+  status=$?
+  ok=1
+  IFS=';' read -r -a lines <<<"$want"
+  for l in "${lines[@]}"; do grep -qxF -- "$l" <<<"$out" || ok=0; done
+  if [ "$status" -eq 0 ] && [ "$ok" -eq 1 ]; then
+    echo "ok - $name"
+    pass=$((pass + 1))
+  else
+    echo "not ok - $name: status $status, want the lines: $want"
+    grep -v '^\[QUV\]' <<<"$out" | sed 's/^/    | /'
+    fail=$((fail + 1))
+  fi
+done
+echo "configured: $pass checks passed, $fail failed"
+[ "$fail" -eq 0 ]

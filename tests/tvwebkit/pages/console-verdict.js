@@ -1,0 +1,14 @@
+// For browsers that give a page no tvbrowser object (cog, WPE WebKit's
+// browser): the verdict and log lines go to the console, which the test's
+// runner reads (cog --enable-write-console-messages-to-stdout).
+'use strict';
+if (!window.tvbrowser) {
+  window.tvbrowser = {
+    headless: true,
+    elementCallable: false,
+    pass: function (msg) { console.log('tvbrowser: PASS: ' + (msg === undefined ? '' : msg)); },
+    fail: function (msg) { console.log('tvbrowser: FAIL: ' + (msg === undefined ? '' : msg)); },
+    log: function (msg) { console.log(String(msg)); },
+    sim: function () { throw new Error('no control socket in this browser: use "driver:" lines'); },
+  };
+}

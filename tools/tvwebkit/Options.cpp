@@ -1,0 +1,260 @@
+#include "Options.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+bool ParseSize(const std::string& text, int& w, int& h) {
+  const auto x = text.find('x');
+  if (x == std::string::npos || x == 0 || x + 1 >= text.size()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long lw = std::strtol(text.c_str(), &end, 10);
+  if (errno || end != text.c_str() + x) return false;
+  const long lh = std::strtol(text.c_str() + x + 1, &end, 10);
+  if (errno || *end != '\0') return false;
+  if (lw < 16 || lh < 16 || lw > 8192 || lh > 8192) return false;
+  w = static_cast<int>(lw);
+  h = static_cast<int>(lh);
+  return true;
+}
+
+bool ParseSeconds(const std::string& text, double& out) {
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno || end == text.c_str() || *end != '\0' || !std::isfinite(v) || v <= 0) return false;
+  out = v;
+  return true;
+}
+
+bool AllDigits(const std::string& s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// N=TEXT with N one of 4000..4003.
+bool ParseAppText(const std::string& text, int& n, std::string& value) {
+  const auto eq = text.find('=');
+  if (eq == std::string::npos) return false;
+  const std::string num = text.substr(0, eq);
+  if (!AllDigits(num) || num.size() != 4) return false;
+  n = std::atoi(num.c_str());
+  if (n < 4000 || n > 4003) return false;
+  value = text.substr(eq + 1);
+  return true;
+}
+
+}  // namespace
+
+bool NormaliseOrigin(const std::string& text, std::string& origin) {
+  const auto sep = text.find("://");
+  if (sep == std::string::npos || sep == 0) return false;
+  const std::string scheme = Lower(text.substr(0, sep));
+  if (!std::isalpha(static_cast<unsigned char>(scheme[0]))) return false;
+  for (char c : scheme)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
+  std::string rest = text.substr(sep + 3);
+  if (!rest.empty() && rest.back() == '/') rest.pop_back();
+  if (rest.empty()) return false;
+  std::string host = rest, port;
+  if (rest[0] == '[') {  // an IPv6 literal
+    const auto close = rest.find(']');
+    if (close == std::string::npos || close == 1) return false;
+    host = rest.substr(0, close + 1);
+    const std::string after = rest.substr(close + 1);
+    if (!after.empty()) {
+      if (after[0] != ':') return false;
+      port = after.substr(1);
+      if (port.empty()) return false;
+    }
+    for (size_t i = 1; i < close; ++i)
+      if (!std::isxdigit(static_cast<unsigned char>(rest[i])) && rest[i] != ':' && rest[i] != '.') return false;
+  } else {
+    const auto colon = rest.find(':');
+    if (colon != std::string::npos) {
+      host = rest.substr(0, colon);
+      port = rest.substr(colon + 1);
+      if (port.empty()) return false;
+    }
+    if (host.empty()) return false;
+    for (char c : host)
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.' && c != '_') return false;
+  }
+  if (!port.empty()) {
+    if (!AllDigits(port) || port.size() > 5) return false;
+    const long p = std::strtol(port.c_str(), nullptr, 10);
+    if (p < 1 || p > 65535) return false;
+    port = std::to_string(p);
+  }
+  origin = scheme + "://" + Lower(host) + (port.empty() ? "" : ":" + port);
+  return true;
+}
+
+const char* UsageText() {
+  return
+      "usage: tvwebkit [options] PAGE\n"
+      "Opens PAGE (a file or a URL) in WebKitGTK with the TV plug-in module hosted\n"
+      "by the nptv web-process extension, prints the page's console messages to\n"
+      "stdout and exits with the page's verdict.\n"
+      "\n"
+      "options:\n"
+      "  --module FILE         the plug-in module (default: $NPTV_MODULE, else the\n"
+      "                        libnptv.so of this build)\n"
+      "  --plugin-dir DIR      the same as --module DIR/libnptv.so\n"
+      "  --extension-dir DIR   folder of the web-process extension (default:\n"
+      "                        $NPTV_WEBKIT_EXTENSION_DIR, else the one of this build)\n"
+      "  --origin ORIGIN       let pages of ORIGIN (scheme://host[:port]) use the TV\n"
+      "                        besides file: pages (repeatable)\n"
+      "  --app-text N=TEXT     answer the browser variable N (4000..4003) with TEXT\n"
+      "  --screenshot FILE     write a PNG of the page when it gives its verdict\n"
+      "                        (and on SIGUSR1/SIGUSR2)\n"
+      "  --timeout SECONDS     fail when the page gives no verdict in time\n"
+      "  --script FILE         run FILE in the page once it has loaded (repeatable)\n"
+      "  --size WxH            viewport size (default 1280x720)\n"
+      "  --headless            start a private Xvfb even when a display is set\n"
+      "  --no-xvfb             never start Xvfb\n"
+      "  --stay                keep the window open after the verdict\n"
+      "  --inspect             open WebKit's Web Inspector beside the page\n"
+      "  --automation          let WebKitWebDriver drive the browser (it starts\n"
+      "                        tvwebkit with this option; PAGE is then optional)\n"
+      "  --no-sandbox          run the web process outside WebKit's sandbox; by\n"
+      "                        default it runs inside (bubblewrap), with the module's,\n"
+      "                        the extension's and the framework's folders (socket,\n"
+      "                        log, configuration)\n"
+      "                        bound into it\n"
+      "  --sandbox-path DIR    bind DIR into the sandbox too (repeatable; absolute)\n"
+      "  -h, --help            this text\n"
+      "\n"
+      "The page sees a window object `tvbrowser`, as in tvbrowser:\n"
+      "  tvbrowser.pass(msg) / fail(msg)   verdict: passed (exit 0) / failed (exit 1)\n"
+      "  tvbrowser.log(msg)    print a line to stdout\n"
+      "  tvbrowser.sim(json)   one JSON request line to the simulated TV's control\n"
+      "                        socket ($QUV_SIM_SOCKET); returns its reply line\n"
+      "  tvbrowser.headless    true when no one can see the window\n"
+      "  tvbrowser.residentKiB()  the web process's resident memory in KiB\n"
+      "  tvbrowser.elementCallable  false: an element cannot be called as a function\n"
+      "\n"
+      "exit status: 0 passed, 1 failed, 2 bad command line or page not loaded,\n"
+      "3 timeout, 4 display could not be started, 5 the web process ended,\n"
+      "130/143 interrupted/terminated (SIGUSR1: screenshot, then exit 0;\n"
+      "SIGUSR2: screenshot, go on)\n";
+}
+
+bool ParseOptions(const std::vector<std::string>& args, Options& out, std::string& error) {
+  Options o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::string v;
+    // The value of option `a`, which must not be empty.
+    auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) {
+        error = "option " + a + " needs a value";
+        return false;
+      }
+      into = args[++i];
+      if (into.empty()) {
+        error = a + ": empty value";
+        return false;
+      }
+      return true;
+    };
+    if (a == "-h" || a == "--help") {
+      o.help = true;
+    } else if (a == "--module") {
+      if (!value(o.module)) return false;
+    } else if (a == "--plugin-dir") {
+      if (!value(v)) return false;
+      o.module = v + (v.back() == '/' ? "" : "/") + "libnptv.so";
+    } else if (a == "--extension-dir") {
+      if (!value(o.extensionDir)) return false;
+    } else if (a == "--origin") {
+      if (!value(v)) return false;
+      std::string origin;
+      if (!NormaliseOrigin(v, origin)) {
+        error = "--origin: '" + v + "' is not scheme://host[:port]";
+        return false;
+      }
+      o.origins.push_back(origin);
+    } else if (a == "--app-text") {
+      if (!value(v)) return false;
+      int n = 0;
+      std::string text;
+      if (!ParseAppText(v, n, text)) {
+        error = "--app-text: '" + v + "' is not N=TEXT with N one of 4000..4003";
+        return false;
+      }
+      o.appTexts[n] = text;
+    } else if (a == "--screenshot") {
+      if (!value(o.screenshot)) return false;
+    } else if (a == "--script") {
+      if (!value(v)) return false;
+      o.scripts.push_back(v);
+    } else if (a == "--timeout") {
+      if (!value(v)) return false;
+      if (!ParseSeconds(v, o.timeoutSeconds)) {
+        error = "--timeout: '" + v + "' is not a positive number of seconds";
+        return false;
+      }
+    } else if (a == "--size") {
+      if (!value(v)) return false;
+      if (!ParseSize(v, o.width, o.height)) {
+        error = "--size: '" + v + "' is not WIDTHxHEIGHT (16..8192 each)";
+        return false;
+      }
+    } else if (a == "--headless") {
+      o.headless = true;
+    } else if (a == "--no-xvfb") {
+      o.noXvfb = true;
+    } else if (a == "--stay") {
+      o.stay = true;
+    } else if (a == "--inspect") {
+      o.inspect = true;
+    } else if (a == "--automation") {
+      o.automation = true;
+    } else if (a == "--sandbox") {
+      o.sandbox = true;
+    } else if (a == "--no-sandbox") {
+      o.sandbox = false;
+    } else if (a == "--sandbox-path") {
+      if (!value(v)) return false;
+      if (v[0] != '/') {
+        error = "--sandbox-path: '" + v + "' is not an absolute path";
+        return false;
+      }
+      o.sandboxPaths.push_back(v);
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      error = "unknown option " + a;
+      return false;
+    } else if (o.page.empty()) {
+      o.page = a;
+    } else {
+      error = "more than one page given: '" + o.page + "' and '" + a + "'";
+      return false;
+    }
+  }
+  if (!o.sandboxPaths.empty() && !o.sandbox) {
+    error = "--sandbox-path and --no-sandbox exclude each other";
+    return false;
+  }
+  if (o.headless && o.noXvfb) {
+    error = "--headless and --no-xvfb exclude each other";
+    return false;
+  }
+  if (!o.help && !o.automation && o.page.empty()) {
+    error = "no page given";
+    return false;
+  }
+  out = o;
+  return true;
+}
