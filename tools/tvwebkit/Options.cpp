@@ -1,35 +1,10 @@
 #include "Options.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cmath>
 #include <cstdlib>
+#include <functional>
 
 namespace {
-
-bool ParseSize(const std::string& text, int& w, int& h) {
-  const auto x = text.find('x');
-  if (x == std::string::npos || x == 0 || x + 1 >= text.size()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long lw = std::strtol(text.c_str(), &end, 10);
-  if (errno || end != text.c_str() + x) return false;
-  const long lh = std::strtol(text.c_str() + x + 1, &end, 10);
-  if (errno || *end != '\0') return false;
-  if (lw < 16 || lh < 16 || lw > 8192 || lh > 8192) return false;
-  w = static_cast<int>(lw);
-  h = static_cast<int>(lh);
-  return true;
-}
-
-bool ParseSeconds(const std::string& text, double& out) {
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text.c_str(), &end);
-  if (errno || end == text.c_str() || *end != '\0' || !std::isfinite(v) || v <= 0) return false;
-  out = v;
-  return true;
-}
 
 bool AllDigits(const std::string& s) {
   if (s.empty()) return false;
@@ -153,73 +128,34 @@ const char* UsageText() {
 
 bool ParseOptions(const std::vector<std::string>& args, Options& out, std::string& error) {
   Options o;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
+  const auto own = [&o](const std::string& a, const std::function<bool(std::string&)>& value,
+                        std::string& error) {
+    using hostkit::Own;
     std::string v;
-    // The value of option `a`, which must not be empty.
-    auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) {
-        error = "option " + a + " needs a value";
-        return false;
-      }
-      into = args[++i];
-      if (into.empty()) {
-        error = a + ": empty value";
-        return false;
-      }
-      return true;
-    };
-    if (a == "-h" || a == "--help") {
-      o.help = true;
-    } else if (a == "--module") {
-      if (!value(o.module)) return false;
+    if (a == "--module") {
+      return value(o.module) ? Own::kTaken : Own::kBad;
     } else if (a == "--plugin-dir") {
-      if (!value(v)) return false;
+      if (!value(v)) return Own::kBad;
       o.module = v + (v.back() == '/' ? "" : "/") + "libnptv.so";
     } else if (a == "--extension-dir") {
-      if (!value(o.extensionDir)) return false;
+      return value(o.extensionDir) ? Own::kTaken : Own::kBad;
     } else if (a == "--origin") {
-      if (!value(v)) return false;
+      if (!value(v)) return Own::kBad;
       std::string origin;
       if (!NormaliseOrigin(v, origin)) {
         error = "--origin: '" + v + "' is not scheme://host[:port]";
-        return false;
+        return Own::kBad;
       }
       o.origins.push_back(origin);
     } else if (a == "--app-text") {
-      if (!value(v)) return false;
+      if (!value(v)) return Own::kBad;
       int n = 0;
       std::string text;
       if (!ParseAppText(v, n, text)) {
         error = "--app-text: '" + v + "' is not N=TEXT with N one of 4000..4003";
-        return false;
+        return Own::kBad;
       }
       o.appTexts[n] = text;
-    } else if (a == "--screenshot") {
-      if (!value(o.screenshot)) return false;
-    } else if (a == "--script") {
-      if (!value(v)) return false;
-      o.scripts.push_back(v);
-    } else if (a == "--timeout") {
-      if (!value(v)) return false;
-      if (!ParseSeconds(v, o.timeoutSeconds)) {
-        error = "--timeout: '" + v + "' is not a positive number of seconds";
-        return false;
-      }
-    } else if (a == "--size") {
-      if (!value(v)) return false;
-      if (!ParseSize(v, o.width, o.height)) {
-        error = "--size: '" + v + "' is not WIDTHxHEIGHT (16..8192 each)";
-        return false;
-      }
-    } else if (a == "--headless") {
-      o.headless = true;
-    } else if (a == "--no-xvfb") {
-      o.noXvfb = true;
-    } else if (a == "--stay") {
-      o.stay = true;
-    } else if (a == "--inspect") {
-      o.inspect = true;
     } else if (a == "--automation") {
       o.automation = true;
     } else if (a == "--sandbox") {
@@ -227,28 +163,20 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
     } else if (a == "--no-sandbox") {
       o.sandbox = false;
     } else if (a == "--sandbox-path") {
-      if (!value(v)) return false;
+      if (!value(v)) return Own::kBad;
       if (v[0] != '/') {
         error = "--sandbox-path: '" + v + "' is not an absolute path";
-        return false;
+        return Own::kBad;
       }
       o.sandboxPaths.push_back(v);
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      error = "unknown option " + a;
-      return false;
-    } else if (o.page.empty()) {
-      o.page = a;
     } else {
-      error = "more than one page given: '" + o.page + "' and '" + a + "'";
-      return false;
+      return Own::kNotMine;
     }
-  }
+    return Own::kTaken;
+  };
+  if (!hostkit::ParsePageOptions(args, o, own, error)) return false;
   if (!o.sandboxPaths.empty() && !o.sandbox) {
     error = "--sandbox-path and --no-sandbox exclude each other";
-    return false;
-  }
-  if (o.headless && o.noXvfb) {
-    error = "--headless and --no-xvfb exclude each other";
     return false;
   }
   if (!o.help && !o.automation && o.page.empty()) {

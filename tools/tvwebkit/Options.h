@@ -6,24 +6,17 @@
 #include <string>
 #include <vector>
 
-struct Options {
-  std::string page;           // file path or URL (optional with --automation)
-  std::string screenshot;     // PNG written when the page gives its verdict (or on SIGUSR1/2)
-  std::vector<std::string> scripts;  // evaluated in the page, in order, once it has loaded
+#include "PageOptions.h"
+
+// The page is optional with --automation.
+struct Options : PageOptions {
   std::string module;         // path of libnptv.so; empty: $NPTV_MODULE or the build's module
   std::string extensionDir;   // folder of the web-process extension; empty: the build's
   std::vector<std::string> origins;     // allowed besides file:, as scheme://host[:port]
   std::map<int, std::string> appTexts;  // browser variables 4000-4003
-  double timeoutSeconds = 0;  // 0: no timeout
-  int width = 1280, height = 720;
-  bool headless = false;      // never open a window on the user's display: start Xvfb
-  bool noXvfb = false;        // never start Xvfb
-  bool stay = false;          // keep running after the verdict
-  bool inspect = false;       // open WebKit's Web Inspector beside the page
   bool automation = false;    // let a WebDriver (WebKitWebDriver) drive the browser
   bool sandbox = true;        // run the web process in WebKit's sandbox (bubblewrap)
   std::vector<std::string> sandboxPaths;  // more folders bound into the sandbox
-  bool help = false;
 };
 
 // Parses argv[1..]; on a bad command line returns false and sets `error`.
