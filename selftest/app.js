@@ -39,8 +39,9 @@
   var now = window.performance && performance.now ? function () { return performance.now(); } : Date.now;
   function log(text) { if (window.console) console.log('selftest: ' + text); }
   function show(answer) {
-    if (typeof answer === 'string') return JSON.stringify(answer).replace(/[\u007f-\uffff]/g, function (c) {
-      return /[\uD800-\uDFFF\uFFFD\u007F-\u009F]/.test(c) ? '\\u' + ('000' + c.charCodeAt(0).toString(16)).slice(-4) : c;
+    // Texts as written in script; characters that did not decode shown as escapes.
+    if (typeof answer === 'string') return JSON.stringify(answer).replace(/[\uD800-\uDBFF][\uDC00-\uDFFF]|[\uD800-\uDFFF\uFFFD\u007F-\u009F]/g, function (c) {
+      return c.length === 2 ? c : '\\u' + ('000' + c.charCodeAt(0).toString(16)).slice(-4);
     });
     return String(answer);
   }
@@ -247,7 +248,13 @@
 
   // ---- Result screen ---------------------------------------------------------
   function rowsOf(page) {
-    if (page === 0) return report.checks.filter(function (c) { return !/^event: /.test(c.name); });
+    if (page === 0) { // problems first: fail, warn, pass, not run (each in method order)
+      var order = { fail: 0, warn: 1, pass: 2, skip: 3 };
+      return report.checks.filter(function (c) { return !/^event: /.test(c.name); })
+        .map(function (c, i) { return [c, i]; })
+        .sort(function (a, b) { return order[a[0].verdict] - order[b[0].verdict] || a[1] - b[1]; })
+        .map(function (x) { return x[0]; });
+    }
     if (page === 1) return report.slowest.map(function (s) {
       return { name: s.name, verdict: 'time', answer: s.median_ms + ' ms median, ' + s.p99_ms + ' ms p99' };
     });
@@ -277,7 +284,9 @@
       var li = el('li', (first + k === state.row ? 'sel ' : '') + r.verdict);
       li.appendChild(el('span', 'v', r.verdict === 'skip' ? 'NOT RUN' : r.verdict.toUpperCase()));
       li.appendChild(el('span', 'n', r.name));
-      li.appendChild(el('span', 'a', r.answer !== undefined ? show(r.answer) : r.why || ''));
+      var answer = r.answer !== undefined ? show(r.answer) : '';
+      li.appendChild(el('span', 'a', r.verdict === 'pass' || r.verdict === 'time' ? answer || r.why || '' :
+        (answer ? answer + ': ' : '') + (r.why || '')));
       list.appendChild(li);
     });
     detail.style.display = state.detail && rows[state.row] ? 'block' : 'none';

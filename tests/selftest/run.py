@@ -31,7 +31,7 @@ NOT_CALLED = {'SetInternetTVState': 'skip', 'SetJorvelState': 'skip'}  # no gett
 SCENARIOS = {
     'healthy': {'faults': [], 'expect': {}},
     'faults': {
-        'query': '&slow=300&wait=3',
+        'query': 'slow=300&wait=3',
         'noEvents': True,
         'faults': [
             {'cmd': 'reply', 'command': 'GetProductCode', 'reply': 'I5'},             # an integer for a text
@@ -45,7 +45,7 @@ SCENARIOS = {
                    'SetLanguage': 'skip', 'GetProgramList': 'fail', 'GetCountry': 'warn',
                    'event: channel': 'fail', 'event: pip': 'fail', 'event: language': 'fail'},
     },
-    'unreachable': {'query': '&wait=2', 'noEvents': True, 'faults': [{'cmd': 'simulator', 'on': False}],
+    'unreachable': {'query': 'wait=2', 'noEvents': True, 'faults': [{'cmd': 'simulator', 'on': False}],
                     'expect': {'TV object': 'fail'}, 'only': True},
 }
 GREEN, RED = (0x1f, 0x9d, 0x3a), (0xc6, 0x28, 0x28)
@@ -99,7 +99,8 @@ def main(argv):
         collector = subprocess.Popen([tvcollect, '--port', '0', '--out', out, '--exit-after', '1'],
                                      stdout=subprocess.PIPE, text=True)
         port = re.search(r':(\d+)/report', collector.stdout.readline()).group(1)
-        query = '?count=3&wait=10&report=http://127.0.0.1:%s/report%s' % (port, sc.get('query', ''))
+        # The page takes the first of repeated options: the scenario's come first.
+        query = '?%s&count=3&wait=10&report=http://127.0.0.1:%s/report' % (sc.get('query', ''), port)
         shot = os.path.join(work, 'shot.png')
         env = dict(os.environ, SELFTEST_SHOT=shot, SELFTEST_QUERY=query, SELFTEST_TVSIM=tvsim)
         if host == 'page':
