@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     if (o.exitAfter && kept.size() >= o.exitAfter) svr.stop();
   });
   svr.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-    Cors(res);
+    if (!res.has_header("Access-Control-Allow-Origin")) Cors(res);
     if (res.body.empty()) res.set_content("refused\n", "text/plain");
   });
 
