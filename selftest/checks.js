@@ -26,40 +26,40 @@ var SelfTest = (function () {
   var judge = {
     decimal: function (a) {
       if (!/^-?[0-9]+$/.test(a)) return verdict('fail', 'not a decimal text');
-      if (a === '0') return verdict('warn', '"0": nothing on air, the time not set, or an error answer');
+      if (a === '0') return verdict('warn', 'nothing on air, the time not set, or an error answer');
       return verdict('pass');
     },
     seconds: function (a) {
       if (!isInt(a) || a < 0) return verdict('fail', 'not a count of seconds');
-      if (a === 0) return verdict('warn', '0: nothing on air or an error answer');
+      if (a === 0) return verdict('warn', 'nothing on air or an error answer');
       return verdict('pass');
     },
     title: function (a) {
       var bad = badText(a);
       if (bad) return verdict('fail', 'the title ' + bad);
       if (utf8Length(a) > 511) return verdict('fail', 'longer than 511 bytes');
-      if (a === '') return verdict('warn', 'empty: nothing on air or an error answer');
+      if (a === '') return verdict('warn', 'no title: nothing on air or an error answer');
       return verdict('pass');
     },
     text: function (a) {
       var bad = badText(a);
       if (bad) return verdict('fail', 'the text ' + bad);
-      if (a === '') return verdict('fail', 'empty: the TV answered an error or no text');
+      if (a === '') return verdict('fail', 'no text: the TV answered an error or nothing');
       return verdict('pass');
     },
     localTime: function (a) {
-      if (a === '') return verdict('fail', 'empty: the TV answered an error or no text');
+      if (a === '') return verdict('fail', 'no text: the TV answered an error or nothing');
       if (!/[0-9]/.test(a) || badText(a)) return verdict('fail', 'not a time');
       return verdict('pass');
     },
     done: function (a) { // setters and requests: 1 done, 0 refused
       if (a === 1) return verdict('pass');
-      if (a === 0) return verdict('fail', '0: refused (or an error answer)');
+      if (a === 0) return verdict('fail', 'refused (or an error answer)');
       return verdict('fail', 'neither 1 nor 0');
     },
     flag: function (a, m) { // the TV's own answer, usually 1 or 0
       if (!isInt(a)) return verdict('fail', 'not an integer');
-      if (m.name === 'IsTimeSet' && a === 0) return verdict('warn', "0: the TV's clock is not set, times are meaningless");
+      if (m.name === 'IsTimeSet' && a === 0) return verdict('warn', "the TV's clock is not set, times are meaningless");
       if (a !== 0 && a !== 1) return verdict('warn', 'neither 1 nor 0 (allowed, but unusual)');
       return verdict('pass');
     },
@@ -74,12 +74,12 @@ var SelfTest = (function () {
     },
     number: function (a, m) { // the TV's numbering: any integer; the fallback is suspicious
       if (!isInt(a)) return verdict('fail', 'not a 32-bit integer');
-      if (a === m.fallback) return verdict('warn', a + ' is also what the method gives when the TV answers an error or is unavailable');
+      if (a === m.fallback) return verdict('warn', 'also what the method gives when the TV answers an error or is unavailable');
       return verdict('pass');
     },
     password: function (a) {
       if (a === 0) return verdict('pass');
-      if (a === 1) return verdict('fail', 'a wrong password was accepted (1 is also the answer without a TV)');
+      if (a === 1) return verdict('fail', 'a wrong password was accepted (also the answer without a TV)');
       return verdict('fail', 'neither 1 nor 0');
     },
   };

@@ -60,7 +60,8 @@ def check(what, ok, detail=''):
 
 
 def pixel(png, x, y):
-    """The RGB of one pixel of an 8-bit RGB or RGBA PNG (not interlaced)."""
+    """The RGB of one pixel of an 8-bit RGB or RGBA PNG (not interlaced), at
+    (x, y) of the page's 1280x720 stage, which the page scales to the screen."""
     data = open(png, 'rb').read()
     pos, idat, w = 8, b'', 0
     while pos < len(data):
@@ -72,6 +73,7 @@ def pixel(png, x, y):
         elif kind == b'IDAT':
             idat += body
         pos += 12 + n
+    x, y = int(x * w / 1280), int(y * w / 1280)
     raw, stride, prev = zlib.decompress(idat), w * bpp, None
     for row in range(y + 1):
         f, line = raw[row * (stride + 1)], bytearray(raw[row * (stride + 1) + 1:(row + 1) * (stride + 1)])
