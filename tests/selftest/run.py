@@ -125,6 +125,8 @@ def main(argv):
         lines = collector.stdout.read()
         print(lines, end='')
         report = json.load(open(os.path.join(out, 'report-1.json')))
+        print('# slowest (median/p99/mean ms over %d calls): %s' % (report['options']['count'], ', '.join(
+            '%s %s/%s/%s' % (x['name'], x['median_ms'], x['p99_ms'], x['mean_ms']) for x in report['slowest'])))
         got = {c['name']: c['verdict'] for c in report['checks']}
         check('the report lists every method and event step', len(got) == 1 + 49 + 3, str(len(got)))
         expect = dict(NOT_CALLED, **sc['expect'])
