@@ -200,7 +200,10 @@
       var timer = setInterval(function () {
         var left = Math.max(0, Math.ceil((end - Date.now()) / 1000));
         $('event-countdown').textContent = left + ' s left';
-        if (got('function') && got('name')) $('event-countdown').textContent = 'Arrived. Press OK to go on (' + left + ' s)';
+        if (got('function') && got('name')) {
+          $('event-countdown').textContent = 'Arrived. Press OK to go on (' + left + ' s)';
+          document.body.setAttribute('data-arrived', s.id);
+        }
         if (left <= 0) finish();
       }, 250);
       state.okPressed = finish;

@@ -55,7 +55,7 @@ try {
     const [key, on, off] = CAUSE[step];
     sim('set', key, on);
     sim('set', key, off);
-    await sleep(1500);
+    await until('data-arrived', (v) => v === step);
     await page.keyboard.press('Enter');
   }
   await until('data-screen', (v) => v === 'results');

@@ -37,13 +37,19 @@
       press('ok');
     } else if (screen === 'event') {
       var step = document.body.getAttribute('data-step');
-      if (done[step]) return;
-      done[step] = true;
-      if (ROBOT.noEvents) return; // the page's time limit ends the step
+      if (done[step]) {
+        // OK once the page saw the step's events (else its time limit ends it).
+        if (done[step] === 1 && document.body.getAttribute('data-arrived') === step) {
+          done[step] = 2;
+          press('ok');
+        }
+        return;
+      }
+      done[step] = 1;
+      if (ROBOT.noEvents) return;
       var c = CAUSE[step];
       drive({ cmd: 'set', key: c[0], value: c[1] });
       drive({ cmd: 'set', key: c[0], value: c[2] });
-      setTimeout(function () { press('ok'); }, 1500);
     } else if (screen === 'results') {
       if (plan.length) return press(plan.shift());
       var r = document.body.getAttribute('data-report');
