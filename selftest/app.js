@@ -149,13 +149,13 @@
 
   function describe(e) {
     var k = meaning(e.param1);
-    return (e.handler === 'name' ? 'by name:  ' : 'function:  ') + 'kind ' + show(e.param1) +
-      (k ? ' (' + k.when + ')' : '') + ', ' + (k ? k.value : 'param2') + ' = ' + show(e.param2) + (e.problem ? '  ✗ ' + e.problem : '');
+    return (e.handler === 'name' ? 'by name   ' : 'function   ') + show(e.param1) + ' ' + show(e.param2) +
+      (k ? '   ' + k.value + ' = ' + e.param2 : '   (a kind the reference does not list)') + (e.problem ? '   ✗ ' + e.problem : '');
   }
   function renderEventList() {
     var list = $('event-list');
     list.innerHTML = '';
-    events.filter(function (e) { return e.step === state.step.id; }).slice(-8).forEach(function (e) {
+    events.filter(function (e) { return e.step === state.step.id; }).slice(-6).forEach(function (e) {
       list.appendChild(el('li', e.problem ? 'bad' : '', describe(e)));
     });
   }
@@ -175,6 +175,10 @@
       var s = state.step = STEPS[i++];
       document.body.setAttribute('data-step', s.id);
       $('event-prompt').textContent = s.prompt;
+      $('event-wants').textContent = 'Waiting for event ' + s.kinds.map(function (k) {
+        var m = meaning(k);
+        return k + (m ? ': ' + m.when : '');
+      }).join(', ') + ', on a function handler and on a handler given by name';
       setScreen('event');
       renderEventList();
       var end = Date.now() + opts.wait * 1000;
