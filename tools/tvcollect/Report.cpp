@@ -29,7 +29,7 @@ int Depth(const std::string& text) {
 
 namespace {
 
-std::string Text(const Json& j, const char* key, std::size_t max = 2000) {
+std::string Text(const Json& j, const char* key, std::size_t max) {
   if (!j.is_object() || !j.contains(key)) return "";
   const Json& v = j[key];
   std::string s = v.is_string() ? v.get<std::string>() : v.is_null() ? "" : v.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -58,13 +58,13 @@ std::string Read(const std::string& body, Entry& e) {
   if (Depth(body) > kMaxDepth) return "nested deeper than " + std::to_string(kMaxDepth);
   Json j = Json::parse(body, nullptr, false);
   if (j.is_discarded()) return "not JSON (or not UTF-8)";
-  if (!j.is_object() || Text(j, "format") != "nptv-selftest-1") return "not a self-test report (format)";
-  e.verdict = Text(j, "verdict");
+  if (!j.is_object() || Text(j, "format", 50) != "nptv-selftest-1") return "not a self-test report (format)";
+  e.verdict = Text(j, "verdict", 10);
   if (e.verdict != "pass" && e.verdict != "warn" && e.verdict != "fail") return "no verdict";
   if (!j.contains("checks") || !j["checks"].is_array()) return "no checks";
   if (j["checks"].size() > kMaxChecks) return "more than " + std::to_string(kMaxChecks) + " checks";
   for (const Json& c : j["checks"]) {
-    Check k{Text(c, "name", 200), Text(c, "verdict", 10), Text(c, "why"), Text(c, "answer")};
+    Check k{Text(c, "name", 200), Text(c, "verdict", 10), Text(c, "why", kMaxText), Text(c, "answer", kMaxText)};
     if (k.name.empty() || !Verdict(k.verdict)) return "a check without a name or a verdict";
     e.checks.push_back(k);
   }

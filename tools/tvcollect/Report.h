@@ -9,7 +9,8 @@
 namespace tvcollect {
 
 constexpr int kMaxDepth = 32;        // JSON nesting
-constexpr std::size_t kMaxChecks = 500;
+constexpr std::size_t kMaxChecks = 200;   // a report has 53
+constexpr std::size_t kMaxText = 300;     // of a check's texts kept for the JUnit file
 
 struct Check {
   std::string name, verdict, why, answer;

@@ -118,7 +118,15 @@ int main(int argc, char** argv) {
     }
     e.peer = req.remote_addr;
     e.file = "report-" + std::to_string(kept.size() + 1) + ".json";
-    std::ofstream(std::filesystem::path(o.out) / e.file) << e.json << "\n";
+    std::ofstream report(std::filesystem::path(o.out) / e.file);
+    report << e.json << "\n";
+    if (!report.flush()) {
+      res.status = 500;
+      res.set_content("the collector cannot write its report file\n", "text/plain");
+      std::cerr << "tvcollect: cannot write " << e.file << " in " << o.out << "\n";
+      return;
+    }
+    e.json.clear();  // written: only the checks stay, for the JUnit file
     kept.push_back(e);
     std::ofstream(std::filesystem::path(o.out) / "junit.xml") << tvcollect::Junit(kept);
     std::cout << tvcollect::VerdictLine(e) << std::endl;
