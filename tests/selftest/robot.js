@@ -20,10 +20,13 @@
     Object.defineProperty(e, 'keyCode', { value: KEYS[name] });
     document.dispatchEvent(e);
   }
-  function state() {
+  // The simulated TV's state; `changes` (keys and values) as the run should leave it.
+  function state(changes) {
     var s = sim ? sim({ cmd: 'state' }).state : null;
-    if (s) delete s.runtime;
-    return s ? JSON.stringify(s) : null;
+    if (!s) return null;
+    delete s.runtime;
+    for (var k in changes || {}) s[k] = changes[k];
+    return JSON.stringify(s);
   }
   // Each TV event is caused and undone: the TV ends as it started.
   var CAUSE = { channel: ['current_channel', 1, 0], pip: ['pip', 1, 0], language: ['language', 8, 7] };
@@ -32,7 +35,7 @@
     var screen = document.body.getAttribute('data-screen');
     if (screen === 'start' && !done.start) {
       done.start = true;
-      before = state();
+      before = state(ROBOT.changes);
       (ROBOT.faults || []).forEach(drive);
       press('ok');
     } else if (screen === 'event') {

@@ -45,6 +45,9 @@ SCENARIOS = {
                    'SetLanguage': 'skip', 'GetProgramList': 'fail', 'GetCountry': 'warn',
                    'event: channel': 'fail', 'event: pip': 'fail', 'event: language': 'fail'},
     },
+    # ?write=1: the setters without a getter run too, and change the TV.
+    'write': {'query': 'write=1', 'faults': [], 'changes': {'jorvel': 0, 'internet_tv': 0},
+              'expect': {'SetInternetTVState': 'pass', 'SetJorvelState': 'pass'}},
     'unreachable': {'query': 'wait=2', 'noEvents': True, 'faults': [{'cmd': 'simulator', 'on': False}],
                     'expect': {'TV object': 'fail'}, 'only': True},
 }
@@ -109,7 +112,7 @@ def main(argv):
             page = os.path.join(work, 'page')
             shutil.copytree(SELFTEST, page)
             shutil.copy(os.path.join(HERE, 'robot.js'), page)
-            robot = {'faults': sc['faults'], 'noEvents': sc.get('noEvents', False)}
+            robot = {'faults': sc['faults'], 'noEvents': sc.get('noEvents', False), 'changes': sc.get('changes', {})}
             with open(os.path.join(page, 'robot-config.js'), 'w') as f:
                 # The runners take a file; the page's options come in its address.
                 f.write('var ROBOT = %s;\nif (!location.search) location.replace(location.href + %s);\n'
