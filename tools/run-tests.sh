@@ -10,7 +10,8 @@
 #   native    build + all suites (unit, end-to-end in the real browser, target,
 #             the benchmarks' smoke run with the instruction budget check);
 #             prints how many of the bridge's end-to-end tests passed in
-#             Chromium and in Firefox
+#             Chromium and in Firefox; the self-test page (selftest/) in
+#             tvbrowser, Chromium and Firefox, and its collector tvcollect
 #   asan      unit suites and the WebKit extension's pages built with
 #             AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      unit suites (the concurrency suite among them) with ThreadSanitizer
@@ -42,10 +43,10 @@
 #   webkit    the module in WebKitGTK (native tree): the web-process
 #             extension's suites, tvwebkit (its options, its behaviour as a
 #             host program, the end-to-end pages and the demo beside
-#             tvbrowser), a WebDriver session through WebKitWebDriver, and
+#             tvbrowser, the self-test page), a WebDriver session through WebKitWebDriver, and
 #             tools/run-demo.sh --webkit (exit status, transcript, screenshot)
-#   wpe       the extension's WPE WebKit flavour (native tree): one page in
-#             cog --platform=headless
+#   wpe       the extension's WPE WebKit flavour (native tree): one page and
+#             the self-test page in cog --platform=headless
 # and closes with "N passed, N failed" over all stages (a stage that fails to
 # configure or build counts as one failure). Exits non-zero if anything failed.
 #
@@ -365,7 +366,7 @@ stage_webkit() {
 
 stage_wpe() {
   quiet "$1" cmake --preset native || return 1
-  quiet "$1" cmake --build --preset native -j"$jobs" --target nptv nptv_wpe_extension tvsim || return 1
+  quiet "$1" cmake --build --preset native -j"$jobs" --target nptv nptv_wpe_extension tvsim tvcollect || return 1
   ctest_counts wpe --preset native -L '^wpe$' --no-tests=error
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env node
-// Writes types/tv.d.ts, docs/reference.md and tools/tvbridge/tv-methods.js
-// from types/tv-api.json.
+// Writes types/tv.d.ts, docs/reference.md, tools/tvbridge/tv-methods.js and
+// selftest/tv-api.js from types/tv-api.json.
 //   node types/generate.mjs           write the three files
 //   node types/generate.mjs --check   exit 1 if one of them differs from what
 //                                     the data file gives (used by CTest)
@@ -215,6 +215,23 @@ refused with 0). param1 is the kind as a decimal text, param2 the new value:
 Any text can be raised by hand through the simulated TV's control socket, for
 example \`tvsim event 0 3 1\`.
 
+## What the self-test's verdicts mean
+
+The self-test page (\`selftest/\`, see \`docs/firmware.md\`) calls every
+method above on a TV and gives each a verdict. For a page developer:
+
+| verdict | meaning | what your page should do |
+|---|---|---|
+| pass | the answer has the documented type and range | rely on the method as documented |
+| warn | plausible but odd: an empty programme list, the clock not set (\`IsTimeSet\` 0), a time of \`"0"\`, an empty title, a getter answering exactly its *on error* value, an answer other than 1 or 0 where 1 or 0 is usual, a median time above the limit (\`?slow=\`, 500 ms) | handle that answer: it happens on real TVs (no broadcast, no clock, a slow framework) |
+| fail | wrong type (a number where a text belongs or the reverse), a text that did not decode (U+FFFD, a lone surrogate, control characters), a title over 511 bytes, a setter refusing the value its getter just gave, a wrong password accepted, a call that threw, an event that never came, or one handler kind (function, name) not called | do not rely on the method on this TV; report it to the TV's maker |
+| not run | a setter without a getter (\`SetInternetTVState\`, \`SetJorvelState\`) is called only with \`?write=1\`; a setter whose getter gave its error value is not written back; \`GetProgram_*\` with an empty list | nothing |
+
+The check *TV object* fails when there is no TV object on the page, when
+every getter answered its fallback value and a wrong password was accepted
+(the object has no TV behind it), or when every getter answered its error
+value (the TV is unreachable): then no other verdict of the run means much.
+
 ## Trying a page on your desktop
 
 \`tvbrowser\` (built with the project: \`build/<dir>/tools/tvbrowser/tvbrowser\`)
@@ -299,10 +316,40 @@ ${names}
 `;
 }
 
+// The whole method list with its fallbacks and the events, for the self-test
+// page (selftest/): it checks every method against these.
+function makeSelftestApi() {
+  const value = (text) => {
+    try {
+      return JSON.parse(text);
+    } catch {
+      return null; // not a script value: answered by the plug-in itself
+    }
+  };
+  const list = api.groups.flatMap((g) => g.methods.map((m) => ({
+    name: m.name, group: g.title, args: m.args.map((a) => a.kind), returns: m.returns,
+    fallback: JSON.parse(m.fallback), onError: value(m.onError),
+  })));
+  const rows = list.map((m) => `  ${JSON.stringify(m)},`).join('\n');
+  const events = api.events.map((e) => `  ${JSON.stringify({ kind: e.param1, value: e.param2, when: e.when })},`).join('\n');
+  return `// The TV object's methods and events, for the self-test page.
+// Generated from types/tv-api.json by types/generate.mjs: edit those, not this.
+// fallback: the answer when the TV object has no TV behind it; onError: the
+// answer when the TV answers with an error (null: answered by the plug-in).
+var TV_API = [
+${rows}
+];
+var TV_EVENTS = [
+${events}
+];
+`;
+}
+
 const files = [
   ['types/tv.d.ts', makeDts()],
   ['docs/reference.md', makeReference()],
   ['tools/tvbridge/tv-methods.js', makeBridgeMethods()],
+  ['selftest/tv-api.js', makeSelftestApi()],
 ];
 const checkOnly = process.argv.includes('--check');
 let stale = 0;
@@ -321,5 +368,5 @@ for (const [rel, text] of files) {
     console.log(`wrote ${rel}`);
   }
 }
-if (checkOnly && stale === 0) console.log('types/tv.d.ts, docs/reference.md and tools/tvbridge/tv-methods.js match types/tv-api.json');
+if (checkOnly && stale === 0) console.log(`${files.map((f) => f[0]).join(', ')} match types/tv-api.json`);
 process.exit(stale ? 1 : 0);
