@@ -86,7 +86,7 @@ std::size_t CountLocked(const Identifiers& ids) {
 // A slot of the ring for a new passing identifier, its former name forgotten.
 Identifier* PassingSlot(Identifiers& ids) {
   if (ids.ring.size() < kPassingIdentifiers) {
-    ids.ring.emplace_back(new Identifier{true, std::string(), 0});
+    ids.ring.push_back(std::make_unique<Identifier>());
     return ids.ring.back().get();
   }
   Identifier* slot = ids.ring[ids.next].get();
@@ -98,18 +98,23 @@ Identifier* PassingSlot(Identifiers& ids) {
   return slot;
 }
 
-template <typename Key, typename Make>
+// The identifier of `key`, made by `fill` if new. Out of memory (a throwing
+// allocation) leaves nothing half made behind.
+template <typename Key, typename Fill>
 Identifier* Intern(std::unordered_map<Key, std::unique_ptr<Identifier>>& lasting,
-                   std::unordered_map<Key, Identifier*>& passing, const Key& key, Make make) {
+                   std::unordered_map<Key, Identifier*>& passing, const Key& key, Fill fill) {
   Identifiers& ids = S().ids;
   auto it = lasting.find(key);
   if (it != lasting.end()) return it->second.get();
-  if (ids.names.size() + ids.numbers.size() < kLastingIdentifiers)
-    return lasting.emplace(key, std::unique_ptr<Identifier>(make(new Identifier)))
-        .first->second.get();
+  if (ids.names.size() + ids.numbers.size() < kLastingIdentifiers) {
+    auto id = std::make_unique<Identifier>();
+    fill(*id);
+    return lasting.emplace(key, std::move(id)).first->second.get();
+  }
   auto p = passing.find(key);
   if (p != passing.end()) return p->second;
-  Identifier* slot = make(PassingSlot(ids));
+  Identifier* slot = PassingSlot(ids);
+  fill(*slot);
   passing.emplace(key, slot);
   return slot;
 }
@@ -118,10 +123,8 @@ NPIdentifier GetStringIdentifier(const NPUTF8* name) {
   if (!name) return nullptr;
   std::lock_guard<std::mutex> lock(S().mu);
   Identifiers& ids = S().ids;
-  return Intern(ids.names, ids.passingNames, std::string(name), [name](Identifier* id) {
-    *id = Identifier{true, name, 0};
-    return id;
-  });
+  return Intern(ids.names, ids.passingNames, std::string(name),
+                [name](Identifier& id) { id = Identifier{true, name, 0}; });
 }
 
 void GetStringIdentifiers(const NPUTF8** names, int32_t count, NPIdentifier* ids) {
@@ -131,10 +134,8 @@ void GetStringIdentifiers(const NPUTF8** names, int32_t count, NPIdentifier* ids
 NPIdentifier GetIntIdentifier(int32_t number) {
   std::lock_guard<std::mutex> lock(S().mu);
   Identifiers& ids = S().ids;
-  return Intern(ids.numbers, ids.passingNumbers, number, [number](Identifier* id) {
-    *id = Identifier{false, std::string(), number};
-    return id;
-  });
+  return Intern(ids.numbers, ids.passingNumbers, number,
+                [number](Identifier& id) { id = Identifier{false, std::string(), number}; });
 }
 
 bool IdentifierIsString(NPIdentifier id) {
