@@ -1,11 +1,8 @@
-// A deliberately thin in-process browser for the benchmark drivers: just
-// enough of NPNetscapeFuncs to load libnptv.so, create instances and call
-// their script object, with as little browser cost of its own as possible,
-// so that what the drivers count is the plug-in's work.
-//
-// Every entry the module calls is here; identifiers are interned once in a
-// hash map; memory comes from malloc; async calls go to a queue that the
-// driver drains on its own thread (which plays the browser's main thread).
+// The benchmark drivers' browser: the shipped NPAPI host (host/, the same
+// one the WebKit extension and tvbridge run on) with the module linked in,
+// and what the drivers count: handler calls, queued calls, NPN_Evaluate.
+// Async calls go to the host's queue, which the driver drains on its own
+// thread (which plays the browser's main thread).
 #ifndef NPTV_BENCH_HOST_H
 #define NPTV_BENCH_HOST_H
 
@@ -16,6 +13,8 @@
 #include <npapi.h>
 #include <npfunctions.h>
 #include <npruntime.h>
+
+#include "Script.h"
 
 namespace benchhost {
 
@@ -48,10 +47,11 @@ void ReleaseVariant(NPVariant* v);
 
 // A script function object: counts its calls and remembers the last two
 // string arguments.
-struct Handler {
+struct Handler : nphost::FunctionBody {
   NPObject* object = nullptr;
   std::size_t calls = 0;
   std::string lastParam1, lastParam2;
+  bool Call(const NPVariant* args, uint32_t argc, NPVariant* result) override;
 };
 Handler* NewHandler(NPP npp);  // created with a reference held by the caller
 

@@ -1,6 +1,6 @@
 // The web-process extension: an NPAPI host for the unchanged libnptv.so in
 // WebKitGTK's or WPE's web process. The browser side is the shared NPAPI host
-// (platform/testbrowser: module loading, identifiers, memory, object life,
+// (host/: module loading, identifiers, memory, object life,
 // the async queue); the object model is JavaScriptCore's (ObjectModel.cpp).
 //
 // Pages of allowed origins (file: and those configured) get an injected
@@ -21,7 +21,6 @@
 #include "Host.h"
 #include "Injected.h"
 #include "ObjectModel.h"
-#include "TestBrowser.h"
 
 #if NPTV_WEBKIT_WPE
 #include <wpe/webkit-web-extension.h>
@@ -44,7 +43,7 @@ struct Instance {
 };
 
 nptvwebkit::Config gConfig;
-std::unique_ptr<testbrowser::Host> gHost;
+std::unique_ptr<nphost::Host> gHost;
 bool gLoadFailed = false;
 std::vector<Instance*> gInstances;
 std::atomic<bool> gPumpScheduled{false};
@@ -66,8 +65,8 @@ gboolean Pump(gpointer) {
   gPumpScheduled = false;
   // What is queued now; what comes meanwhile waits for the next turn of the
   // main loop, so a stream of events cannot hold the page.
-  std::size_t budget = testbrowser::PendingAsyncCalls();
-  testbrowser::PumpAsyncCalls([&budget](NPP) { return budget ? (--budget, true) : false; },
+  std::size_t budget = nphost::PendingAsyncCalls();
+  nphost::PumpAsyncCalls([&budget](NPP) { return budget ? (--budget, true) : false; },
                               [](NPP npp) {
                                 // An element that left the document (its
                                 // handler removed it, say) ends before the
@@ -76,7 +75,7 @@ gboolean Pump(gpointer) {
                                 Instance* i = Of(npp);
                                 if (i && i->element && !Connected(i->element)) Destroy(i);
                               });
-  if (testbrowser::PendingAsyncCalls() && !gPumpScheduled.exchange(true))
+  if (nphost::PendingAsyncCalls() && !gPumpScheduled.exchange(true))
     g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, Pump, nullptr, nullptr);
   return G_SOURCE_REMOVE;
 }
@@ -102,21 +101,20 @@ bool EnsureModule() {
   if (gHost) return true;
   if (gLoadFailed) return false;
   std::string error;
-  gHost = testbrowser::Host::Load(gConfig.module, &error);
+  gHost = nphost::Host::Load(gConfig.module, &error);
   if (!gHost) {
     g_printerr("nptv-webkit: cannot load %s: %s\n", gConfig.module.c_str(), error.c_str());
     gLoadFailed = true;
     return false;
   }
-  testbrowser::SetRecording(false);
-  testbrowser::SetWindowObject(false);
+  nphost::SetWindowObject(false);
   for (int v = 4000; v <= 4003; ++v) {
     auto it = gConfig.appTexts.find(v);
-    testbrowser::SetAppText(v, it == gConfig.appTexts.end()
+    nphost::SetAppText(v, it == gConfig.appTexts.end()
                                    ? std::nullopt
                                    : std::optional<std::string>(it->second));
   }
-  testbrowser::ScriptHooks hooks;
+  nphost::ScriptHooks hooks;
   hooks.queued = Schedule;
   hooks.window = [](NPP npp) -> NPObject* {
     Instance* i = Of(npp);
@@ -150,7 +148,7 @@ bool EnsureModule() {
     Instance* i = Of(npp);
     return i && !i->userAgent.empty() ? i->userAgent.c_str() : nullptr;
   };
-  testbrowser::SetScriptHooks(std::move(hooks));
+  nphost::SetScriptHooks(std::move(hooks));
   NPError e = gHost->Initialize();
   if (e != NPERR_NO_ERROR) {
     g_printerr("nptv-webkit: NP_Initialize of %s answered %d\n", gConfig.module.c_str(), e);
@@ -213,7 +211,7 @@ JSCValue* NativeCreate(GPtrArray* args, gpointer data) {
   if (args->len < 2 || !EnsureModule()) return jsc_value_new_null(context);
   std::vector<std::string> names = Texts(static_cast<JSCValue*>(g_ptr_array_index(args, 0)));
   std::vector<std::string> values = Texts(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
-  testbrowser::Host::Attributes attributes;
+  nphost::Host::Attributes attributes;
   for (std::size_t k = 0; k < names.size() && k < values.size(); ++k)
     attributes.emplace_back(names[k], values[k]);
 
@@ -247,7 +245,7 @@ JSCValue* NativeCreate(GPtrArray* args, gpointer data) {
     return jsc_value_new_null(context);
   }
   JSCValue* wrapper = i->root->WrapPlugin(object);
-  testbrowser::Functions().releaseobject(object);
+  nphost::Browser().releaseobject(object);
   return wrapper;
 }
 
@@ -270,11 +268,12 @@ JSCValue* NativeStats(GPtrArray*, gpointer) {
   };
   nptvwebkit::ModelCounts counts = nptvwebkit::Counts();
   put("instances", static_cast<double>(gInstances.size()));
-  put("liveObjects", static_cast<double>(testbrowser::LiveObjects()));
-  put("openAllocations", static_cast<double>(testbrowser::OpenAllocations()));
+  const nphost::Counts host = nphost::GetCounts();
+  put("liveObjects", static_cast<double>(host.liveObjects));
+  put("openAllocations", static_cast<double>(host.openBlocks));
   put("scriptObjects", static_cast<double>(counts.scriptObjects));
   put("pluginWrappers", static_cast<double>(counts.pluginWrappers));
-  put("pendingCalls", static_cast<double>(testbrowser::PendingAsyncCalls()));
+  put("pendingCalls", static_cast<double>(nphost::PendingAsyncCalls()));
   long pages = 0, resident = 0;
   if (FILE* f = std::fopen("/proc/self/statm", "r")) {
     if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;

@@ -10,10 +10,7 @@
 namespace nptvwebkit {
 namespace {
 
-const NPNetscapeFuncs& Browser() {
-  static const NPNetscapeFuncs table = testbrowser::Functions();
-  return table;
-}
+const NPNetscapeFuncs& Browser() { return nphost::Browser(); }
 
 long sScriptObjects = 0;
 long sPluginWrappers = 0;

@@ -2,7 +2,7 @@
 // as instances of a JavaScriptCore class, and script values (a handler
 // function, the window) seen by the plug-in as NPObjects wrapping a JSCValue.
 // The rest of the browser side (identifiers, memory, object life, the async
-// queue, the module) is the shared NPAPI host of platform/testbrowser.
+// queue, the module) is the shared NPAPI host of host/.
 //
 // Every reference either side holds for an instance is kept in that
 // instance's Root and let go by Root::Invalidate (instance destroyed, page

@@ -7,15 +7,14 @@
 // the page is tested end to end with the test browser.
 #include <atomic>
 #include <condition_variable>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <set>
 #include <thread>
 
 #include "Support.h"
+#include "TestBrowser.h"
 #include "bridge/CQuvBase.h"
 #include "module/CPlugin.h"
 #include "module/NPNFuncs.h"
@@ -24,6 +23,7 @@
 namespace {
 
 using NSPlTV::CQuvBase;
+namespace tb = testbrowser;
 using namespace std::string_literals;
 
 struct Queued {
@@ -33,60 +33,53 @@ struct Queued {
   std::thread::id thread;
 };
 
-// A browser table with just what the records and a CPlugin need; the async
-// call only records (it may be called on the framework's thread). Tests may
-// hook the async call (on the calling thread, before it records) and the
-// window object's NPN_GetValue (during CPlugin's construction).
+// The module's browser is the test browser (tests/support), without
+// application texts or a window object; the async calls are taken from it
+// and run by the test (on this, the "main" thread). Tests may hook the async
+// call (on the calling thread) and the window object's NPN_GetValue (during
+// CPlugin's construction).
 struct Browser {
-  static inline std::mutex mutex;
-  static inline std::vector<Queued> queued;
-  static inline std::vector<std::string> invoked;  // the string arguments of each call, joined
   static inline std::function<void()> onAsyncCall, onWindowObject;
+  static inline std::size_t seen = 0;  // page calls before Invoked()'s
 
   static void Install() {
-    queued.clear();
-    invoked.clear();
+    tb::Reset();
+    seen = 0;
     onAsyncCall = nullptr;
     onWindowObject = nullptr;
-    NPNFuncs.pluginthreadasynccall = [](NPP npp, void (*func)(void*), void* data) {
+    tb::ScriptHooks hooks;
+    hooks.queued = [] {
       if (onAsyncCall) onAsyncCall();
-      std::lock_guard<std::mutex> lock(mutex);
-      queued.push_back({npp, func, static_cast<ExecuteParam*>(data), std::this_thread::get_id()});
     };
-    NPNFuncs.getvalue = [](NPP, NPNVariable variable, void*) {
-      if (variable == NPNVWindowNPObject && onWindowObject) onWindowObject();
-      return NPError(NPERR_GENERIC_ERROR);  // no application texts, no window object
+    hooks.window = [](NPP) -> NPObject* {
+      if (onWindowObject) onWindowObject();
+      return nullptr;
     };
-    NPNFuncs.getstringidentifier = [](const NPUTF8* name) {
-      static std::set<std::string> interned;
-      return NPIdentifier(&*interned.insert(name).first);
-    };
-    NPNFuncs.uagent = [](NPP) { return "test"; };
-    NPNFuncs.memalloc = [](uint32_t size) { return std::malloc(size); };
-    NPNFuncs.memfree = [](void* p) { std::free(p); };
-    NPNFuncs.retainobject = [](NPObject* o) { return o; };
-    NPNFuncs.releaseobject = [](NPObject*) {};
-    NPNFuncs.invokeDefault = [](NPP, NPObject*, const NPVariant* args, uint32_t count, NPVariant*) {
-      std::string joined;
-      for (uint32_t i = 0; i < count; ++i)
-        joined += std::string(args[i].value.stringValue.UTF8Characters,
-                              args[i].value.stringValue.UTF8Length) +
-                  "|";
-      invoked.push_back(joined);
-      return true;
-    };
-    NPNFuncs.releasevariantvalue = [](NPVariant* v) {
-      if (v->type == NPVariantType_String)
-        std::free(const_cast<char*>(v->value.stringValue.UTF8Characters));
-    };
+    tb::SetScriptHooks(hooks);
+    tb::SetWindowObject(false);
+    NPNFuncs = tb::Browser();
   }
   static std::vector<Queued> Take() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return std::exchange(queued, {});
+    std::vector<Queued> queued;
+    for (const tb::AsyncCallRecord& c : tb::TakeAsyncCalls())
+      queued.push_back({c.npp, c.func, static_cast<ExecuteParam*>(c.data), c.thread});
+    return queued;
   }
-  static void RunQueued() {  // on this, the "main" thread
+  static void RunQueued() {
     for (const Queued& q : Take()) q.func(q.record);
   }
+  // The string arguments of each call of a page function, joined.
+  static std::vector<std::string> Invoked() {
+    std::vector<std::string> all;
+    auto calls = tb::InvokeDefaultCalls();
+    for (std::size_t i = seen; i < calls.size(); ++i) {
+      std::string joined;
+      for (const std::string& arg : calls[i].args) joined += arg + "|";
+      all.push_back(joined);
+    }
+    return all;
+  }
+  static void ClearInvoked() { seen = tb::InvokeDefaultCalls().size(); }
 };
 
 class EventTest : public nptv_test::FrameworkTest {
@@ -95,15 +88,19 @@ class EventTest : public nptv_test::FrameworkTest {
     FrameworkTest::SetUp();
     saved_ = NPNFuncs;
     Browser::Install();
+    objects_ = tb::LiveObjects();
   }
   void TearDown() override {
     Browser::RunQueued();  // every record freed
+    EXPECT_EQ(tb::LiveObjects(), objects_) << "page objects leaked";
+    EXPECT_TRUE(tb::Misuses().empty()) << ::testing::PrintToString(tb::Misuses());
     // One Open and one Close per connection, nothing after Close.
     EXPECT_TRUE(quvstub::Misuses().empty()) << ::testing::PrintToString(quvstub::Misuses());
     NPNFuncs = saved_;
     FrameworkTest::TearDown();
   }
   NPNetscapeFuncs saved_;
+  std::size_t objects_ = 0;
   NPP_t instance_{};
   char path_[9] = "/apps/tv";
 };
@@ -154,7 +151,7 @@ TEST_F(EventTest, OnEventLogsAndQueuesCopiesOfTypeZeroEvents) {
       q.func(q.record);  // nothing registered: freed, nothing called
     }
   }
-  EXPECT_TRUE(Browser::invoked.empty());
+  EXPECT_TRUE(Browser::Invoked().empty());
 }
 
 TEST_F(EventTest, EventsComeFromTheFrameworkThread) {
@@ -175,7 +172,6 @@ TEST_F(EventTest, EventsComeFromTheFrameworkThread) {
 // dropped, also when a new object lives at the same address by then.
 TEST_F(EventTest, RecordsOutlivingTheirOwnerAreDropped) {
   alignas(CQuvBase) unsigned char storage[sizeof(CQuvBase)];
-  NPObject handler{};
   for (bool reused : {false, true}) {
     SCOPED_TRACE(reused ? "address reused" : "address free");
     auto* first = new (storage) CQuvBase(path_);
@@ -185,13 +181,13 @@ TEST_F(EventTest, RecordsOutlivingTheirOwnerAreDropped) {
     auto* second = reused ? new (storage) CQuvBase(path_) : nullptr;
     if (second) {
       second->m_NPP = &instance_;
-      second->m_pEventCallbackObj = &handler;
+      second->m_pEventCallbackObj = tb::NewFunction();  // released by the TV object
       ASSERT_TRUE(second->OnEvent(0, "3", "4"));
     }
     Browser::RunQueued();
-    EXPECT_EQ(Browser::invoked,
+    EXPECT_EQ(Browser::Invoked(),
               (reused ? std::vector<std::string>{"3|4|"} : std::vector<std::string>{}));
-    Browser::invoked.clear();
+    Browser::ClearInvoked();
     if (second) second->~CQuvBase();
   }
 }
@@ -245,9 +241,8 @@ TEST_F(EventTest, EventsOnAnyThreadWhileTheMainThreadSendsCommands) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     CQuvBase tv(path_);
-    NPObject handler{};
     tv.m_NPP = &instance_;
-    tv.m_pEventCallbackObj = &handler;
+    tv.m_pEventCallbackObj = tb::NewFunction();  // released by the TV object
     Gate gate;
     const bool held = c.from != From::MainThread;
     if (held) Browser::onAsyncCall = [&] { gate.Pass(); };
@@ -275,14 +270,13 @@ TEST_F(EventTest, EventsOnAnyThreadWhileTheMainThreadSendsCommands) {
     if (other.joinable()) other.join();
     quvstub::WaitForEvents();
     Browser::onAsyncCall = nullptr;
-    EXPECT_TRUE(Browser::invoked.empty()) << "the page was called from inside OnEvent";
+    EXPECT_TRUE(Browser::Invoked().empty()) << "the page was called from inside OnEvent";
     auto queued = Browser::Take();
     ASSERT_EQ(queued.size(), 1u);
     EXPECT_EQ(queued[0].thread, expected);
     queued[0].func(queued[0].record);
-    EXPECT_EQ(Browser::invoked, std::vector<std::string>{"ev|1|"});
-    Browser::invoked.clear();
-    tv.m_pEventCallbackObj = nullptr;
+    EXPECT_EQ(Browser::Invoked(), std::vector<std::string>{"ev|1|"});
+    Browser::ClearInvoked();
   }
   quvstub::TakeEventResults();
 }
@@ -316,7 +310,7 @@ TEST_F(EventTest, AnEventDuringConstructionIsDroppedAndLaterOnesDelivered) {
   EXPECT_STREQ(queued[0].record->param1, "later");
   plugin.reset();
   queued[0].func(queued[0].record);  // its owner is gone: dropped
-  EXPECT_TRUE(Browser::invoked.empty());
+  EXPECT_TRUE(Browser::Invoked().empty());
 }
 
 // A library may deliver to a connection as soon as its Open has returned, on
@@ -346,7 +340,7 @@ TEST_F(EventTest, EventsRightAfterOpenFindTheTvObjectComplete) {
   raiser.join();
   Browser::onAsyncCall = nullptr;
   Browser::RunQueued();  // every owner is gone: all dropped
-  EXPECT_TRUE(Browser::invoked.empty());
+  EXPECT_TRUE(Browser::Invoked().empty());
   quvstub::TakeEventResults();
 }
 
@@ -380,7 +374,7 @@ TEST_F(EventTest, TeardownWaitsForTheEventInFlight) {
   EXPECT_EQ(quvstub::RaiseEvent(0, "after", ""), 0u);
   quvstub::WaitForEvents();
   Browser::RunQueued();
-  EXPECT_TRUE(Browser::invoked.empty());
+  EXPECT_TRUE(Browser::Invoked().empty());
   quvstub::TakeEventResults();
 }
 

@@ -36,7 +36,7 @@ TEST_F(Concurrency, EventsWhileInstancesComeAndGo) {
   };
   std::vector<Dead> dead;
   struct DeadNamed {
-    NPP instance;  // the test browser never reuses an NPP
+    NPP instance;  // not reused within Host::kEndedRoom instances
     std::size_t evaluationsAtDeath;
   };
   std::vector<DeadNamed> deadNamed;

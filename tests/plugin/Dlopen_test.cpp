@@ -83,7 +83,7 @@ TEST(Module, BrowserSession) {
                               {"major version 1", full, 0x0100, 8}};
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.what);
-    NPNetscapeFuncs browser = tb::Functions();
+    NPNetscapeFuncs browser = tb::Browser();
     browser.size = r.size;
     browser.version = r.version;
     NPPluginFuncs plugin{};
@@ -94,7 +94,7 @@ TEST(Module, BrowserSession) {
   ASSERT_EQ(host->Initialize(), NPERR_NO_ERROR);
   EXPECT_EQ(host->plugin().size, offsetof(NPPluginFuncs, getsiteswithdata) + sizeof(void*));
   EXPECT_EQ(host->plugin().version, 24);
-  EXPECT_EQ(npnFuncs->pluginthreadasynccall, tb::Functions().pluginthreadasynccall);
+  EXPECT_EQ(npnFuncs->pluginthreadasynccall, tb::Browser().pluginthreadasynccall);
   EXPECT_EQ(npnFuncs->enumerate, nullptr);
 
   EXPECT_STREQ(host->entries().getMIMEDescription(), "application/tv:*.swf21:TV_plug-in");

@@ -47,7 +47,7 @@ TEST_F(Lifecycle, InitializeRefusesBadTablesAndWritesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    NPNetscapeFuncs browser = tb::Functions();
+    NPNetscapeFuncs browser = tb::Browser();
     browser.version = c.version;
     browser.size = c.size;
     Word(browser, 9) = reinterpret_cast<void*>(0x1234);  // would show up if copied

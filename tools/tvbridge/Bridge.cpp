@@ -149,7 +149,7 @@ Bridge::Instance& Bridge::FindInstance(Page& page, const Json& body) {
 }
 
 void Bridge::DestroyInstance(Instance& instance) {
-  if (instance.object) testbrowser::Release(instance.object);
+  if (instance.object) nphost::Release(instance.object);
   instance.object = nullptr;
   m_host.Destroy(instance.npp);
   m_byNpp.erase(instance.npp);
@@ -171,7 +171,7 @@ Json Bridge::Handle(const std::string& action, const Json& body) {
   }
   if (action == "pump") {
     const std::string& token = Text(body, "page");
-    return {{"ran", testbrowser::PumpAsyncCalls([&](NPP npp) {
+    return {{"ran", nphost::PumpAsyncCalls([&](NPP npp) {
                return OfPage(npp, token) || m_byNpp.count(npp) == 0;
              })}};
   }
@@ -202,7 +202,7 @@ Json Bridge::Handle(const std::string& action, const Json& body) {
     const std::string& method = Text(body, "method");
     if (!body.contains("args") || !body["args"].is_array())
       throw Refusal{400, "the request has no list \"args\""};
-    if (!testbrowser::HasMethod(instance.object, method))
+    if (!nphost::HasMethod(instance.object, method))
       throw Refusal{404, "the TV object has no method " + method};
     Arguments args;
     for (std::size_t i = 0; i < body["args"].size(); ++i)
@@ -210,28 +210,28 @@ Json Bridge::Handle(const std::string& action, const Json& body) {
                body["instance"].get<long long>());
     NPVariant result;
     VOID_TO_NPVARIANT(result);
-    bool ok = testbrowser::Invoke(instance.object, method, args.values(), &result);
+    bool ok = nphost::Invoke(instance.object, method, args.values(), &result);
     Json reply = {{"ok", ok}};
     if (ok) reply["result"] = Encode(result, page.channel);
-    testbrowser::ReleaseValue(&result);
+    nphost::ReleaseValue(&result);
     return reply;
   }
   if (action == "get" || action == "set") {
     const std::string& name = Text(body, "property");
-    if (!testbrowser::HasProperty(instance.object, name))
+    if (!nphost::HasProperty(instance.object, name))
       throw Refusal{404, "the TV object has no property " + name};
     if (action == "set") {
       if (!body.contains("value")) throw Refusal{400, "the request has no \"value\""};
       Arguments value;
       value.Add(body["value"], "value", page.channel, body["instance"].get<long long>());
-      return {{"ok", testbrowser::SetProperty(instance.object, name, value.values()[0])}};
+      return {{"ok", nphost::SetProperty(instance.object, name, value.values()[0])}};
     }
     NPVariant result;
     VOID_TO_NPVARIANT(result);
-    bool ok = testbrowser::GetProperty(instance.object, name, &result);
+    bool ok = nphost::GetProperty(instance.object, name, &result);
     Json reply = {{"ok", ok}};
     if (ok) reply["result"] = Encode(result, page.channel);
-    testbrowser::ReleaseValue(&result);
+    nphost::ReleaseValue(&result);
     return reply;
   }
   throw Refusal{500, "request " + action + " is not handled"};
@@ -265,10 +265,10 @@ bool Bridge::OfPage(NPP npp, const std::string& page) const {
 }
 
 void Bridge::Pump() {
-  testbrowser::PumpAsyncCalls([this](NPP npp) { return m_byNpp.count(npp) == 0; });
+  nphost::PumpAsyncCalls([this](NPP npp) { return m_byNpp.count(npp) == 0; });
   for (auto it = m_waiting.begin(); it != m_waiting.end();) {
     const std::string& page = it->first;
-    if (testbrowser::PendingAsyncCalls([&](NPP npp) { return OfPage(npp, page); }) == 0) {
+    if (nphost::PendingAsyncCalls([&](NPP npp) { return OfPage(npp, page); }) == 0) {
       ++it;
       continue;
     }

@@ -79,7 +79,7 @@ class HostLoop {
 
 class Bridge {
  public:
-  explicit Bridge(testbrowser::Host& host) : m_host(host) {}
+  explicit Bridge(nphost::Host& host) : m_host(host) {}
   ~Bridge();
 
   // Host thread only. One request of a page: `action` is the last part of
@@ -118,7 +118,7 @@ class Bridge {
   Instance& FindInstance(Page& page, const Json& body);
   void DestroyInstance(Instance& instance);
 
-  testbrowser::Host& m_host;
+  nphost::Host& m_host;
   std::map<std::string, Page> m_pages;
   struct Owner {
     std::shared_ptr<Channel> channel;

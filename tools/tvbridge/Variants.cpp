@@ -10,36 +10,23 @@ namespace {
 
 // A script object of a page: calling it (NPN_InvokeDefault) sends the page a
 // "call" event with the handle and the arguments; the page runs its function.
-struct PageObject : NPObject {
+struct PageObject : nphost::FunctionBody {
   std::shared_ptr<Channel> channel;
   long long handle = 0;  // 0: the page keeps no handle
   long long instance = 0;
   bool callable = false;
+
+  bool Call(const NPVariant* args, uint32_t count, NPVariant*) override {
+    if (!callable) return false;
+    Json event = {{"kind", "call"}, {"instance", instance}, {"fn", handle}, {"args", Json::array()}};
+    for (uint32_t i = 0; i < count; ++i) event["args"].push_back(Encode(args[i], channel));
+    if (channel && handle)
+      channel->Push(event.dump(-1, ' ', false, Json::error_handler_t::replace));
+    return true;
+  }
 };
 
-NPObject* Allocate(NPP, NPClass*) { return new PageObject; }
-void Deallocate(NPObject* o) { delete static_cast<PageObject*>(o); }
-
-bool InvokeDefault(NPObject* o, const NPVariant* args, uint32_t count, NPVariant* result) {
-  auto* object = static_cast<PageObject*>(o);
-  VOID_TO_NPVARIANT(*result);
-  if (!object->callable) return false;
-  Json event = {{"kind", "call"}, {"instance", object->instance}, {"fn", object->handle},
-                {"args", Json::array()}};
-  for (uint32_t i = 0; i < count; ++i) event["args"].push_back(Encode(args[i], object->channel));
-  if (object->channel && object->handle)
-    object->channel->Push(event.dump(-1, ' ', false, Json::error_handler_t::replace));
-  return true;
-}
-
-NPClass kPageObjectClass = {NP_CLASS_STRUCT_VERSION, Allocate, Deallocate, nullptr, nullptr,
-                            nullptr, InvokeDefault, nullptr, nullptr, nullptr,
-                            nullptr, nullptr, nullptr};
-
-const NPNetscapeFuncs& Browser() {
-  static const NPNetscapeFuncs funcs = testbrowser::Functions();
-  return funcs;
-}
+const NPNetscapeFuncs& Browser() { return nphost::Browser(); }
 
 [[noreturn]] void Bad(const std::string& what, const std::string& why) {
   throw Refusal{400, what + ": " + why};
@@ -94,13 +81,13 @@ void Arguments::Add(const Json& value, const std::string& what,
     const Json callable = value.contains("callable") ? value["callable"] : Json(false);
     if (!h.is_number_integer() || h.get<long long>() < 0 || !callable.is_boolean())
       Bad(what, "an object needs a handle \"h\" (a whole number from 0) and \"callable\" (a boolean)");
-    NPObject* o = Browser().createobject(nullptr, &kPageObjectClass);
-    if (!o) throw Refusal{500, what + ": the browser could not make an object"};
-    auto* object = static_cast<PageObject*>(o);
+    auto object = std::make_unique<PageObject>();
     object->channel = channel;
     object->handle = h.get<long long>();
     object->instance = instance;
     object->callable = callable.get<bool>();
+    NPObject* o = nphost::NewFunction(std::move(object));
+    if (!o) throw Refusal{500, what + ": the browser could not make an object"};
     OBJECT_TO_NPVARIANT(o, out);
   } else {
     Bad(what, "unknown type \"" + t + "\"");
@@ -129,8 +116,7 @@ Json Encode(const NPVariant& value, const std::shared_ptr<Channel>& channel) {
     case NPVariantType_Object: {
       NPObject* o = NPVARIANT_TO_OBJECT(value);
       Json out = {{"t", "object"}, {"callable", false}};
-      if (o && o->_class == &kPageObjectClass) {
-        auto* object = static_cast<PageObject*>(o);
+      if (auto* object = dynamic_cast<PageObject*>(nphost::BodyOf(o))) {
         out["callable"] = object->callable;
         if (object->channel == channel && object->handle) out["h"] = object->handle;
       }

@@ -1,5 +1,5 @@
 // tvbridge: the TV object in a desktop browser, backed by the real module.
-// Hosts libnptv.so through our NPAPI host (platform/testbrowser/Host.h)
+// Hosts libnptv.so through our NPAPI host (host/Host.h)
 // against whatever libQuv.so is on the library path (the simulated TV in
 // development), serves /tv-bridge.js and the files of one folder on
 // 127.0.0.1, and runs the pages' calls on one host thread.
@@ -26,7 +26,6 @@
 #include "Bridge.h"
 #include "Files.h"
 #include "Socket.h"
-#include "TestBrowser.h"  // for SetRecording: no records in a long-running host
 #include "SimSocket.h"
 
 namespace {
@@ -125,22 +124,21 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   std::string error;
-  std::unique_ptr<testbrowser::Host> host = testbrowser::Host::Load(options.module, &error);
+  std::unique_ptr<nphost::Host> host = nphost::Host::Load(options.module, &error);
   if (!host) {
     std::cerr << "tvbridge: cannot load " << options.module << ": " << error << "\n";
     return 1;
   }
   tvbridge::HostLoop loop;
   tvbridge::Bridge bridge(*host);
-  testbrowser::SetRecording(false);
-  testbrowser::SetWindowObject(true);  // the page's window: NPN_Evaluate runs script there
-  testbrowser::ScriptHooks hooks;
+  nphost::SetWindowObject(true);  // the page's window: NPN_Evaluate runs script there
+  nphost::ScriptHooks hooks;
   hooks.evaluate = [&](NPP npp, const std::string& text, NPVariant*) {
     return loop.OnHostThread() && bridge.Evaluate(npp, text);
   };
   hooks.queued = [&] { loop.Wake(); };
   loop.SetPump([&] { bridge.Pump(); });
-  testbrowser::SetScriptHooks(hooks);
+  nphost::SetScriptHooks(hooks);
 
   httplib::Server server;
   // Threads for pages' event streams and waits besides their calls; every

@@ -3,17 +3,16 @@
 // the plug-in table (see Host.h).
 #include <dlfcn.h>
 
+#include <iterator>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "Host.h"
 
-namespace testbrowser {
+namespace nphost {
 
-// ---- Host ---------------------------------------------------------------------------
-
-Host::Host(Entries entries) : m_entries(entries), m_browser(Functions()) {
+Host::Host(Entries entries) : m_entries(entries), m_browser(Browser()) {
   std::memset(&m_plugin, 0, sizeof m_plugin);
 }
 
@@ -46,15 +45,27 @@ Host::~Host() {
 void* Host::Symbol(const char* name) const { return m_handle ? dlsym(m_handle, name) : nullptr; }
 
 NPError Host::Initialize() {
-  m_browser = Functions();
+  m_browser = Browser();
   return m_entries.initialize(&m_browser, &m_plugin);
 }
 
 NPP Host::New(NPError* error) { return New(Attributes(), nullptr, error); }
 
+void Host::DropEnded() {
+  std::size_t ended = 0;  // counted from the newest
+  for (auto it = m_instances.rbegin(); it != m_instances.rend();) {
+    Record* r = it->get();
+    NPP npp = &r->npp;
+    bool drop = r->destroyed && ++ended > kEndedRoom &&
+                PendingAsyncCalls([npp](NPP n) { return n == npp; }) == 0;
+    it = drop ? decltype(it)(m_instances.erase(std::next(it).base())) : std::next(it);
+  }
+}
+
 NPP Host::New(const Attributes& attributes, void* data, NPError* error) {
-  m_instances.push_back(NPP_t{nullptr, data});
-  NPP npp = &m_instances.back();
+  DropEnded();
+  m_instances.push_back(std::unique_ptr<Record>(new Record{NPP_t{nullptr, data}, false}));
+  NPP npp = &m_instances.back()->npp;
   char mime[] = "application/tv";
   // The texts are valid during NPP_New (a plug-in that keeps them copies them).
   std::vector<std::string> texts;
@@ -70,10 +81,15 @@ NPP Host::New(const Attributes& attributes, void* data, NPError* error) {
                             names.empty() ? nullptr : names.data(),
                             values.empty() ? nullptr : values.data(), nullptr);
   if (error) *error = e;
+  if (e != NPERR_NO_ERROR) m_instances.back()->destroyed = true;  // no NPP_Destroy follows
   return npp;
 }
 
-NPError Host::Destroy(NPP instance) { return m_plugin.destroy(instance, nullptr); }
+NPError Host::Destroy(NPP instance) {
+  for (auto& r : m_instances)
+    if (&r->npp == instance) r->destroyed = true;
+  return m_plugin.destroy(instance, nullptr);
+}
 
 NPObject* Host::ScriptObject(NPP instance) {
   NPObject* object = nullptr;
@@ -82,4 +98,4 @@ NPObject* Host::ScriptObject(NPP instance) {
   return object;
 }
 
-}  // namespace testbrowser
+}  // namespace nphost

@@ -1,22 +1,29 @@
-// A browser for tests: the NPAPI host (Host.h) with the test instruments
-// around it: accounting (live objects and their reference counts, open
-// NPN_MemAlloc blocks, interned identifiers, misuse such as releasing a dead
-// object), records of what the plug-in asked for (InvokeDefault, Evaluate,
-// SetValue, InvalidateRect), and injectable failures.
-#ifndef NPTV_PLATFORM_TESTBROWSER_H
-#define NPTV_PLATFORM_TESTBROWSER_H
+// A browser for tests: the shipped NPAPI host (host/Host.h) with a layer
+// around its function table that accounts for what the plug-in does (live
+// objects and their reference counts, open NPN_MemAlloc blocks, calls of each
+// entry, misuse such as releasing a dead object), records what it asked for
+// (InvokeDefault, Evaluate, SetValue, InvalidateRect, async calls), and
+// injects failures. The layer's table is the host's table in use
+// (nphost::SetBrowser) from the start of the program; the host's own API is
+// reachable here too (testbrowser::Host, testbrowser::Invoke, ...).
+#ifndef NPTV_TESTS_SUPPORT_TESTBROWSER_H
+#define NPTV_TESTS_SUPPORT_TESTBROWSER_H
 
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "Host.h"
 
 namespace testbrowser {
 
+using namespace nphost;
+
 // ---- State ------------------------------------------------------------------
 
-// Back to a fresh browser: no application texts, a window object, the default
-// user agent, no injected failures, all records and the async queue emptied
-// (queued calls are dropped, not run). Interned identifiers are kept for the
+// Back to a fresh browser: no application texts, a window object, the user
+// agent "TestBrowser/1.0 (TV)", no injected failures, all records, counts,
+// misuses and the async queue emptied (queued calls are dropped, not run). Interned identifiers are kept for the
 // life of the process, as a browser does. Objects still alive stay alive and
 // counted.
 void Reset();
@@ -46,7 +53,9 @@ uint32_t RefCount(NPObject* object);
 std::size_t OpenAllocations();
 std::size_t IdentifierCount();
 // Everything the plug-in did that a browser would not accept (freeing a block
-// it does not own, releasing a dead object, ...), one text each.
+// it does not own, releasing a dead object, ...), one text each; past
+// kMisuseRoom texts a last one says how many more there were.
+constexpr std::size_t kMisuseRoom = 64;
 std::vector<std::string> Misuses();
 // How often the plug-in called one entry, by its NPAPI field name ("memalloc").
 std::size_t CallCount(const std::string& entry);
@@ -79,8 +88,19 @@ std::vector<SetValueCall> SetValueCalls();
 
 std::vector<NPRect> InvalidatedRects();
 
-// Records are kept (the default) or not: a long-running host turns them off.
-void SetRecording(bool on);
+struct AsyncCallRecord {
+  NPP npp;
+  void (*func)(void*);
+  void* data;
+  std::thread::id thread;
+};
+// The NPN_PluginThreadAsyncCall calls since the last Reset or TakeAsyncCalls,
+// which also drops them from the host's queue (the caller runs them or not).
+std::vector<AsyncCallRecord> TakeAsyncCalls();
+
+// A script string: the bytes stay valid until Reset (script strings belong to
+// the browser).
+NPVariant String(const std::string& text);
 
 }  // namespace testbrowser
 

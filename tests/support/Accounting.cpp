@@ -1,0 +1,416 @@
+// The test layer around the host's function table (see TestBrowser.h): every
+// entry counts its calls and forwards; the entries of memory, object life and
+// script calls account for what they do, refuse misuse (and say so) instead
+// of forwarding it, record, and fail when told to.
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "TestBrowser.h"
+
+namespace testbrowser {
+namespace {
+
+constexpr std::size_t kRecordRoom = 256;
+constexpr std::size_t kEntries = sizeof(NPNetscapeFuncs) / sizeof(void*) + 1;
+
+struct Layer {
+  std::mutex mu;
+  NPNetscapeFuncs host;   // the host's own entries
+  NPNetscapeFuncs inner;  // the host's, with the accounting entries in place
+  NPNetscapeFuncs table;  // the counted entries, given to the plug-in
+  const char* names[kEntries] = {};
+  std::atomic<std::size_t> calls[kEntries] = {};
+  long allocationsLeft = -1;
+  bool failCreate = false;
+  std::unordered_set<NPObject*> live;
+  std::unordered_map<void*, std::size_t> blocks;
+  std::vector<std::string> misuses;
+  std::size_t moreMisuses = 0;
+  std::vector<InvokeDefaultCall> invokeDefaults;
+  std::vector<EvaluateCall> evaluates;
+  std::vector<SetValueCall> setValues;
+  std::vector<NPRect> rects;
+  std::vector<AsyncCallRecord> asyncCalls;
+  std::deque<std::string> scriptStrings;
+};
+
+Layer& L();
+
+template <typename Entry>
+std::size_t Slot(Entry NPNetscapeFuncs::*field) {
+  const NPNetscapeFuncs& t = L().table;
+  return static_cast<std::size_t>(reinterpret_cast<const char*>(&(t.*field)) -
+                                  reinterpret_cast<const char*>(&t)) /
+         sizeof(void*);
+}
+
+// Counting allocates nothing: the out-of-memory suite fails every allocation
+// of the module in turn, never the browser's.
+template <typename Entry, Entry NPNetscapeFuncs::*Field>
+struct Counted;
+template <typename R, typename... A, R (*NPNetscapeFuncs::*Field)(A...)>
+struct Counted<R (*)(A...), Field> {
+  static R Call(A... args) {
+    L().calls[Slot(Field)].fetch_add(1, std::memory_order_relaxed);
+    return (L().inner.*Field)(args...);
+  }
+};
+
+void MisuseLocked(std::string what) {
+  if (L().misuses.size() < kMisuseRoom)
+    L().misuses.push_back(std::move(what));
+  else
+    ++L().moreMisuses;
+}
+
+bool IsLiveLocked(NPObject* o) { return o && L().live.count(o) != 0; }
+
+// True when `o` is alive; else a misuse of `entry` is noted.
+bool Alive(NPObject* o, const char* entry) {
+  std::lock_guard<std::mutex> lock(L().mu);
+  if (IsLiveLocked(o)) return true;
+  MisuseLocked(std::string(entry) + " on an object that is not alive");
+  return false;
+}
+
+// ---- Memory and objects -----------------------------------------------------------------
+
+void* MemAlloc(uint32_t size) {
+  std::lock_guard<std::mutex> lock(L().mu);
+  if (L().allocationsLeft == 0) return nullptr;
+  if (L().allocationsLeft > 0) --L().allocationsLeft;
+  void* p = L().host.memalloc(size);
+  if (p) L().blocks[p] = size;
+  return p;
+}
+
+void MemFree(void* p) {
+  if (!p) return;
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    if (!L().blocks.erase(p)) {
+      MisuseLocked("memfree of a block the browser did not allocate");
+      return;
+    }
+  }
+  L().host.memfree(p);
+}
+
+NPObject* CreateObject(NPP npp, NPClass* cls) {
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    if (L().failCreate) return nullptr;
+    if (!cls) {
+      MisuseLocked("createobject without a class");
+      return nullptr;
+    }
+  }
+  NPObject* o = L().host.createobject(npp, cls);
+  std::lock_guard<std::mutex> lock(L().mu);
+  if (o) L().live.insert(o);
+  return o;
+}
+
+NPObject* RetainObject(NPObject* o) {
+  return Alive(o, "retainobject") ? L().host.retainobject(o) : o;
+}
+
+void ReleaseObject(NPObject* o) {
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    if (!IsLiveLocked(o)) {
+      MisuseLocked("releaseobject on an object that is not alive");
+      return;
+    }
+    if (o->referenceCount == 1) L().live.erase(o);
+  }
+  L().host.releaseobject(o);
+}
+
+void ReleaseVariantValue(NPVariant* v) {
+  if (v && v->type == NPVariantType_String && v->value.stringValue.UTF8Characters) {
+    std::lock_guard<std::mutex> lock(L().mu);
+    if (!L().blocks.count(const_cast<NPUTF8*>(v->value.stringValue.UTF8Characters))) {
+      MisuseLocked("releasevariantvalue of a string the browser did not allocate");
+      VOID_TO_NPVARIANT(*v);
+      return;
+    }
+  }
+  L().host.releasevariantvalue(v);
+}
+
+// ---- Script calls: on live objects only ---------------------------------------------------
+
+bool Invoke(NPP npp, NPObject* o, NPIdentifier name, const NPVariant* args, uint32_t n,
+            NPVariant* result) {
+  return Alive(o, "invoke") && L().host.invoke(npp, o, name, args, n, result);
+}
+
+bool InvokeDefaultEntry(NPP npp, NPObject* o, const NPVariant* args, uint32_t n,
+                        NPVariant* result) {
+  InvokeDefaultCall call{npp, o, {}, {}, std::this_thread::get_id()};
+  for (uint32_t i = 0; i < n; ++i) {
+    call.types.push_back(args[i].type);
+    call.args.push_back(Text(args[i]));
+  }
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    L().invokeDefaults.push_back(std::move(call));
+  }
+  return Alive(o, "invokeDefault") && L().host.invokeDefault(npp, o, args, n, result);
+}
+
+bool Evaluate(NPP npp, NPObject* o, NPString* script, NPVariant* result) {
+  std::string text = script && script->UTF8Characters
+                         ? std::string(script->UTF8Characters, script->UTF8Length)
+                         : std::string();
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    L().evaluates.push_back({npp, o, text, std::this_thread::get_id()});
+  }
+  return Alive(o, "evaluate") && L().host.evaluate(npp, o, script, result);
+}
+
+bool GetProperty(NPP npp, NPObject* o, NPIdentifier name, NPVariant* result) {
+  return Alive(o, "getproperty") && L().host.getproperty(npp, o, name, result);
+}
+bool SetProperty(NPP npp, NPObject* o, NPIdentifier name, const NPVariant* value) {
+  return Alive(o, "setproperty") && L().host.setproperty(npp, o, name, value);
+}
+bool RemoveProperty(NPP npp, NPObject* o, NPIdentifier name) {
+  return Alive(o, "removeproperty") && L().host.removeproperty(npp, o, name);
+}
+bool HasPropertyEntry(NPP npp, NPObject* o, NPIdentifier name) {
+  return Alive(o, "hasproperty") && L().host.hasproperty(npp, o, name);
+}
+bool HasMethodEntry(NPP npp, NPObject* o, NPIdentifier name) {
+  return Alive(o, "hasmethod") && L().host.hasmethod(npp, o, name);
+}
+bool EnumerateEntry(NPP npp, NPObject* o, NPIdentifier** ids, uint32_t* count) {
+  return Alive(o, "enumerate") && L().host.enumerate(npp, o, ids, count);
+}
+bool ConstructEntry(NPP npp, NPObject* o, const NPVariant* args, uint32_t n, NPVariant* result) {
+  return Alive(o, "construct") && L().host.construct(npp, o, args, n, result);
+}
+
+// ---- Records ----------------------------------------------------------------------------
+
+NPError SetValue(NPP npp, NPPVariable variable, void* value) {
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    L().setValues.push_back({npp, static_cast<int>(variable), value});
+  }
+  return L().host.setvalue(npp, variable, value);
+}
+
+void InvalidateRect(NPP npp, NPRect* rect) {
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    L().rects.push_back(*rect);
+  }
+  L().host.invalidaterect(npp, rect);
+}
+
+void PluginThreadAsyncCall(NPP npp, void (*func)(void*), void* data) {
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    if (!func) {
+      MisuseLocked("pluginthreadasynccall without a function");
+      return;
+    }
+    L().asyncCalls.push_back({npp, func, data, std::this_thread::get_id()});
+  }
+  L().host.pluginthreadasynccall(npp, func, data);
+}
+
+#define NPTV_ENTRIES(X)                                                                      \
+  X(geturl) X(posturl) X(requestread) X(newstream) X(write) X(destroystream) X(status)     \
+  X(uagent) X(memalloc) X(memfree) X(memflush) X(reloadplugins) X(getJavaEnv)              \
+  X(getJavaPeer) X(geturlnotify) X(posturlnotify) X(getvalue) X(setvalue)                  \
+  X(invalidaterect) X(invalidateregion) X(forceredraw) X(getstringidentifier)              \
+  X(getstringidentifiers) X(getintidentifier) X(identifierisstring) X(utf8fromidentifier) \
+  X(intfromidentifier) X(createobject) X(retainobject) X(releaseobject) X(invoke)          \
+  X(invokeDefault) X(evaluate) X(getproperty) X(setproperty) X(removeproperty)             \
+  X(hasproperty) X(hasmethod) X(releasevariantvalue) X(setexception)                      \
+  X(pushpopupsenabledstate) X(poppopupsenabledstate) X(enumerate) X(pluginthreadasynccall) \
+  X(construct) X(getvalueforurl) X(setvalueforurl) X(getauthenticationinfo)               \
+  X(scheduletimer) X(unscheduletimer) X(popupcontextmenu) X(convertpoint)
+
+Layer* Make() {
+  Layer* l = new Layer;  // never destroyed: late calls stay harmless
+  l->host = l->inner = nphost::Functions();
+  NPNetscapeFuncs& f = l->inner;
+  f.memalloc = MemAlloc;
+  f.memfree = MemFree;
+  f.createobject = CreateObject;
+  f.retainobject = RetainObject;
+  f.releaseobject = ReleaseObject;
+  f.releasevariantvalue = ReleaseVariantValue;
+  f.invoke = Invoke;
+  f.invokeDefault = InvokeDefaultEntry;
+  f.evaluate = Evaluate;
+  f.getproperty = GetProperty;
+  f.setproperty = SetProperty;
+  f.removeproperty = RemoveProperty;
+  f.hasproperty = HasPropertyEntry;
+  f.hasmethod = HasMethodEntry;
+  f.enumerate = EnumerateEntry;
+  f.construct = ConstructEntry;
+  f.setvalue = SetValue;
+  f.invalidaterect = InvalidateRect;
+  f.pluginthreadasynccall = PluginThreadAsyncCall;
+  l->table = l->host;
+  return l;
+}
+
+Layer& L() {
+  static Layer* layer = [] {
+    Layer* l = Make();
+#define NPTV_COUNT(field)                                                                \
+  l->table.field = Counted<decltype(l->table.field), &NPNetscapeFuncs::field>::Call; \
+  l->names[static_cast<std::size_t>(reinterpret_cast<char*>(&l->table.field) -           \
+                                    reinterpret_cast<char*>(&l->table)) /                \
+           sizeof(void*)] = #field;
+    NPTV_ENTRIES(NPTV_COUNT)
+#undef NPTV_COUNT
+    nphost::SetBrowser(&l->table);
+    return l;
+  }();
+  return *layer;
+}
+
+[[maybe_unused]] const bool sInstalled = (L(), true);  // the layer's table in use before main
+
+}  // namespace
+
+void Reset() {
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    Layer& l = L();
+    l.allocationsLeft = -1;
+    l.failCreate = false;
+    l.misuses.clear();
+    l.moreMisuses = 0;
+    l.invokeDefaults.clear();
+    l.evaluates.clear();
+    l.setValues.clear();
+    l.rects.clear();
+    l.asyncCalls.clear();
+    // Room for the records of a test made up front: recording a browser call
+    // then allocates nothing, so the out-of-memory suite's injected failures
+    // hit the module's allocations, never the browser's, whatever the
+    // compiler's inlining (a record that grew the vector threw into NPP_New).
+    l.invokeDefaults.reserve(kRecordRoom);
+    l.evaluates.reserve(kRecordRoom);
+    l.setValues.reserve(kRecordRoom);
+    l.rects.reserve(kRecordRoom);
+    l.asyncCalls.reserve(kRecordRoom);
+    l.misuses.reserve(kMisuseRoom);
+    l.scriptStrings.clear();
+  }
+  for (int v = 4000; v <= 4003; ++v) SetAppText(v, std::nullopt);
+  SetUserAgent(std::string("TestBrowser/1.0 (TV)"));
+  SetEvaluateResult(true);
+  SetScriptHooks(ScriptHooks());
+  DropAsyncCalls();
+  SetWindowObject(true);
+  for (auto& c : L().calls) c.store(0);
+}
+
+LargeFunctionTable LargeFunctions(uint16_t size) {
+  LargeFunctionTable t;
+  std::memset(&t, 0, sizeof t);
+  t.funcs = L().table;
+  t.funcs.size = size;
+  return t;
+}
+
+void FailAllocationsAfter(long n) {
+  std::lock_guard<std::mutex> lock(L().mu);
+  L().allocationsLeft = n < 0 ? -1 : n;
+}
+
+void FailObjectCreation(bool on) {
+  std::lock_guard<std::mutex> lock(L().mu);
+  L().failCreate = on;
+}
+
+std::size_t LiveObjects() {
+  std::lock_guard<std::mutex> lock(L().mu);
+  return L().live.size();
+}
+
+bool IsLive(NPObject* object) {
+  std::lock_guard<std::mutex> lock(L().mu);
+  return IsLiveLocked(object);
+}
+
+uint32_t RefCount(NPObject* object) {
+  std::lock_guard<std::mutex> lock(L().mu);
+  return IsLiveLocked(object) ? object->referenceCount : 0;
+}
+
+std::size_t OpenAllocations() {
+  std::lock_guard<std::mutex> lock(L().mu);
+  return L().blocks.size();
+}
+
+std::size_t IdentifierCount() { return GetCounts().identifiers; }
+
+std::vector<std::string> Misuses() {
+  std::lock_guard<std::mutex> lock(L().mu);
+  std::vector<std::string> all = L().misuses;
+  if (L().moreMisuses) all.push_back("and " + std::to_string(L().moreMisuses) + " more");
+  return all;
+}
+
+std::size_t CallCount(const std::string& entry) {
+  for (std::size_t i = 0; i < kEntries; ++i)
+    if (L().names[i] && entry == L().names[i]) return L().calls[i].load();
+  return 0;
+}
+
+std::vector<InvokeDefaultCall> InvokeDefaultCalls() {
+  std::lock_guard<std::mutex> lock(L().mu);
+  return L().invokeDefaults;
+}
+
+std::vector<EvaluateCall> EvaluateCalls() {
+  std::lock_guard<std::mutex> lock(L().mu);
+  return L().evaluates;
+}
+
+std::vector<SetValueCall> SetValueCalls() {
+  std::lock_guard<std::mutex> lock(L().mu);
+  return L().setValues;
+}
+
+std::vector<NPRect> InvalidatedRects() {
+  std::lock_guard<std::mutex> lock(L().mu);
+  return L().rects;
+}
+
+std::vector<AsyncCallRecord> TakeAsyncCalls() {
+  DropAsyncCalls();
+  std::lock_guard<std::mutex> lock(L().mu);
+  return std::exchange(L().asyncCalls, {});
+}
+
+NPVariant String(const std::string& text) {
+  const char* chars;
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    L().scriptStrings.push_back(text);
+    chars = L().scriptStrings.back().data();
+  }
+  NPVariant v;
+  STRINGN_TO_NPVARIANT(chars, text.size(), v);
+  return v;
+}
+
+}  // namespace testbrowser
