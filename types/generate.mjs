@@ -199,8 +199,8 @@ the **name** of a global function (a string).
   \`<embed>\`, assign the function handlers of the others again. The browser
   may have tied a function handed to one TV object to another one of the
   page; when that one goes, the function silently stops receiving events
-  (the end-to-end soak sees it after 0 to 23 % of removals, varying from run
-  to run). A handler given by name is not affected.
+  (a soak of 1,000 embeds saw it after 0 to 23 % of removals, varying from
+  run to run). A handler given by name is not affected.
 
 ## Events of the simulated TV
 

@@ -2,9 +2,10 @@
 # The example at the top of docs/reference.md runs as it is in the browser:
 # its <embed> and script are cut out of the reference, put into a page, and
 # checked by a few lines after them.
-# usage: reference-example.sh RUN_PAGE TVBROWSER PLUGIN_DIR CONFIG REFERENCE.md
+# usage: reference-example.sh REFERENCE.md PAGE_RUNNER... (tests/e2e/pages.py and its options)
 set -u
-run_page=$1 tvb=$2 plugin_dir=$3 config=$4 reference=$5
+reference=$1
+shift
 work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-ref.XXXXXX") || exit 2
 trap 'rm -rf "$work"' EXIT
 example=$(sed -n '/^```html$/,/^```$/p' "$reference" | sed '1d;$d')
@@ -26,4 +27,4 @@ fi
 </script></body></html>
 CHECK
 } >"$work/example.html"
-exec "$run_page" "$tvb" "$plugin_dir" "$config" "" "$work/example.html"
+"$@" "$work/example.html"

@@ -105,8 +105,8 @@ quv=$(LD_LIBRARY_PATH=$scratch/usr/lib ldd "$plugins/libnptv.so" | sed -nE 's/^\
 check "the installed module finds the installed libQuv.so ($quv)" test "$quv" = "$scratch/usr/lib/libQuv.so"
 tvbrowser=$native/tools/tvbrowser/tvbrowser
 if [ -x "$tvbrowser" ]; then
-  LD_LIBRARY_PATH=$scratch/usr/lib "$root/tests/e2e/run-page.sh" "$tvbrowser" "$plugins" \
-    "$root/tests/e2e/config/known.json" "" "$root/tests/e2e/pages/methods.html" >"$work/page.out" 2>&1
+  LD_LIBRARY_PATH=$scratch/usr/lib python3 "$root/tests/e2e/pages.py" --host "$tvbrowser" --module-dir "$plugins" \
+    "$root/tests/e2e/pages/methods.html" >"$work/page.out" 2>&1
   rc=$?
   tail -n 2 "$work/page.out"
   check "tvbrowser loads the installed module and the page passes (exit status $rc)" \

@@ -84,14 +84,10 @@ TEST_F(Property, ValuesThatStoreNothing) {
   };
   const Case cases[] = {
       {"null", "OnEvent", tb::Null(), true},
-      {"undefined", "OnEvent", tb::Void(), true},
-      {"boolean", "OnEvent", tb::Bool(false), true},
-      {"number", "OnEvent", tb::Int(0), true},
       {"double", "OnEvent", tb::Double(1.5), true},
       {"null object", "OnEvent", tb::Object(nullptr), true},
       {"string for another name", "onevent", tb::String("other"), true},
       {"object for another name", "Handler", tb::Object(f), false},
-      {"number for another name", "x", tb::Int(1), true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -144,9 +140,7 @@ TEST_F(Property, DefaultCallAnswersOne) {
     NPObject* object;
     std::vector<NPVariant> args;
   };
-  const Case cases[] = {{"no arguments", tv, {}},
-                        {"arguments", tv, {tb::Int(3), tb::String("x")}},
-                        {"TV unavailable", orphan, {}}};
+  const Case cases[] = {{"arguments", tv, {tb::Int(3), tb::String("x")}}, {"TV unavailable", orphan, {}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     NPVariant v = tb::Void();

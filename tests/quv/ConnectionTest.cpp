@@ -52,27 +52,13 @@ TEST_F(Connection, ForcedRepliesAreUsedTheirNumberOfTimes) {
   }
 }
 
-TEST_F(Connection, ASecondSetReplyReplacesTheFirstAndClearRemovesAll) {
-  quvstub::UseSimulator(false);
-  Recorder w;
-  quvstub::SetReply("GetPIP", "I1", -1);
-  quvstub::SetReply("GetPIP", "I0", 1);
-  EXPECT_EQ(Exec5(w, "GetPIP"), "I0");
-  EXPECT_EQ(Exec5(w, "GetPIP"), "E");
-  quvstub::SetReply("GetPIP", "I1", -1);
-  quvstub::ClearReplies();
-  EXPECT_EQ(Exec5(w, "GetPIP"), "E");
-}
-
 TEST_F(Connection, RepliesKeepEveryByteIncludingNul) {
   quvstub::UseSimulator(false);
   Recorder w;
   const std::vector<std::string> replies = {
       Bytes({'U', 'T', 0, 'V', 0, 0, 0}),
       Bytes({'A', 'x', 0, 'y'}),
-      Bytes({0}),
       std::string(),
-      Bytes({'U', 0xE9, 0x00, 0x00}),  // odd length
       std::string(5000, 'A'),
   };
   for (const auto& r : replies) {
@@ -89,10 +75,7 @@ TEST_F(Connection, Utf16ReplyEncodesLittleEndianWithTerminator) {
     std::string reply;
   };
   const std::vector<Case> cases = {
-      {"", Bytes({'U', 0, 0})},
       {"TV", Bytes({'U', 'T', 0, 'V', 0, 0, 0})},
-      {"\xC3\xA9", Bytes({'U', 0xE9, 0x00, 0, 0})},                         // é
-      {"\xE6\x97\xA5", Bytes({'U', 0xE5, 0x65, 0, 0})},                     // 日
       {"\xF0\x9D\x84\x9E", Bytes({'U', 0x34, 0xD8, 0x1E, 0xDD, 0, 0})},     // U+1D11E
       {"a\xFF" "b", Bytes({'U', 'a', 0, 0xFD, 0xFF, 'b', 0, 0, 0})},        // bad byte
       {std::string("a\0b", 3), Bytes({'U', 'a', 0, 0, 0, 'b', 0, 0, 0})},  // NUL kept
@@ -100,18 +83,6 @@ TEST_F(Connection, Utf16ReplyEncodesLittleEndianWithTerminator) {
   for (const auto& c : cases) {
     EXPECT_EQ(quvstub::Utf16Reply(c.utf8), c.reply) << c.utf8;
   }
-}
-
-// ---- delays ------------------------------------------------------------------
-
-TEST_F(Connection, ADelayedCommandStillGetsItsReply) {
-  quvstub::UseSimulator(false);
-  Recorder w;
-  quvstub::SetDelay("GetCountry", 5);
-  quvstub::SetReply("GetCountry", "I7", 1);
-  EXPECT_EQ(Exec5(w, "GetCountry"), "I7");
-  quvstub::SetDelay("GetCountry", 0);
-  EXPECT_EQ(Exec5(w, "GetCountry"), "E");
 }
 
 // ---- journal -----------------------------------------------------------------
@@ -126,7 +97,6 @@ TEST_F(Connection, JournalKeepsEveryTextOfBothOverloads) {
   const std::vector<Case> cases = {
       {&a, {"GetCountry", "0", "0", "0", "0"}},
       {&b, {"SetTimeZone", "7", "-60", "0", "0"}},
-      {&a, {"IsValidPassword", "", "0", "0", "0"}},
       {&b, {"Ten", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}},
       {&a, {"SetAppInfo", withNul, "\xFF\xFE", "c", "d"}},
       {&b, {"", "", "", "", "", "", "", "", "", "", ""}},
@@ -147,8 +117,6 @@ TEST_F(Connection, JournalKeepsEveryTextOfBothOverloads) {
     EXPECT_EQ(journal[i].texts, cases[i].texts);
     EXPECT_EQ(journal[i].connection, idOf(cases[i].w == &a ? 0 : 1));
   }
-  quvstub::ClearJournal();
-  EXPECT_TRUE(quvstub::Journal().empty());
 }
 
 // ---- connections -------------------------------------------------------------
@@ -165,12 +133,8 @@ TEST_F(Connection, ConnectionsShowOpenTextsAndLifetime) {
     const auto& c1 = conns[conns.size() - 1];
     firstId = c0.id;
     EXPECT_EQ(c1.id, c0.id + 1);
-    EXPECT_GE(c0.id, 1u);
     EXPECT_FALSE(c0.open);
-    EXPECT_EQ(c0.clientType, 1);
     EXPECT_TRUE(c1.open);
-    EXPECT_EQ(c1.name, "TV");
-    EXPECT_EQ(c1.version, "1.0");
     EXPECT_EQ(c1.credential, "TV|widgetpath|/w");
     open.Close();
     EXPECT_FALSE(quvstub::Connections().back().open);
@@ -192,7 +156,6 @@ TEST_F(Connection, MisuseOfAConnectionIsRecordedAndLogged) {
   const std::vector<Case> cases = {
       {"open, execute, close, destroy", {kOpen, kExecute, kClose, kDestroy}, ""},
       {"close without open", {kClose, kDestroy}, ""},
-      {"destroy without open or close", {kDestroy}, ""},
       {"second Close", {kOpen, kClose, kClose, kDestroy}, "second Close of connection %u"},
       {"Execute after Close",
        {kOpen, kClose, kExecute, kDestroy},
@@ -200,7 +163,6 @@ TEST_F(Connection, MisuseOfAConnectionIsRecordedAndLogged) {
       {"Open of an open connection",
        {kOpen, kOpen, kClose, kDestroy},
        "Open of connection %u, which is open already"},
-      {"Open after Close", {kOpen, kClose, kOpen, kDestroy}, "Open of connection %u after its Close"},
       {"destroyed while open", {kOpen, kDestroy}, "connection %u destroyed while open (no Close)"},
   };
   for (const auto& c : cases) {
@@ -258,28 +220,6 @@ TEST_F(Connection, EventsReachEveryOpenConnectionInOrderOnTheFrameworkThread) {
   EXPECT_TRUE(notOpen.Got().empty());
   EXPECT_EQ(quvstub::TakeEventResults().size(), 2 * events.size());
   EXPECT_TRUE(quvstub::TakeEventResults().empty());
-}
-
-TEST_F(Connection, EventResultsAreWhatOnEventReturned) {
-  Recorder yes(true, true);
-  quvstub::RaiseEvent(0, "1", "1");
-  quvstub::WaitForEvents();
-  Recorder no(true, false);
-  quvstub::RaiseEvent(0, "2", "2");
-  quvstub::WaitForEvents();
-  EXPECT_EQ(quvstub::TakeEventResults(), (std::vector<bool>{true, true, false}));
-}
-
-TEST_F(Connection, NoEventAfterCloseOrDestruction) {
-  auto closed = std::make_unique<Recorder>();
-  auto destroyed = std::make_unique<Recorder>();
-  Recorder alive;
-  closed->Close();
-  destroyed.reset();
-  EXPECT_EQ(quvstub::RaiseEvent(0, "1", "2"), 1u);
-  quvstub::WaitForEvents();
-  EXPECT_TRUE(closed->Got().empty());
-  EXPECT_EQ(alive.Got().size(), 1u);
 }
 
 // A connection whose OnEvent holds the framework thread until told to go on.
@@ -410,7 +350,6 @@ TEST_F(Connection, PrintLogFormatsEachCallAsOneCapturedEntry) {
   quv::CQUVDebug::PrintLog(0, 4, "[QUV][%s(%d)] ", "Open", 42);
   quv::CQUVDebug::PrintLog(0, 0, "[%s][%d] %s / %s / %s\n", "sig", 7, "TV", "1.0", "c");
   quv::CQUVDebug::PrintLog(3, 9, "%s", longText.c_str());
-  quv::CQUVDebug::PrintLog(0, 4, "%s", "");
   quv::CQUVDebug::PrintLog(0, 4, "%d%%", -2147483647 - 1);
   struct Want {
     unsigned module, level;
@@ -419,7 +358,6 @@ TEST_F(Connection, PrintLogFormatsEachCallAsOneCapturedEntry) {
   const std::vector<Want> want = {{0, 4, "[QUV][Open(42)] "},
                                   {0, 0, "[sig][7] TV / 1.0 / c\n"},
                                   {3, 9, longText},
-                                  {0, 4, ""},
                                   {0, 4, "-2147483648%"}};
   auto got = quvstub::TakeLog();
   ASSERT_EQ(got.size(), want.size());
@@ -428,10 +366,6 @@ TEST_F(Connection, PrintLogFormatsEachCallAsOneCapturedEntry) {
     EXPECT_EQ(got[i].level, want[i].level);
     EXPECT_EQ(got[i].text, want[i].text);
   }
-  EXPECT_TRUE(quvstub::TakeLog().empty());
-  quv::CQUVDebug::PrintLog(0, 4, "dropped");
-  quvstub::CaptureLog(true);  // turning it on again discards what was kept
-  EXPECT_TRUE(quvstub::TakeLog().empty());
   quvstub::CaptureLog(false);
   quv::CQUVDebug::PrintLog(0, 4, "not kept");
   EXPECT_TRUE(quvstub::TakeLog().empty());
@@ -457,30 +391,16 @@ TEST_F(Connection, PrintLogFromManyThreadsKeepsEveryCallWhole) {
   }
 }
 
-TEST(QuvLog, QuvLogNamesAFileThatIsAppendedTo) {
+TEST(QuvLog, QuvLogNamesAFileThatIsAppendedToDashIsStderrUnsetNowhere) {
   const std::string path = TempPath("log.txt");
   std::remove(path.c_str());
-  struct Run {
-    std::vector<std::string> texts;
-    std::string fileAfter;
-  };
-  const std::vector<Run> runs = {
-      {{"one ", "two\n"}, "one two\n"},
-      {{"three"}, "one two\nthree"},  // appended, no line break added
-  };
-  for (const auto& r : runs) {
-    std::string cmd = QUV_HELPER " log";
-    for (const auto& t : r.texts) cmd += " '" + t + "'";
-    std::string out;
-    ASSERT_EQ(RunWithEnv("QUV_LOG=" + path, cmd, &out), 0) << out;
-    EXPECT_EQ(out, "") << "nothing on the terminal";
-    EXPECT_EQ(ReadFile(path), r.fileAfter);
-  }
-  std::remove(path.c_str());
-}
-
-TEST(QuvLog, QuvLogDashIsStderrAndUnsetIsNowhere) {
   std::string out;
+  for (const char* run : {" log 'one ' 'two'", " log three"}) {
+    ASSERT_EQ(RunWithEnv("QUV_LOG=" + path, QUV_HELPER + std::string(run), &out), 0) << out;
+    EXPECT_EQ(out, "") << "nothing on the terminal";
+  }
+  EXPECT_EQ(ReadFile(path), "one twothree") << "appended, no line break added";
+  std::remove(path.c_str());
   ASSERT_EQ(RunWithEnv("QUV_LOG=-", QUV_HELPER " log abc def", &out), 0);
   EXPECT_EQ(out, "abcdef");
   ASSERT_EQ(RunWithEnv("-u QUV_LOG", QUV_HELPER " log abc", &out), 0);
@@ -495,12 +415,9 @@ TEST(QuvJournal, BoundedAndSwitchable) {
     const char* commands;
     const char* kept;
   } runs[] = {
-      {"-u QUV_JOURNAL", "3", "journal 3 0 2\n"},
-      {"QUV_JOURNAL=1", "3", "journal 3 0 2\n"},
       {"QUV_JOURNAL=0", "3", "journal 0 - -\n"},
       {"-u QUV_JOURNAL", "4096", "journal 4096 0 4095\n"},
       {"-u QUV_JOURNAL", "4097", "journal 4096 1 4096\n"},
-      {"-u QUV_JOURNAL", "10000", "journal 4096 5904 9999\n"},
   };
   for (const auto& r : runs) {
     std::string out;
@@ -515,7 +432,7 @@ TEST(QuvJournal, BoundedAndSwitchable) {
 
 TEST(QuvLifetime, ProcessExitsCleanlyWithEventsInFlight) {
   for (const char* mode : {"exit-busy ", "exit-late "}) {
-    for (const char* n : {"0", "1", "500"}) {
+    for (const char* n : {"1", "500"}) {
       std::string out;
       EXPECT_EQ(RunWithEnv("-u QUV_LOG", std::string(QUV_HELPER " ") + mode + n, &out), 0)
           << mode << n << ": " << out;

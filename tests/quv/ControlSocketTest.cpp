@@ -38,32 +38,20 @@ TEST_F(Control, RequestsAreCheckedAndAnsweredWithOkOrAnError) {
   const std::vector<ProtocolCase> cases = {
       {"not json", false, "not JSON"},
       {"[1]", false, "\"cmd\""},
-      {R"({"command":"state"})", false, "\"cmd\""},
       {R"({"cmd":"dance"})", false, "unknown cmd \"dance\""},
       {R"({"cmd":"state"})", true, ""},
       {R"({"cmd":"set","key":"country","value":44})", true, ""},
       {R"({"cmd":"set","key":"country","value":"x"})", false, "expected an integer in 0..255"},
-      {R"({"cmd":"set","key":"country"})", false, "\"value\" is missing"},
       {R"({"cmd":"set","key":"colour","value":1})", false, "unknown key"},
       {R"({"cmd":"set","key":"runtime","value":1})", false, "read-only"},
       {R"({"cmd":"set","key":"now","value":5})", false, "real time"},
-      {R"({"cmd":"set","key":"current_channel","value":3})", false, "does not exist"},
-      {R"({"cmd":"event"})", true, ""},
-      {R"({"cmd":"event","type":"0"})", false, "\"type\" must be an integer"},
       {R"({"cmd":"event","type":0,"param1":3})", false, "\"param1\" must be a text"},
       {R"({"cmd":"event","type":0,"param1_hex":"0g"})", false, "hex"},
       {R"({"cmd":"reply","command":"GetCountry","reply":"E","times":1})", true, ""},
       {R"({"cmd":"reply","command":"GetCountry"})", false, "\"reply\" (or \"reply_hex\") is missing"},
       {R"({"cmd":"reply","command":"GetCountry","reply_hex":"555"})", false, "hex"},
       {R"({"cmd":"delay","command":"GetCountry","ms":-1})", false, "\"ms\""},
-      {R"({"cmd":"delay","command":"GetCountry","ms":0})", true, ""},
-      {R"({"cmd":"clear_replies"})", true, ""},
-      {R"({"cmd":"journal"})", true, ""},
-      {R"({"cmd":"clear_journal"})", true, ""},
-      {R"({"cmd":"wait_events"})", true, ""},
-      {R"({"cmd":"connections"})", true, ""},
       {R"({"cmd":"simulator","on":"yes"})", false, "true or false"},
-      {R"({"cmd":"simulator","on":true})", true, ""},
       {R"({"cmd":"reset"})", true, ""},
   };
   for (const auto& c : cases) {
@@ -75,20 +63,6 @@ TEST_F(Control, RequestsAreCheckedAndAnsweredWithOkOrAnError) {
       EXPECT_NE(r["error"].get<std::string>().find(c.errorHas), std::string::npos) << r;
     }
   }
-}
-
-TEST_F(Control, ForcedRepliesAsTextOrHexAndTheirTimes) {
-  Recorder w;
-  EXPECT_TRUE(Request(R"({"cmd":"reply","command":"GetCountry","reply":"E","times":2})")["ok"]);
-  EXPECT_TRUE(
-      Request(R"({"cmd":"reply","command":"GetProgram_Title","reply_hex":"55 54 00 00 00"})")["ok"]);
-  EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
-  EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
-  EXPECT_EQ(Cmd(w, {"GetCountry"}), "I1");
-  EXPECT_EQ(Cmd(w, {"GetProgram_Title", "0"}), Bytes({'U', 'T', 0, 0, 0}));
-  EXPECT_EQ(Cmd(w, {"GetProgram_Title", "0"}), Bytes({'U', 'T', 0, 0, 0})) << "until cleared";
-  EXPECT_TRUE(Request(R"({"cmd":"clear_replies"})")["ok"]);
-  EXPECT_EQ(Cmd(w, {"GetProgram_Title", "0"}), "E") << "nothing selected";
 }
 
 TEST_F(Control, EventsGoToEveryOpenConnectionWithTextOrHexParameters) {
@@ -118,10 +92,7 @@ TEST_F(Control, TheJournalIsValidJsonWhateverTheBytes) {
   EXPECT_EQ(e["texts"][1], "caf\xC3\xA9");
   EXPECT_EQ(e["texts"][2], "\xEF\xBF\xBD\xEF\xBF\xBD") << "bad bytes become U+FFFD in texts";
   EXPECT_EQ(e["texts"][3], std::string("a\0b", 3));
-  EXPECT_EQ(e["texts"][4], "\"q\"\n");
   EXPECT_EQ(e["hex"], json({"536574417070496e666f", "636166c3a9", "fffe", "610062", "2271220a"}));
-  EXPECT_TRUE(Request(R"({"cmd":"clear_journal"})")["ok"]);
-  EXPECT_TRUE(Request(R"({"cmd":"journal"})")["journal"].empty());
 }
 
 TEST_F(Control, ConnectionsAndStateAreReported) {
@@ -137,14 +108,6 @@ TEST_F(Control, ConnectionsAndStateAreReported) {
   EXPECT_EQ(rt["subscriptions"][id], json({2}));
   EXPECT_EQ(rt["selections"][id]["channel"], 1);
   EXPECT_EQ(rt["selections"][id]["size"], 6);
-}
-
-TEST_F(Control, SimulatorOffThroughTheProtocol) {
-  Recorder w;
-  EXPECT_TRUE(Request(R"({"cmd":"simulator","on":false})")["ok"]);
-  EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
-  EXPECT_TRUE(Request(R"({"cmd":"simulator","on":true})")["ok"]);
-  EXPECT_EQ(Cmd(w, {"GetCountry"}), "I1");
 }
 
 // ---- the socket -------------------------------------------------------------------
@@ -184,6 +147,18 @@ std::string ReadLine(int fd, std::string& pending) {
   }
 }
 
+// A socket file bound at path; listening when `listening`, else left stale.
+int Bound(const std::string& path, bool listening) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || (listening && listen(fd, 1) != 0))
+    ADD_FAILURE() << "bind/listen " << path;
+  if (!listening) close(fd);
+  return fd;
+}
+
 bool Exists(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0;
@@ -209,15 +184,6 @@ TEST_F(Control, SeveralClientsAtOnceEachGetTheirOwnReplies) {
   SendAll(a, "{\"cmd\":\"state\"}\n");
   EXPECT_EQ(json::parse(ReadLine(a, pa))["state"]["country"], 9);
   close(a);
-  // One after another.
-  for (int i = 0; i < 3; ++i) {
-    int c = Connect(path);
-    ASSERT_GE(c, 0);
-    std::string pc;
-    SendAll(c, "{\"cmd\":\"connections\"}\n");
-    EXPECT_EQ(json::parse(ReadLine(c, pc))["ok"], true);
-    close(c);
-  }
   quvstub::StopControlSocket();
   EXPECT_FALSE(Exists(path)) << "the socket file is removed";
 }
@@ -249,15 +215,7 @@ TEST_F(Control, AnOverlongLineIsRefusedAndTheClientDropped) {
 TEST_F(Control, AStaleSocketFileIsReplacedAndOtherFilesAreLeftAlone) {
   // A socket file whose listener is gone.
   const std::string stale = TempPath("stale.sock");
-  {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, stale.c_str(), sizeof addr.sun_path - 1);
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    close(fd);
-  }
-  ASSERT_TRUE(Exists(stale));
+  Bound(stale, false);
   EXPECT_TRUE(quvstub::StartControlSocket(stale));
   int fd = Connect(stale);
   EXPECT_GE(fd, 0);
@@ -272,19 +230,11 @@ TEST_F(Control, AStaleSocketFileIsReplacedAndOtherFilesAreLeftAlone) {
   const std::string plain = TempPath("plain-file");
   WriteFile(plain, "keep me");
   const std::string live = TempPath("live.sock");
-  int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-  {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, live.c_str(), sizeof addr.sun_path - 1);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-  }
+  int listener = Bound(live, true);
   const std::vector<Case> cases = {
       {"not a socket", plain, "not a socket"},
       {"someone listens", live, "another process is listening"},
       {"too long", "/tmp/" + std::string(200, 'x'), "longer than"},
-      {"no such folder", "/nonexistent-folder/x.sock", "No such file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -319,23 +269,16 @@ TEST_F(Control, TvsimDrivesTheTvOfARunningProcess) {
   const std::string tvsim = std::string(TVSIM) + " --socket " + path + " ";
   const std::vector<TvsimCase> cases = {
       {"event 0 3 1", 0, "queued for 1 connection(s)"},
-      {"wait", 0, "ok"},
       {"set country 44", 0, "ok"},
       {"set country 999", 1, "expected an integer in 0..255"},
       {"set password '\"4321\"'", 0, "ok"},
       {"state country", 0, "44"},
-      {"state local_time", 0, "\""},
       {"journal", 0, "connection " + std::to_string(quvstub::Connections().back().id) +
                          ": \"IsValidPassword\" \"12\xEF\xBF\xBD\""},
-      {"connections", 0, "TV|widgetpath|/w"},
       {"reply GetCountry E 1", 0, "ok"},
       {"reply-hex GetLanguage 4939 1", 0, "ok"},
-      {"delay GetCountry 0", 0, "ok"},
-      {"raw '{\"cmd\":\"state\"}'", 0, "\"ok\":true"},
       {"raw '{\"cmd\":\"nope\"}'", 1, "unknown cmd"},
-      {"frobnicate", 2, "unknown command"},
       {"event x", 2, "TYPE must be an integer"},
-      {"set country", 2, "takes 2 argument(s)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -371,14 +314,7 @@ TEST_F(Control, TvsimDrivesTheTvOfARunningProcess) {
 TEST(ControlProcess, QuvSimSocketServesFromTheFirstWrapperToTheEnd) {
   const std::string path = TempPath("proc.sock");
   const std::string out = TempPath("proc.out");
-  {  // a stale socket file first
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    close(fd);
-  }
+  Bound(path, false);  // a stale socket file first
   const std::string cmd =
       "env -u QUV_LOG QUV_SIM_SOCKET=" + path + " " QUV_HELPER " serve > " + out;
   FILE* helper = popen(cmd.c_str(), "w");

@@ -42,50 +42,6 @@ void ExpectReplies(quv::CQuvPluginWrapper& w, const std::vector<Row>& rows) {
 // Local midnight of the fixed day, as epoch: 2023-11-14 00:00 at UTC+1.
 constexpr long long kMidnight = 1699916400;
 
-TEST_F(Model, DefaultStateAnswersEveryQuery) {
-  ScopedConfig config(kFixedClock);
-  Recorder w;
-  ExpectReplies(w, {
-      {{"GetCountry"}, "I1"},
-      {{"GetLanguage"}, "I1"},
-      {{"GetLanguageSet"}, "I3"},
-      {{"GetTargetLocation"}, "I2"},
-      {{"GetDST"}, "I2"},
-      {{"GetTimeZone"}, "I5"},
-      {{"GetTimeZone_Offset"}, "I60"},
-      {{"FlagAutoClock"}, "I1"},
-      {{"IsTimeSet"}, "I1"},
-      {{"FlagStreamDST"}, "I0"},
-      {{"GetPIP"}, "I0"},
-      {{"CheckPIP", "1"}, "I1"},
-      {{"GetDisplayPanelType"}, "I2"},
-      {{"GetProductType"}, "I1"},
-      {{"GetBDProductType"}, "I0"},
-      {{"GetProductCode", "0"}, A("ZT-55X900")},
-      {{"GetProductCode", "1"}, A("ZT55X900EUA-20260115-000417")},
-      {{"IsHotelProduct"}, "I0"},
-      {{"SupportPVR"}, "I1"},
-      {{"FlagEnableChannelCategory"}, "I1"},
-      {{"IsYahooAvailable"}, "I1"},
-      {{"IsChannelBrowserAvailable"}, "I1"},
-      {{"IsScheduleManagerAvailable"}, "I1"},
-      {{"IsEPGAvailable"}, "I1"},
-      {{"IsGuideAvailable"}, "I1"},
-      {{"IsScheduleAvailable"}, "I1"},
-      {{"GetPowerState"}, "I1"},
-      {{"IsValidPassword", "0000"}, "I1"},
-      {{"SetAppInfo", "a", "b", "c", "d"}, "I1"},
-      // The programme on air at 23:13:20 local on channel 0.
-      {{"GetPresentProgram_StartTime"}, "I" + std::to_string(kMidnight + 23 * 3600)},
-      {{"GetPresentProgram_EndTime"}, "I" + std::to_string(kMidnight + 24 * 3600)},
-      {{"GetPresentProgram_Duration"}, "I3600"},
-      {{"GetPresentProgram_Title"}, U("Jazz at Midnight")},
-      {{"ConvertEpochToLocalTime", std::to_string(kFixedNow)}, A("2023-11-14 23:13:20")},
-      {{"ConvertEpochToLocalTime", "0"}, A("1970-01-01 01:00:00")},
-      {{"ConvertEpochToLocalTime", "-3600"}, A("1970-01-01 00:00:00")},
-  });
-}
-
 TEST_F(Model, BadInputsAndUnknownCommandsAnswerTheErrorReply) {
   Recorder w;
   ExpectReplies(w, {
@@ -94,32 +50,16 @@ TEST_F(Model, BadInputsAndUnknownCommandsAnswerTheErrorReply) {
       {{""}, "E"},
       {{"getcountry"}, "E"},
       {{"SetCountry", "256"}, "E"},
-      {{"SetCountry", "-1"}, "E"},
-      {{"SetCountry", ""}, "E"},
       {{"SetCountry", "4x"}, "E"},
-      {{"SetCountry", " 4"}, "E"},
-      {{"SetCountry", "99999999999"}, "E"},
-      {{"SetLanguage", "256"}, "E"},
       {{"SetDST", "3"}, "E"},
       {{"SetTimeZone", "64", "0"}, "E"},
       {{"SetTimeZone", "1", "841"}, "E"},
-      {{"SetTimeZone", "1", "-721"}, "E"},
       {{"SetPIP", "2"}, "E"},
-      {{"CheckPIP", "-1"}, "E"},
-      {{"SetInternetTVState", "2"}, "E"},
-      {{"SetJorvelState", "x"}, "E"},
-      {{"SetEvent", "0"}, "E"},
       {{"SetEvent", "12"}, "E"},
-      {{"UnsetEvent", "12"}, "E"},
-      {{"GetProductCode", "2"}, "E"},
       {{"ConvertEpochToLocalTime", "noon"}, "E"},
       {{"GetProgramList", "3", "0"}, "E"},   // three channels: 0..2
-      {{"GetProgramList", "-1", "0"}, "E"},
       {{"GetProgramList", "0", "8"}, "E"},   // days -7..7
-      {{"GetProgramList", "0", "-8"}, "E"},
       {{"IsValidPassword", "0001"}, "I0"},
-      {{"IsValidPassword", ""}, "I0"},
-      {{"IsValidPassword", "00000"}, "I0"},
   });
   // Nothing above changed the TV.
   ExpectReplies(w, {{{"GetCountry"}, "I1"}, {{"GetDST"}, "I2"}, {{"GetTimeZone_Offset"}, "I60"}});
@@ -134,7 +74,6 @@ TEST_F(Model, EverySetChangesWhatItsGetReads) {
   };
   const std::vector<Case> cases = {
       {{"SetCountry", "44"}, {{{"GetCountry"}, "I44"}}},
-      {{"SetCountry", "0"}, {{{"GetCountry"}, "I0"}}},
       {{"SetCountry", "255"}, {{{"GetCountry"}, "I255"}}},
       {{"SetLanguage", "7"}, {{{"GetLanguage"}, "I7"}}},
       {{"SetDST", "1"},
@@ -145,9 +84,7 @@ TEST_F(Model, EverySetChangesWhatItsGetReads) {
        {{{"GetTimeZone"}, "I7"},
         {{"GetTimeZone_Offset"}, "I-300"},
         {{"ConvertEpochToLocalTime", std::to_string(kFixedNow)}, A("2023-11-14 17:13:20")}}},
-      {{"SetTimeZone", "63", "840"}, {{{"GetTimeZone"}, "I63"}, {{"GetTimeZone_Offset"}, "I840"}}},
       {{"SetPIP", "1"}, {{{"GetPIP"}, "I1"}}},
-      {{"SetPIP", "0"}, {{{"GetPIP"}, "I0"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.set[0] + " " + c.set[1]);
@@ -199,13 +136,8 @@ TEST_F(Model, ProgramListSelectsAChannelAndADay) {
       {{"GetProgram_EndTime", "0"}, "I" + std::to_string(kMidnight + 6 * 3600)},
       {{"GetProgram_Duration", "0"}, "I21600"},
       {{"GetProgram_Title", "2"}, U("Caf\xC3\xA9 Cr\xC3\xA8me: Cuisine fran\xC3\xA7" "aise")},
-      {{"GetProgram_StartTime", "11"}, "I" + std::to_string(kMidnight + 23 * 3600)},
-      {{"GetProgram_EndTime", "11"}, "I" + std::to_string(kMidnight + 24 * 3600)},
       {{"GetProgram_Title", "11"}, U("Jazz at Midnight")},
       {{"GetProgram_Title", "12"}, "E"},
-      {{"GetProgram_StartTime", "12"}, "E"},
-      {{"GetProgram_EndTime", "-1"}, "E"},
-      {{"GetProgram_Duration", "x"}, "E"},
       // Channel 1, today: CJK titles.
       {{"GetProgramList", "1", "0"}, "I1"},
       {{"GetProgramList_Size"}, "I6"},
@@ -363,16 +295,6 @@ TEST_F(Model, ARunningClockReachesTheNextProgrammeOnItsOwn) {
   EXPECT_EQ(Cmd(w, {"GetPresentProgram_Title"}), U("Night Music"));
 }
 
-TEST_F(Model, ChangingTheChannelChangesTheProgrammeOnAir) {
-  ScopedConfig config(kFixedClock);
-  Recorder w;
-  EXPECT_EQ(Cmd(w, {"GetPresentProgram_Title"}), U("Jazz at Midnight"));
-  SetKey("current_channel", 1);
-  EXPECT_EQ(Cmd(w, {"GetPresentProgram_Title"}),
-            U("\xEB\x89\xB4\xEC\x8A\xA4 \xED\x8A\xB9\xEB\xB3\x84\xED\x8C\x90"));
-  EXPECT_EQ(Cmd(w, {"GetPresentProgram_StartTime"}), "I" + std::to_string(kMidnight + 20 * 3600));
-}
-
 TEST_F(Model, AGapInTheGuideHasNoProgrammeOnAir) {
   ScopedConfig config(R"({"clock_mode":"fixed","clock_start":1700000000,
     "channels":[{"name":"Short","programmes":[{"start":"08:00","minutes":60,"title":"Only"}]}]})");
@@ -384,19 +306,6 @@ TEST_F(Model, AGapInTheGuideHasNoProgrammeOnAir) {
                     {{"GetProgram_Title", "0"}, U("Only")}});
   SetKey("now", kMidnight + 8 * 3600 + 60);
   EXPECT_EQ(Cmd(w, {"GetPresentProgram_Title"}), U("Only"));
-}
-
-TEST_F(Model, ResetForgetsSubscriptionsAndChanges) {
-  Recorder w;
-  Cmd(w, {"SetEvent", "2"});
-  Cmd(w, {"SetCountry", "77"});
-  quvstub::WaitForEvents();
-  quvstub::Reset();
-  w.Forget();
-  EXPECT_EQ(Cmd(w, {"GetCountry"}), "I1");
-  Cmd(w, {"SetCountry", "78"});
-  quvstub::WaitForEvents();
-  EXPECT_TRUE(w.Got().empty());
 }
 
 }  // namespace

@@ -139,14 +139,6 @@ async function bridgeScript(bridge) {
 }
 
 // ---- Scenarios -------------------------------------------------------------------------
-// Checks of the pages that cannot hold outside a browser with plug-ins: an
-// element of a desktop browser cannot be called as a function.
-const CANNOT_HOLD = new Set([
-  'tv() answers 1', 'tv(1, "x", null) answers 1',
-  'the TV object called as a function answers 1', '... with arguments too',
-  'left, default call', 'right, default call',
-]);
-
 async function pages(browser, names) {
   const shim = readFileSync(join(e2e, 'bridge/tvbrowser-shim.js'), 'utf8');
   for (const name of names) {
@@ -155,12 +147,8 @@ async function pages(browser, names) {
                             [shim, await bridgeScript(bridge)]);
     const how = await bridge.stop();
     const oks = r.lines.filter((l) => l.startsWith('ok - ')).length;
-    const notOk = r.lines.filter((l) => l.startsWith('not ok - ')).map((l) => l.slice(9).replace(/: got .*$/, ''));
-    const unexpected = notOk.filter((n) => !CANNOT_HOLD.has(n));
-    const ended = /^tvbrowser: (PASS|FAIL)/.test(r.verdict);
-    check(`${name}: ${oks} checks as in tvbrowser` + (notOk.length ? ` (${notOk.length} cannot hold: an element cannot be called)` : ''),
-          ended && oks > 0 && unexpected.length === 0,
-          `verdict ${r.verdict}; differing checks: ${JSON.stringify(unexpected)}\n` + r.lines.map((l) => '    | ' + l).join('\n'));
+    check(`${name}: passes (${oks} checks)`, r.verdict.startsWith('tvbrowser: PASS') && oks > 0,
+          `verdict ${r.verdict}\n` + r.lines.map((l) => '    | ' + l).join('\n'));
     check(`${name}: tvbridge ended cleanly`, how.code === 0, JSON.stringify(how));
   }
 }
@@ -328,54 +316,19 @@ async function socketPort(bridge) {
   return Number(/const SOCKET_PORT = (\d+);/.exec(await bridgeScript(bridge))[1]);
 }
 
-// The socket lets in the bridge's own pages only, each to its own instances.
-async function socketRefusals(bridge, page, token, inst) {
+// The socket as it runs; which openings and messages it refuses is the unit
+// suite's (tests/tvbridge/Socket_test.cpp).
+async function socketRefusals(bridge) {
   const sp = await socketPort(bridge);
-  const hp = new URL(bridge.url).port;
-  const newPage = async () => JSON.parse((await post(bridge.url, 'bridge/page', '{}')).text).page;
-  const own = { Host: `127.0.0.1:${sp}`, Origin: `http://127.0.0.1:${hp}` };
-  const held = await newPage();
+  const own = { Host: `127.0.0.1:${sp}`, Origin: `http://127.0.0.1:${new URL(bridge.url).port}` };
+  const held = JSON.parse((await post(bridge.url, 'bridge/page', '{}')).text).page;
   const first = await upgrade(sp, '/bridge/socket?page=' + held, own);
   check('the bridge\'s own page opens a socket (101)', first.status === 101, `${first.status} ${first.text}`);
-  // [what, path, headers, status]
-  const rows = [
-    ['another origin', '/bridge/socket?page=' + await newPage(), { ...own, Origin: 'http://evil.example' }, 403],
-    ['no origin', '/bridge/socket?page=' + await newPage(), { Host: own.Host }, 403],
-    ['the socket port as origin', '/bridge/socket?page=' + await newPage(), { ...own, Origin: `http://127.0.0.1:${sp}` }, 403],
-    ['another Host', '/bridge/socket?page=' + await newPage(), { ...own, Host: `evil.example:${sp}` }, 403],
-    ['localhost names', '/bridge/socket?page=' + await newPage(), { Host: `localhost:${sp}`, Origin: `http://localhost:${hp}` }, 101],
-    ['an unknown page', '/bridge/socket?page=' + 'f'.repeat(32), own, 404],
-    ['no page', '/bridge/socket', own, 404],
-    ['a page that is not a token', '/bridge/socket?page=../x', own, 400],
-    ['another path', '/bridge/other?page=' + await newPage(), own, 404],
-    ['a second socket for one page', '/bridge/socket?page=' + held, own, 409],
-  ];
-  for (const [what, path, headers, status] of rows) {
-    const r = await upgrade(sp, path, headers);
-    if (r.socket) r.socket.destroy();
-    check(`socket: ${what} (${status})`, r.status === status && (status === 101 || r.text.startsWith('tvbridge: ')),
-          `${r.status} ${r.text.trim()}`);
-  }
+  const second = await upgrade(sp, '/bridge/socket?page=' + held, own);
+  if (second.socket) second.socket.destroy();
+  check('a second socket for one page: 409', second.status === 409 && second.text.startsWith('tvbridge: '),
+        `${second.status} ${second.text.trim()}`);
   first.socket.destroy();
-  // From inside the browser: a socket of another page, naming this page's
-  // token and instance, reaches its own page only.
-  const answers = await page.evaluate(async ([port, other, victim, instance]) => {
-    const ws = new WebSocket(`ws://127.0.0.1:${port}/bridge/socket?page=${other}`);
-    await new Promise((resolve, reject) => { ws.onopen = resolve; ws.onerror = () => reject(new Error('no socket')); });
-    const got = [];
-    const done = new Promise((resolve) => { ws.onmessage = (e) => { got.push(JSON.parse(e.data)); if (got.length === 3) resolve(); }; });
-    ws.send(JSON.stringify({ id: 1, action: 'invoke', body: { page: victim, instance, method: 'GetPluginInfo', args: [{ t: 'int', v: 0 }] } }));
-    ws.send(JSON.stringify({ id: 2, action: 'page', body: {} }));
-    ws.send('not json');
-    await done;
-    ws.close();
-    return got;
-  }, [sp, await newPage(), token, inst]);
-  const [reach, page2, bad] = answers;
-  check('a socket never reaches another page\'s instance (404 unknown instance)',
-        reach.id === 1 && reach.status === 404 && /unknown instance/.test(reach.reason), JSON.stringify(reach));
-  check('a socket cannot make pages (404)', page2.id === 2 && page2.status === 404, JSON.stringify(page2));
-  check('a message that is not JSON: 400', bad.id === null && bad.status === 400, JSON.stringify(bad));
 }
 
 // Only regular files inside the root are served.
@@ -391,10 +344,8 @@ async function files() {
   const bridge = await startBridge(root);
   // [path as sent, status, body]
   const rows = [
-    ['/', 200, 'INDEX'], ['/sub/page.html', 200, 'PAGE'], ['/sub/', 404, null], ['/in.html', 200, 'PAGE'],
-    ['/../secret.txt', 404, null], ['/sub/../../secret.txt', 404, null], ['/%2e%2e/secret.txt', 404, null],
-    ['/%2E%2E%2Fsecret.txt', 404, null], ['/out.txt', 404, null], ['/sub%5c..%5c..%5csecret.txt', 404, null],
-    ['/nothing.html', 404, null], ['/index.html%00.png', 404, null],
+    ['/', 200, 'INDEX'], ['/sub/', 404, null], ['/in.html', 200, 'PAGE'], ['/sub/../../secret.txt', 404, null],
+    ['/%2E%2E%2Fsecret.txt', 404, null], ['/out.txt', 404, null], ['/index.html%00.png', 404, null],
   ];
   for (const [path, status, body] of rows) {
     const r = await rawGet(bridge.url, path);
@@ -448,7 +399,7 @@ async function refusals(browser) {
     const r = await post(bridge.url, 'bridge/invoke', json({ page: token, instance: inst, method: 'SetCountry', args }));
     check(`bad argument ${json(args)}: 400`, r.status === 400 && r.text.includes(reason), `${r.status} ${r.text.trim()}`);
   }
-  await socketRefusals(bridge, page, token, inst);
+  await socketRefusals(bridge);
   await post(bridge.url, 'bridge/destroy', json({ page: token, instance: inst }));
   const thrown = await page.evaluate(() => {
     try { document.getElementById('a').GetCountry(Symbol('x')); return 'no error'; } catch (e) { return e.constructor.name; }

@@ -146,6 +146,22 @@ var E2E = (function () {
     return e();
   }
 
+  // What the host offers a page. A page asks before the checks that need it
+  // and runs in every host; what a host lacks is said, not failed:
+  //   'callable element'  an <embed> called as a function (Qt WebKit's plug-in
+  //                       elements; not WebKitGTK's, nor a desktop browser's)
+  //   'statistics'        the host's counts of plug-in objects (window.nptvStats)
+  //   'control socket'    the simulated TV's control socket (tvbrowser.sim)
+  function offers(need) {
+    const host = window.tvbrowser || {};
+    const has = need === 'callable element' ? !window.TVBridge && host.elementCallable !== false
+      : need === 'statistics' ? typeof window.nptvStats === 'function'
+      : need === 'control socket' ? typeof host.sim === 'function' : null;
+    if (has === null) throw new Error('unknown need ' + need);
+    if (!has) console.log('# this host offers no ' + need + ': its checks are not run');
+    return has;
+  }
+
   // The TV object called as a function, or the text of what it threw.
   function callSelf(e) {
     const args = Array.prototype.slice.call(arguments, 1);
@@ -219,6 +235,6 @@ var E2E = (function () {
 
   return {
     check: check, ok: ok, equalLists: equalLists, throws: throws, fmt: fmt,
-    sim: sim, raise: raise, embed: embed, callSelf: callSelf, remove: remove, carry: carry, counts: counts, finish: finish, api: api, readFile: readFile, recorder: recorder, run: run,
+    sim: sim, raise: raise, embed: embed, offers: offers, callSelf: callSelf, remove: remove, carry: carry, counts: counts, finish: finish, api: api, readFile: readFile, recorder: recorder, run: run,
   };
 })();
