@@ -62,6 +62,16 @@ def before_name(path):
     return os.path.basename(os.path.abspath(path))
 
 
+def build_type(path):
+    try:
+        for line in open(os.path.join(path, "CMakeCache.txt"), encoding="utf-8"):
+            if line.startswith("CMAKE_BUILD_TYPE:"):
+                return line.split("=", 1)[1].strip()
+    except OSError:
+        pass
+    return "?"
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("build")
@@ -113,6 +123,8 @@ def main():
                   "|---|---|---|---|---|---|" % (args.before_label or before_name(args.before)))
     else:
         header = "| figure | tvbrowser | tvwebkit | tvwebkit / tvbrowser |\n|---|---|---|---|"
+    before_text = (", and beside them tvwebkit of %s (same page, same runner)" % (
+        args.before_label or before_name(args.before))) if args.before else ""
     lost = []
     for name in programs:
         for figure in EVENT_FIGURES:
@@ -127,14 +139,37 @@ def main():
 `bench/browser/bench.html` from page script, in tvbrowser (Qt WebKit 5.212,
 the module in the browser process) and in tvwebkit (WebKitGTK 2.50, the
 module in the web process through the nptv web-process extension, in
-WebKit's sandbox as by default), the two programs taking turns, {runs} runs each, {events:,} events per burst; median
-over the runs, with the lowest and highest in brackets. Call rates are loops
-of {calls:,} calls timed in the page; event rates are counted by the page's
-handler from the first to the last event of a burst (raised through the
-simulated TV's control socket by the runner, or all queued first and then let
-in). Same Release build, same machine (2 shared cores, 1-minute load average
-{load:.1f} at the end). For `GetCountry()` through tvbridge in the same run as
-both, see the section on one call through tvbridge.
+WebKit's sandbox as by default){before_text}, the programs taking turns, {runs} runs each,
+{events:,} events per burst; median over the runs, with the lowest and
+highest in brackets. Same build type ({build_type}) for every build, same
+machine (2 cores shared with other work, 1-minute load average {load:.1f} at
+the end: absolute rates move with the load, the ratios of one run less).
+
+What each figure includes:
+- Call rates: loops of {calls:,} calls timed in the page, each call from page
+  script through the browser's NPAPI layer (in tvwebkit: JavaScriptCore's
+  GLib API, the extension and the shared NPAPI host) into the module and, for
+  `GetCountry()`, to the simulated TV in the same process and back.
+- Event rates: counted by the page's handler from the first to the last event
+  of a burst, raised through the simulated TV's control socket by the runner
+  ("as raised": bounded by the sender too), or all queued first and then let
+  in ("pre-queued": the framework's hop, the browser's dispatch, the module's
+  event path and the handler, nothing else).
+- Paced latency: one event at a time, from the runner's clock when it raised
+  the event to the page's `Date.now()` in the handler; whole milliseconds
+  (the page's clock), so it says "under a millisecond" and no more. The page
+  no longer repaints per event (it once appended each acknowledgement to a
+  growing `<pre>`, whose repaint was most of the 5 ms it measured then).
+- The extension's hop: from the moment a call is queued (on the framework's
+  thread) to the moment the extension calls the page's handler function
+  through JavaScriptCore, timed inside the extension with the monotonic
+  clock (only with `NPTV_WEBKIT_TEST_STATS`, which the runner sets for
+  tvwebkit), paced events on a page that does not render per event.
+- Frames per second: a `requestAnimationFrame` loop that moves a box every
+  frame, counted between the first and the last of 10,000 pre-queued events
+  to a function handler; where the whole stream is over in less than 100 ms
+  (tvbrowser delivers all of it in one go within a few milliseconds) there
+  is no rate to give, and the stream's length says why.
 
 {header}
 {rows}
@@ -144,7 +179,7 @@ Events lost or out of order: {lost}.
 Run: `bench/webkit/measure.py BUILD --write` (BUILD from `tools/run-bench.sh`
 with tvwebkit built: `cmake --build BUILD --target tvwebkit nptv_webkit_extension`).
 <!-- webkit:end -->
-""".format(header=header, runs=args.runs, events=args.events, calls=args.calls, load=load, rows="\n".join(rows),
+""".format(header=header, before_text=before_text, build_type=build_type(build), runs=args.runs, events=args.events, calls=args.calls, load=load, rows="\n".join(rows),
            lost="none" if not lost else "; ".join(lost))
     print(section)
     if args.write:
