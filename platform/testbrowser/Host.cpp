@@ -480,6 +480,22 @@ std::size_t PumpAsyncCalls(const InstanceFilter& which, const std::function<void
   }
 }
 
+std::size_t PumpAsyncCalls(std::size_t most, const std::function<void(NPP)>& before) {
+  std::size_t ran = 0;
+  for (; ran < most; ++ran) {
+    AsyncCall call;
+    {
+      std::lock_guard<std::mutex> lock(S().mu);
+      if (S().queue.empty()) break;
+      call = S().queue.front();
+      S().queue.pop_front();
+    }
+    if (before) before(call.npp);
+    call.func(call.data);
+  }
+  return ran;
+}
+
 std::size_t PumpAsyncCalls() {
   return PumpAsyncCalls([](NPP) { return true; });
 }
