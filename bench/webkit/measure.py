@@ -37,9 +37,10 @@ FIGURES = [
     ("one event's latency, paced, median ms (TV's raise → handler, whole ms)", "events-paced", "lat_median_ms"),
     ("the extension's hop, paced, median µs (queue → handler call)", "hop", "median_us"),
     ("the extension's hop, paced, 99th percentile µs", "hop", "p99_us"),
-    ("animation frames per second while 10,000 pre-queued events reach a function handler", "events-storm", "fps"),
+    ("animation frames per second kept while 10,000 pre-queued events reach a function handler (1000 / longest frame interval)", "events-storm", "fps"),
+    ("the same, mean over those frames", "events-storm", "fps_mean"),
     ("those 10,000 events per second", "events-storm", "per_s"),
-    ("those 10,000 events' stream, first to last, ms (no frame rate under 100 ms)", "events-storm", "duration_ms"),
+    ("those 10,000 events' stream, first to last, ms", "events-storm", "duration_ms"),
 ]
 EVENT_FIGURES = ["events-fn", "events-fn-prequeued", "events-name", "events-name-prequeued", "events-paced",
                  "events-storm"]
@@ -166,10 +167,12 @@ What each figure includes:
   clock (only with `NPTV_WEBKIT_TEST_STATS`, which the runner sets for
   tvwebkit), paced events on a page that does not render per event.
 - Frames per second: a `requestAnimationFrame` loop that moves a box every
-  frame, counted between the first and the last of 10,000 pre-queued events
-  to a function handler; where the whole stream is over in less than 100 ms
-  (tvbrowser delivers all of it in one go within a few milliseconds) there
-  is no rate to give, and the stream's length says why.
+  frame while 10,000 pre-queued events reach a function handler; from the
+  first event to the first frame after the last one, 1000 / the longest
+  interval without a frame (what the animation kept: a dispatch that holds
+  the main thread for the whole stream is one long interval), and the mean
+  rate over that time. tvbrowser delivers the
+  whole stream in one go within a few milliseconds, inside one frame.
 
 {header}
 {rows}
