@@ -8,6 +8,7 @@
   'use strict';
   const TYPE = 'application/tv';
   const live = new Map();  // element -> the plug-in's script object
+  const guarded = new WeakMap();  // a handler's guard -> the page's function
   const defineProperty = Object.defineProperty;
   const arrayFrom = Array.from;
   const apply = Reflect.apply;
@@ -35,25 +36,20 @@
     // left it (removed by a handler, say) has no handler run again, and its
     // instance ends before its next event (natives.gone). The page reads
     // back its own function.
-    let handler, guard;
     defineProperty(element, 'OnEvent', {
       configurable: true,
       get() {
         const stored = object.OnEvent;
-        return guard !== undefined && stored === guard ? handler : stored;
+        return (typeof stored === 'function' && guarded.get(stored)) || stored;
       },
       set(value) {
-        if (typeof value === 'function') {
-          handler = value;
-          guard = function () {
-            if (!element.isConnected) { natives.gone(object); return undefined; }
-            return apply(value, this, arguments);
-          };
-          object.OnEvent = guard;
-        } else {
-          handler = guard = undefined;
-          object.OnEvent = value;
-        }
+        if (typeof value !== 'function') { object.OnEvent = value; return; }
+        const guard = function () {
+          if (!element.isConnected) { natives.gone(object); return undefined; }
+          return apply(value, this, arguments);
+        };
+        guarded.set(guard, value);
+        object.OnEvent = guard;
       },
     });
   }
