@@ -83,6 +83,9 @@ std::size_t PumpAsyncCalls(const InstanceFilter& which);
 // The same, and `before` is told each call's instance just before the call
 // runs (without the lock: it may call the browser, even end the instance).
 std::size_t PumpAsyncCalls(const InstanceFilter& which, const std::function<void(NPP)>& before);
+// Runs at most `most` of the queued calls, the oldest first (none queued
+// meanwhile beyond that), telling `before` each one's instance as above.
+std::size_t PumpAsyncCalls(std::size_t most, const std::function<void(NPP)>& before);
 // Drops every queued call without running it.
 void DropAsyncCalls();
 

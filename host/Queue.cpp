@@ -1,5 +1,6 @@
 // What the browser answers, the hooks of a host that serves pages, and the
 // main-thread queue of NPN_PluginThreadAsyncCall (see Browser.h).
+#include <cstdint>
 #include <utility>
 
 #include "State.h"
@@ -105,20 +106,23 @@ std::size_t PumpAsyncCalls(const InstanceFilter& which, const std::function<void
   }
 }
 
-std::size_t PumpAsyncCalls() {
+std::size_t PumpAsyncCalls(std::size_t most, const std::function<void(NPP)>& before) {
   std::size_t ran = 0;
-  for (;;) {
+  for (; ran < most; ++ran) {
     AsyncCall call;
     {
       std::lock_guard<std::mutex> lock(S().mu);
-      if (S().queue.empty()) return ran;
+      if (S().queue.empty()) break;
       call = S().queue.front();
       S().queue.pop_front();
     }
+    if (before) before(call.npp);
     call.func(call.data);
-    ++ran;
   }
+  return ran;
 }
+
+std::size_t PumpAsyncCalls() { return PumpAsyncCalls(SIZE_MAX, nullptr); }
 
 void DropAsyncCalls() {
   std::lock_guard<std::mutex> lock(S().mu);

@@ -43,10 +43,14 @@
 #   webkit    the module in WebKitGTK (native tree): the web-process
 #             extension's suites, tvwebkit (its options, its behaviour as a
 #             host program, the end-to-end pages and the demo beside
-#             tvbrowser, the self-test page), a WebDriver session through WebKitWebDriver, and
-#             tools/run-demo.sh --webkit (exit status, transcript, screenshot)
-#   wpe       the extension's WPE WebKit flavour (native tree): one page and
-#             the self-test page in cog --platform=headless
+#             tvbrowser, the self-test page), a WebDriver session through
+#             WebKitWebDriver, the extension's pages of tests/pages (events
+#             beside an animation, shadow roots, the soak with forced
+#             collections), and tools/run-demo.sh --webkit (exit status,
+#             transcript, screenshot)
+#   wpe       the extension's WPE WebKit flavour (native tree): the end-to-end
+#             page, shadow roots, the soak and the self-test page in
+#             cog --platform=headless
 # and closes with "N passed, N failed" over all stages (a stage that fails to
 # configure or build counts as one failure). Exits non-zero if anything failed.
 #

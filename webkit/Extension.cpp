@@ -9,8 +9,13 @@
 // the element leaves, the page is left or closed.
 #include <unistd.h>
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -40,6 +45,7 @@ struct Instance {
   std::unique_ptr<Root> root;
   std::string userAgent;
   JSCValue* element = nullptr;  // strong, until the instance ends
+  bool gone = false;            // its element left the document
 };
 
 nptvwebkit::Config gConfig;
@@ -50,6 +56,11 @@ std::atomic<bool> gPumpScheduled{false};
 
 Instance* Of(NPP npp) { return npp ? static_cast<Instance*>(npp->ndata) : nullptr; }
 
+void Destroy(Instance* i);
+
+// A JavaScript round trip: read only where a script text is evaluated anyway
+// (a handler given by name); a function handler's call is checked by the
+// element script itself (see tv-element.js).
 bool Connected(JSCValue* element) {
   JSCValue* v = jsc_value_object_get_property(element, "isConnected");
   bool connected = v && jsc_value_to_boolean(v);
@@ -57,42 +68,96 @@ bool Connected(JSCValue* element) {
   return connected;
 }
 
-void Destroy(Instance* i);
+// Ends the instances that `which` accepts (in their order of creation).
+template <typename Which>
+void DestroyWhere(Which which) {
+  std::vector<Instance*> gone;
+  for (Instance* i : gInstances)
+    if (which(i)) gone.push_back(i);
+  for (Instance* i : gone) Destroy(i);
+}
+
+// ---- For the extension's tests and benchmarks only -------------------------------
+//
+// With NPTV_WEBKIT_TEST_STATS set, pages get nptvStats() (the host's counts,
+// the hop figures) and nptvCollect() (a full garbage collection now); the
+// hop of each queued call is timed from its queuing to the handler's call
+// into JavaScriptCore. Without it nothing of this runs.
+
+bool gTesting = false;
+struct Hops {
+  std::mutex mu;
+  std::deque<gint64> queued;  // queuing times, in the queue's order
+  gint64 current = 0;         // the running call's, until its handler is called
+  std::vector<double> micros;
+} gHops;
+
+void HopQueued() {
+  std::lock_guard<std::mutex> lock(gHops.mu);
+  gHops.queued.push_back(g_get_monotonic_time());
+}
+
+void HopRunning() {
+  std::lock_guard<std::mutex> lock(gHops.mu);
+  gHops.current = 0;
+  if (gHops.queued.empty()) return;
+  gHops.current = gHops.queued.front();
+  gHops.queued.pop_front();
+}
+
+void HopHandler() {
+  std::lock_guard<std::mutex> lock(gHops.mu);
+  if (!gHops.current) return;
+  if (gHops.micros.size() < 100000) gHops.micros.push_back(double(g_get_monotonic_time() - gHops.current));
+  gHops.current = 0;
+}
 
 // ---- The main-thread queue --------------------------------------------------------
+//
+// One idle source on the main context runs the queue in slices: at most what
+// was queued when the slice began, and at most kSliceMicroseconds of time, then it gives
+// the main loop back (WebKit's IPC, timers and rendering run) and comes again
+// on a later turn. The source runs below WebKit's own sources, so a stream of
+// events cannot hold the page; it is never run from inside itself.
+
+constexpr gint64 kSliceMicroseconds = 4000;
+constexpr int kPumpPriority = G_PRIORITY_DEFAULT_IDLE;
 
 gboolean Pump(gpointer) {
-  gPumpScheduled = false;
-  // What is queued now; what comes meanwhile waits for the next turn of the
-  // main loop, so a stream of events cannot hold the page.
   std::size_t budget = nphost::PendingAsyncCalls();
-  nphost::PumpAsyncCalls([&budget](NPP) { return budget ? (--budget, true) : false; },
-                              [](NPP npp) {
-                                // An element that left the document (its
-                                // handler removed it, say) ends before the
-                                // page's observer hears of it: no handler of
-                                // it runs once it is out.
-                                Instance* i = Of(npp);
-                                if (i && i->element && !Connected(i->element)) Destroy(i);
-                              });
-  if (nphost::PendingAsyncCalls() && !gPumpScheduled.exchange(true))
-    g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, Pump, nullptr, nullptr);
+  const gint64 end = g_get_monotonic_time() + kSliceMicroseconds;
+  auto before = [](NPP npp) {
+    if (gTesting) HopRunning();
+    // An element that left the document (its handler removed it, say) ends
+    // before the page's observer hears of it: no handler of it runs once it
+    // is out.
+    Instance* i = Of(npp);
+    if (i && i->gone) Destroy(i);
+  };
+  // In runs of a few calls, the clock read between them.
+  while (budget && g_get_monotonic_time() < end) {
+    std::size_t ran = nphost::PumpAsyncCalls(std::min<std::size_t>(budget, 32), before);
+    if (!ran) break;
+    budget -= ran;
+  }
+  // What the element script found out of the document ends now.
+  DestroyWhere([](Instance* i) { return i->gone; });
+  if (nphost::PendingAsyncCalls()) return G_SOURCE_CONTINUE;
+  gPumpScheduled = false;
+  // Queued between the last look and the flag's reset: the queuing thread
+  // saw the flag set and left the pumping to us.
+  if (nphost::PendingAsyncCalls() && !gPumpScheduled.exchange(true)) return G_SOURCE_CONTINUE;
   return G_SOURCE_REMOVE;
 }
 
+// From any thread: the main context runs Pump on a later turn of its loop.
 void Schedule() {
   if (gPumpScheduled.exchange(true)) return;
-  GMainContext* main = g_main_context_default();
-  if (g_main_context_is_owner(main)) {
-    // Queued on the main thread itself: never run in the middle of its call.
-    GSource* source = g_idle_source_new();
-    g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(source, Pump, nullptr, nullptr);
-    g_source_attach(source, main);
-    g_source_unref(source);
-  } else {
-    g_main_context_invoke_full(main, G_PRIORITY_DEFAULT, Pump, nullptr, nullptr);
-  }
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, kPumpPriority);
+  g_source_set_callback(source, Pump, nullptr, nullptr);
+  g_source_attach(source, g_main_context_default());
+  g_source_unref(source);
 }
 
 // ---- The module ----------------------------------------------------------------------
@@ -115,7 +180,10 @@ bool EnsureModule() {
                                    : std::optional<std::string>(it->second));
   }
   nphost::ScriptHooks hooks;
-  hooks.queued = Schedule;
+  hooks.queued = [] {
+    if (gTesting) HopQueued();
+    Schedule();
+  };
   hooks.window = [](NPP npp) -> NPObject* {
     Instance* i = Of(npp);
     if (!i || !i->root->valid()) return nullptr;
@@ -127,6 +195,11 @@ bool EnsureModule() {
   hooks.evaluate = [](NPP npp, const std::string& script, NPVariant* result) {
     Instance* i = Of(npp);
     if (!i || !i->root->valid()) return false;
+    if (i->gone || (i->element && !Connected(i->element))) {
+      i->gone = true;  // out of the document: the handler does not run
+      VOID_TO_NPVARIANT(*result);
+      return true;
+    }
     JSCContext* context = i->root->context();
     JSCValue* value = jsc_context_evaluate(context, script.data(), script.size());
     if (JSCException* e = jsc_context_get_exception(context)) {
@@ -171,15 +244,6 @@ void Destroy(Instance* i) {
   i->root->Invalidate();
   g_clear_object(&i->element);
   delete i;
-}
-
-// Ends the instances that `which` accepts (in their order of creation).
-template <typename Which>
-void DestroyWhere(Which which) {
-  std::vector<Instance*> gone;
-  for (Instance* i : gInstances)
-    if (which(i)) gone.push_back(i);
-  for (Instance* i : gone) Destroy(i);
 }
 
 // ---- The natives of the injected script --------------------------------------------------
@@ -258,6 +322,17 @@ JSCValue* NativeDestroy(GPtrArray* args, gpointer) {
   return jsc_value_new_undefined(context);
 }
 
+// The element script found the element out of the document at a handler
+// call: the instance ends before its next call.
+JSCValue* NativeGone(GPtrArray* args, gpointer) {
+  if (args->len >= 1) {
+    auto* value = static_cast<JSCValue*>(g_ptr_array_index(args, 0));
+    for (Instance* i : gInstances)
+      if (i->root->Holds(value)) i->gone = true;
+  }
+  return jsc_value_new_undefined(jsc_context_get_current());
+}
+
 JSCValue* NativeStats(GPtrArray*, gpointer) {
   JSCContext* context = jsc_context_get_current();
   JSCValue* o = jsc_value_new_object(context, nullptr, nullptr);
@@ -274,6 +349,16 @@ JSCValue* NativeStats(GPtrArray*, gpointer) {
   put("scriptObjects", static_cast<double>(counts.scriptObjects));
   put("pluginWrappers", static_cast<double>(counts.pluginWrappers));
   put("pendingCalls", static_cast<double>(nphost::PendingAsyncCalls()));
+  {
+    // The hops timed since the last reading (then forgotten).
+    std::lock_guard<std::mutex> lock(gHops.mu);
+    std::vector<double>& h = gHops.micros;
+    std::sort(h.begin(), h.end());
+    put("hops", static_cast<double>(h.size()));
+    put("hopMedianUs", h.empty() ? 0 : h[(h.size() - 1) / 2]);
+    put("hopP99Us", h.empty() ? 0 : h[std::min(h.size() - 1, h.size() * 99 / 100)]);
+    h.clear();
+  }
   long pages = 0, resident = 0;
   if (FILE* f = std::fopen("/proc/self/statm", "r")) {
     if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
@@ -282,6 +367,18 @@ JSCValue* NativeStats(GPtrArray*, gpointer) {
   put("rss", static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)));
   return o;
 }
+
+#if !NPTV_WEBKIT_WPE
+// A full, synchronous garbage collection of the web process's script heap,
+// then the C heap's free memory given back: what stays resident is live.
+// (WPE's library exports no entry point for it: there nptvCollect is absent.)
+extern "C" void JSSynchronousGarbageCollectForDebugging(JSContextRef);
+JSCValue* NativeCollect(GPtrArray*, gpointer data) {
+  JSSynchronousGarbageCollectForDebugging(static_cast<JSContextRef>(data));
+  malloc_trim(0);
+  return jsc_value_new_undefined(jsc_context_get_current());
+}
+#endif
 
 JSCValue* Function(JSCContext* context, const char* name, GCallback callback, Binding* binding) {
   return jsc_value_new_function_variadic(
@@ -304,9 +401,12 @@ void Inject(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame) {
   JSCValue* destroy = Function(context, "destroy", G_CALLBACK(NativeDestroy), nullptr);
   jsc_value_object_set_property(natives, "create", create);
   jsc_value_object_set_property(natives, "destroy", destroy);
+  JSCValue* gone = Function(context, "gone", G_CALLBACK(NativeGone), nullptr);
+  jsc_value_object_set_property(natives, "gone", gone);
+  g_object_unref(gone);
   g_object_unref(create);
   g_object_unref(destroy);
-  if (g_getenv("NPTV_WEBKIT_TEST_STATS")) {
+  if (gTesting) {
     JSCValue* yes = jsc_value_new_boolean(context, TRUE);
     jsc_value_object_set_property(natives, "testing", yes);
     g_object_unref(yes);
@@ -337,11 +437,21 @@ void Inject(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame) {
     }
   }
   if (installer) g_object_unref(installer);
-  if (g_getenv("NPTV_WEBKIT_TEST_STATS")) {
+  if (gTesting) {
     // For the extension's own tests only: the host's counts, as page script.
     JSCValue* stats = Function(context, "nptvStats", G_CALLBACK(NativeStats), nullptr);
     jsc_context_set_value(context, "nptvStats", stats);
     g_object_unref(stats);
+#if !NPTV_WEBKIT_WPE
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    JSGlobalContextRef global = webkit_frame_get_javascript_global_context(frame);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    JSCValue* collect = jsc_value_new_function_variadic(context, "nptvCollect", G_CALLBACK(NativeCollect),
+                                                        const_cast<OpaqueJSContext*>(global), nullptr,
+                                                        JSC_TYPE_VALUE);
+    jsc_context_set_value(context, "nptvCollect", collect);
+    g_object_unref(collect);
+#endif
   }
   g_object_unref(methods);
   g_object_unref(natives);
@@ -363,6 +473,10 @@ void PageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     WebKitWebExtension* extension, const GVariant* data) {
   gConfig = nptvwebkit::ReadConfig(const_cast<GVariant*>(data));
+  if (g_getenv("NPTV_WEBKIT_TEST_STATS")) {
+    gTesting = true;
+    nptvwebkit::gBeforeHandlerCall = HopHandler;
+  }
   for (const std::string& problem : gConfig.problems)
     g_printerr("nptv-webkit: %s\n", problem.c_str());
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",

@@ -1,356 +1,25 @@
-// The WebKit host's object model (see ObjectModel.h).
+// The WebKit host's object model (see ObjectModel.h): the Root of an
+// instance, converting values both ways and holding every reference either
+// side keeps; the two kinds of objects are in ScriptObject.cpp and
+// PluginObject.cpp.
 #include "ObjectModel.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "Host.h"
+#include "ObjectModelParts.h"
 
 namespace nptvwebkit {
-namespace {
 
 const NPNetscapeFuncs& Browser() { return nphost::Browser(); }
 
-long sScriptObjects = 0;
-long sPluginWrappers = 0;
+namespace {
+
 bool sHasPending = false;
 std::string sPending;
-
-// ---- Script values as NPObjects -------------------------------------------------------
-
-}  // namespace
-
-struct ScriptObject {
-  NPObject base;
-  JSCValue* value;  // strong; null once the root let go
-  Root* root;       // null once the root let go
-};
-
-namespace {
-
-ScriptObject* AsScript(NPObject* o) { return reinterpret_cast<ScriptObject*>(o); }
-
-NPObject* ScriptAllocate(NPP, NPClass*) {
-  ++sScriptObjects;
-  return &(new ScriptObject{{}, nullptr, nullptr})->base;
-}
-
-void ScriptDeallocate(NPObject* o) {
-  ScriptObject* s = AsScript(o);
-  if (s->root) s->root->Forget(s->value);
-  if (s->value) g_object_unref(s->value);
-  --sScriptObjects;
-  delete s;
-}
-
-// The script value and root of a live script object, or false.
-bool Live(NPObject* o, JSCValue** value, Root** root) {
-  ScriptObject* s = AsScript(o);
-  if (!s->value || !s->root || !s->root->valid()) return false;
-  *value = s->value;
-  *root = s->root;
-  return true;
-}
-
-std::vector<JSCValue*> Arguments(Root* root, const NPVariant* args, uint32_t n) {
-  std::vector<JSCValue*> values;
-  values.reserve(n);
-  for (uint32_t i = 0; i < n; ++i) values.push_back(root->ToScript(args[i]));
-  return values;
-}
-
-void Free(std::vector<JSCValue*>& values) {
-  for (JSCValue* v : values) g_object_unref(v);
-}
-
-// A script exception during a call the plug-in made: WebKit's NPAPI layer
-// clears it and goes on; we also say so on stderr.
-bool Caught(JSCContext* context, const char* what) {
-  JSCException* e = jsc_context_get_exception(context);
-  if (!e) return false;
-  char* report = jsc_exception_report(e);
-  g_printerr("nptv-webkit: %s threw: %s\n", what, report ? report : "");
-  g_free(report);
-  jsc_context_clear_exception(context);
-  return true;
-}
-
-// The result of a call into script: converted into *result, the value let
-// go. A script exception is cleared and the call succeeds with null, as in
-// WebKit's NPAPI layer.
-bool Finish(Root* root, JSCValue* value, const char* what, NPVariant* result) {
-  bool threw = Caught(root->context(), what);
-  if (value && !threw)
-    root->ToVariant(value, result);
-  else
-    NULL_TO_NPVARIANT(*result);
-  if (value) g_object_unref(value);
-  return true;
-}
-
-std::string Name(NPIdentifier id) {
-  NPUTF8* text = Browser().utf8fromidentifier(id);
-  std::string name = text ? text : "";
-  if (text) Browser().memfree(text);
-  return name;
-}
-
-bool IsString(NPIdentifier id) { return Browser().identifierisstring(id); }
-
-bool ScriptInvokeDefault(NPObject* o, const NPVariant* args, uint32_t n, NPVariant* result) {
-  JSCValue* value;
-  Root* root;
-  if (!Live(o, &value, &root) || !jsc_value_is_function(value)) return false;
-  std::vector<JSCValue*> values = Arguments(root, args, n);
-  JSCValue* r = jsc_value_function_callv(value, n, values.data());
-  Free(values);
-  Finish(root, r, "a handler", result);
-  return true;
-}
-
-bool ScriptInvoke(NPObject* o, NPIdentifier name, const NPVariant* args, uint32_t n,
-                  NPVariant* result) {
-  JSCValue* value;
-  Root* root;
-  if (!Live(o, &value, &root) || !IsString(name)) return false;
-  std::string text = Name(name);
-  JSCValue* method = jsc_value_object_get_property(value, text.c_str());
-  bool callable = method && jsc_value_is_function(method);
-  if (method) g_object_unref(method);
-  if (!callable) {
-    Caught(root->context(), "a property read");
-    return false;
-  }
-  std::vector<JSCValue*> values = Arguments(root, args, n);
-  JSCValue* r = jsc_value_object_invoke_methodv(value, text.c_str(), n, values.data());
-  Free(values);
-  Finish(root, r, "a method", result);
-  return true;
-}
-
-bool ScriptGetProperty(NPObject* o, NPIdentifier name, NPVariant* result) {
-  JSCValue* value;
-  Root* root;
-  if (!Live(o, &value, &root)) return false;
-  JSCValue* r = IsString(name)
-                    ? jsc_value_object_get_property(value, Name(name).c_str())
-                    : jsc_value_object_get_property_at_index(
-                          value, static_cast<unsigned>(Browser().intfromidentifier(name)));
-  return Finish(root, r, "a property read", result);
-}
-
-bool ScriptSetProperty(NPObject* o, NPIdentifier name, const NPVariant* v) {
-  JSCValue* value;
-  Root* root;
-  if (!Live(o, &value, &root)) return false;
-  JSCValue* property = root->ToScript(*v);
-  if (IsString(name))
-    jsc_value_object_set_property(value, Name(name).c_str(), property);
-  else
-    jsc_value_object_set_property_at_index(
-        value, static_cast<unsigned>(Browser().intfromidentifier(name)), property);
-  g_object_unref(property);
-  return !Caught(root->context(), "a property write");
-}
-
-bool ScriptRemoveProperty(NPObject* o, NPIdentifier name) {
-  JSCValue* value;
-  Root* root;
-  if (!Live(o, &value, &root) || !IsString(name)) return false;
-  bool removed = jsc_value_object_delete_property(value, Name(name).c_str());
-  return !Caught(root->context(), "a property removal") && removed;
-}
-
-bool ScriptHasProperty(NPObject* o, NPIdentifier name) {
-  JSCValue* value;
-  Root* root;
-  if (!Live(o, &value, &root)) return false;
-  std::string text = IsString(name) ? Name(name) : std::to_string(Browser().intfromidentifier(name));
-  return jsc_value_object_has_property(value, text.c_str());
-}
-
-// As WebKit's NPAPI layer: any property that is not undefined counts.
-bool ScriptHasMethod(NPObject* o, NPIdentifier name) {
-  JSCValue* value;
-  Root* root;
-  if (!Live(o, &value, &root) || !IsString(name)) return false;
-  JSCValue* method = jsc_value_object_get_property(value, Name(name).c_str());
-  bool present = method && !jsc_value_is_undefined(method);
-  if (method) g_object_unref(method);
-  Caught(root->context(), "a property read");
-  return present;
-}
-
-bool ScriptEnumerate(NPObject* o, NPIdentifier** ids, uint32_t* count) {
-  JSCValue* value;
-  Root* root;
-  if (!Live(o, &value, &root)) return false;
-  char** names = jsc_value_object_enumerate_properties(value);
-  uint32_t n = names ? g_strv_length(names) : 0;
-  auto* out = static_cast<NPIdentifier*>(Browser().memalloc(n * sizeof(NPIdentifier)));
-  if (!out && n) {
-    g_strfreev(names);
-    return false;
-  }
-  for (uint32_t i = 0; i < n; ++i) out[i] = Browser().getstringidentifier(names[i]);
-  g_strfreev(names);
-  *ids = out;
-  *count = n;
-  return true;
-}
-
-bool ScriptConstruct(NPObject* o, const NPVariant* args, uint32_t n, NPVariant* result) {
-  JSCValue* value;
-  Root* root;
-  if (!Live(o, &value, &root) || !jsc_value_is_constructor(value)) return false;
-  std::vector<JSCValue*> values = Arguments(root, args, n);
-  JSCValue* r = jsc_value_constructor_callv(value, n, values.data());
-  Free(values);
-  return Finish(root, r, "a constructor", result);
-}
-
-NPClass sScriptClass = {NP_CLASS_STRUCT_VERSION, ScriptAllocate,     ScriptDeallocate,
-                        nullptr,                 ScriptHasMethod,    ScriptInvoke,
-                        ScriptInvokeDefault,     ScriptHasProperty,  ScriptGetProperty,
-                        ScriptSetProperty,       ScriptRemoveProperty, ScriptEnumerate,
-                        ScriptConstruct};
-
-}  // namespace
-
-// ---- Plug-in objects as script class instances ------------------------------------------
-
-struct PluginState {
-  NPObject* object = nullptr;  // retained; null once the root let go
-  Root* root = nullptr;
-  JSCValue* wrapper = nullptr;  // strong while the root is valid
-  std::unordered_map<std::string, JSCValue*> methods;  // strong, same lifetime
-};
-
-namespace {
-
-using StateBox = std::shared_ptr<PluginState>;
-
-std::unordered_map<JSCValue*, PluginState*>& Wrappers() {
-  static auto* map = new std::unordered_map<JSCValue*, PluginState*>;
-  return *map;
-}
-
-struct MethodData {
-  StateBox state;
-  NPIdentifier id;
-};
-
-void Throw(const char* message) {
-  JSCContext* context = jsc_context_get_current();
-  if (context) jsc_context_throw(context, message);
-}
-
-JSCValue* CallMethod(GPtrArray* args, gpointer data) {
-  auto* method = static_cast<MethodData*>(data);
-  StateBox state = method->state;  // the object may be let go during the call
-  JSCContext* context = jsc_context_get_current();
-  if (!state->object || !state->root) {
-    Throw("the TV object is no longer available");
-    return jsc_value_new_undefined(context);
-  }
-  Root* root = state->root;
-  NPObject* object = Browser().retainobject(state->object);
-  std::vector<NPVariant> values(args->len);
-  for (guint i = 0; i < args->len; ++i)
-    root->ToVariant(static_cast<JSCValue*>(g_ptr_array_index(args, i)), &values[i]);
-  NPVariant result;
-  VOID_TO_NPVARIANT(result);
-  bool ok = object->_class->invoke &&
-            object->_class->invoke(object, method->id, values.data(), args->len, &result);
-  for (NPVariant& v : values) Browser().releasevariantvalue(&v);
-  JSCValue* answer = nullptr;
-  if (root->valid() && state->root == root) {
-    if (root->ThrowPending()) {
-      ok = true;
-    } else if (!ok) {
-      Throw("Error calling method on NPObject.");
-    } else {
-      answer = root->ToScript(result);
-    }
-  }
-  Browser().releasevariantvalue(&result);
-  Browser().releaseobject(object);
-  return answer ? answer : jsc_value_new_undefined(context);
-}
-
-JSCValue* MethodFunction(JSCContext* context, const StateBox& state, const char* name,
-                         NPIdentifier id) {
-  auto it = state->methods.find(name);
-  if (it != state->methods.end()) return g_object_ref(it->second);
-  JSCValue* f = jsc_value_new_function_variadic(
-      context, name, G_CALLBACK(CallMethod), new MethodData{state, id},
-      [](gpointer p) { delete static_cast<MethodData*>(p); }, JSC_TYPE_VALUE);
-  state->methods.emplace(name, f);
-  return g_object_ref(f);
-}
-
-JSCValue* PluginGet(JSCClass*, JSCContext* context, gpointer instance, const char* name) {
-  const StateBox& state = *static_cast<StateBox*>(instance);
-  if (!state->object || !state->root) return nullptr;
-  NPObject* o = state->object;
-  NPIdentifier id = Browser().getstringidentifier(name);
-  if (o->_class->hasMethod && o->_class->hasMethod(o, id))
-    return MethodFunction(context, state, name, id);
-  if (!o->_class->hasProperty || !o->_class->hasProperty(o, id)) return nullptr;
-  Root* root = state->root;
-  NPVariant result;
-  VOID_TO_NPVARIANT(result);
-  Browser().retainobject(o);
-  bool ok = o->_class->getProperty && o->_class->getProperty(o, id, &result);
-  JSCValue* answer = nullptr;
-  if (root->valid() && !root->ThrowPending())
-    answer = ok ? root->ToScript(result) : jsc_value_new_undefined(context);
-  Browser().releasevariantvalue(&result);
-  Browser().releaseobject(o);
-  return answer ? answer : jsc_value_new_undefined(context);
-}
-
-gboolean PluginSet(JSCClass*, JSCContext*, gpointer instance, const char* name, JSCValue* value) {
-  const StateBox& state = *static_cast<StateBox*>(instance);
-  if (!state->object || !state->root) return FALSE;
-  NPObject* o = state->object;
-  NPIdentifier id = Browser().getstringidentifier(name);
-  if (!o->_class->hasProperty || !o->_class->hasProperty(o, id)) return FALSE;
-  Root* root = state->root;
-  NPVariant v;
-  root->ToVariant(value, &v);
-  Browser().retainobject(o);
-  if (o->_class->setProperty) o->_class->setProperty(o, id, &v);
-  Browser().releasevariantvalue(&v);
-  if (root->valid()) root->ThrowPending();
-  Browser().releaseobject(o);
-  return TRUE;
-}
-
-gboolean PluginHas(JSCClass*, JSCContext*, gpointer instance, const char* name) {
-  const StateBox& state = *static_cast<StateBox*>(instance);
-  if (!state->object) return FALSE;
-  NPObject* o = state->object;
-  NPIdentifier id = Browser().getstringidentifier(name);
-  return (o->_class->hasMethod && o->_class->hasMethod(o, id)) ||
-         (o->_class->hasProperty && o->_class->hasProperty(o, id));
-}
-
-JSCClassVTable sPluginVTable = {PluginGet, PluginSet, PluginHas, nullptr, nullptr,
-                                nullptr,   nullptr,   nullptr,   nullptr};
-
-JSCClass* PluginClass(JSCContext* context) {
-  auto* klass = static_cast<JSCClass*>(g_object_get_data(G_OBJECT(context), "nptv-plugin-class"));
-  if (klass) return klass;
-  klass = jsc_context_register_class(context, "TVPluginObject", nullptr, &sPluginVTable,
-                                     [](gpointer box) {
-                                       --sPluginWrappers;
-                                       delete static_cast<StateBox*>(box);
-                                     });
-  g_object_set_data(G_OBJECT(context), "nptv-plugin-class", klass);
-  return klass;
-}
 
 // WebKit reads a plug-in's text as UTF-8 and, when it is not, as Latin-1.
 bool IsUtf8(const char* bytes, std::size_t length) {
@@ -373,7 +42,10 @@ Root::Root(JSCContext* context) : m_context(static_cast<JSCContext*>(g_object_re
 Root::~Root() { Invalidate(); }
 
 void Root::ToVariant(JSCValue* value, NPVariant* out) {
-  if (jsc_value_is_string(value)) {
+  // The commonest first: a handler's result is undefined.
+  if (jsc_value_is_undefined(value)) {
+    VOID_TO_NPVARIANT(*out);
+  } else if (jsc_value_is_string(value)) {
     GBytes* bytes = jsc_value_to_string_as_bytes(value);
     gsize length = 0;
     const void* data = g_bytes_get_data(bytes, &length);
@@ -404,55 +76,96 @@ void Root::ToVariant(JSCValue* value, NPVariant* out) {
   }
 }
 
+// Values that are the same every time are made once per root and handed out
+// again (script values are immutable): the four immediates, small integers,
+// and short texts seen lately (event parameters repeat).
+JSCValue* Root::Number(double number) {
+  if (number >= 0 && number < kKeptNumbers && number == static_cast<int>(number) &&
+      !(number == 0 && std::signbit(number)))
+  {
+    JSCValue*& slot = m_numbers[static_cast<int>(number)];
+    if (!slot) slot = jsc_value_new_number(m_context, number);
+    return static_cast<JSCValue*>(g_object_ref(slot));
+  }
+  return jsc_value_new_number(m_context, number);
+}
+
+JSCValue* Root::Text(const char* chars, std::size_t length) {
+  KeptText* kept = nullptr;
+  if (length <= kKeptTextLength) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (std::size_t i = 0; i < length; ++i)
+      hash = (hash ^ static_cast<unsigned char>(chars[i])) * 16777619u;
+    kept = &m_texts[hash % kKeptTexts];
+    if (kept->value && kept->bytes.size() == length &&
+        std::memcmp(kept->bytes.data(), chars, length) == 0)
+      return static_cast<JSCValue*>(g_object_ref(kept->value));
+  }
+  GBytes* bytes;
+  if (IsUtf8(chars, length)) {
+    bytes = g_bytes_new(chars, length);
+  } else {
+    GString* text = g_string_sized_new(length * 2);
+    for (std::size_t i = 0; i < length; ++i)
+      g_string_append_unichar(text, static_cast<unsigned char>(chars[i]));
+    gsize size = text->len;
+    bytes = g_bytes_new_take(g_string_free(text, FALSE), size);
+  }
+  JSCValue* s = jsc_value_new_string_from_bytes(m_context, bytes);
+  g_bytes_unref(bytes);
+  if (kept) {
+    if (kept->value) g_object_unref(kept->value);
+    kept->bytes.assign(chars, length);
+    kept->value = static_cast<JSCValue*>(g_object_ref(s));
+  }
+  return s;
+}
+
 JSCValue* Root::ToScript(const NPVariant& v) {
   if (!valid()) return nullptr;
+  auto immediate = [this](Immediate which) {
+    JSCValue*& slot = m_immediates[which];
+    if (!slot) {
+      slot = which == kUndefined ? jsc_value_new_undefined(m_context)
+             : which == kNull    ? jsc_value_new_null(m_context)
+                                 : jsc_value_new_boolean(m_context, which == kTrue);
+    }
+    return static_cast<JSCValue*>(g_object_ref(slot));
+  };
   switch (v.type) {
     case NPVariantType_Null:
-      return jsc_value_new_null(m_context);
+      return immediate(kNull);
     case NPVariantType_Bool:
-      return jsc_value_new_boolean(m_context, v.value.boolValue);
+      return immediate(v.value.boolValue ? kTrue : kFalse);
     case NPVariantType_Int32:
-      return jsc_value_new_number(m_context, v.value.intValue);
+      return Number(v.value.intValue);
     case NPVariantType_Double:
-      return jsc_value_new_number(m_context, v.value.doubleValue);
+      return Number(v.value.doubleValue);
     case NPVariantType_String: {
       const char* chars = v.value.stringValue.UTF8Characters;
-      std::size_t length = chars ? v.value.stringValue.UTF8Length : 0;
-      GBytes* bytes;
-      if (IsUtf8(chars, length)) {
-        bytes = g_bytes_new(chars, length);
-      } else {
-        GString* text = g_string_sized_new(length * 2);
-        for (std::size_t i = 0; i < length; ++i)
-          g_string_append_unichar(text, static_cast<unsigned char>(chars[i]));
-        gsize size = text->len;
-        bytes = g_bytes_new_take(g_string_free(text, FALSE), size);
-      }
-      JSCValue* s = jsc_value_new_string_from_bytes(m_context, bytes);
-      g_bytes_unref(bytes);
-      return s;
+      return Text(chars ? chars : "", chars ? v.value.stringValue.UTF8Length : 0);
     }
     case NPVariantType_Object: {
       NPObject* o = v.value.objectValue;
-      if (!o) return jsc_value_new_null(m_context);
-      if (o->_class == &sScriptClass) {
+      if (!o) return immediate(kNull);
+      if (o->_class == &gScriptClass) {
         ScriptObject* s = AsScript(o);
         // Another page's script object, or one let go, is not handed over.
         if (s->value && s->root && s->root->context() == m_context) return g_object_ref(s->value);
-        return jsc_value_new_undefined(m_context);
+        return immediate(kUndefined);
       }
       return WrapPlugin(o);
     }
     case NPVariantType_Void:
     default:
-      return jsc_value_new_undefined(m_context);
+      return immediate(kUndefined);
   }
 }
 
 NPObject* Root::WrapScript(JSCValue* object) {
   auto it = m_scriptObjects.find(object);
   if (it != m_scriptObjects.end()) return Browser().retainobject(&it->second->base);
-  NPObject* o = Browser().createobject(m_npp, &sScriptClass);
+  NPObject* o = Browser().createobject(m_npp, &gScriptClass);
   if (!o) return nullptr;
   ScriptObject* s = AsScript(o);
   s->value = static_cast<JSCValue*>(g_object_ref(object));
@@ -472,7 +185,7 @@ JSCValue* Root::WrapPlugin(NPObject* object) {
   auto state = std::make_shared<PluginState>();
   state->object = Browser().retainobject(object);
   state->root = this;
-  ++sPluginWrappers;
+  ++gPluginWrappers;
   state->wrapper = jsc_value_new_object(m_context, new StateBox(state), PluginClass(m_context));
   Wrappers()[state->wrapper] = state.get();
   m_plugins[object] = state;
@@ -511,6 +224,9 @@ void Root::Invalidate() {
     state.object = nullptr;
     Browser().releaseobject(object);
   }
+  for (JSCValue*& v : m_immediates) g_clear_object(&v);
+  for (JSCValue*& v : m_numbers) g_clear_object(&v);
+  for (KeptText& t : m_texts) g_clear_object(&t.value);
   g_clear_object(&m_context);
 }
 
@@ -526,6 +242,6 @@ bool Root::ThrowPending() {
   return true;
 }
 
-ModelCounts Counts() { return {sScriptObjects, sPluginWrappers}; }
+ModelCounts Counts() { return {gScriptObjects, gPluginWrappers}; }
 
 }  // namespace nptvwebkit

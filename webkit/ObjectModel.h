@@ -13,6 +13,7 @@
 #include <jsc/jsc.h>
 #include <npfunctions.h>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -67,11 +68,25 @@ class Root {
   void Forget(JSCValue* value) { m_scriptObjects.erase(value); }
 
  private:
+  enum Immediate { kUndefined, kNull, kFalse, kTrue };
+  static constexpr int kKeptNumbers = 256;
+  static constexpr std::size_t kKeptTexts = 64, kKeptTextLength = 64;
+  struct KeptText {
+    std::string bytes;
+    JSCValue* value = nullptr;  // strong
+  };
+  JSCValue* Number(double number);
+  JSCValue* Text(const char* chars, std::size_t length);
+
   NPP m_npp = nullptr;
   JSCContext* m_context;  // strong
   std::unordered_map<JSCValue*, ScriptObject*> m_scriptObjects;
   std::unordered_map<NPObject*, std::shared_ptr<PluginState>> m_plugins;
   std::unordered_map<JSCValue*, NPObject*> m_wrappers;  // wrapper -> plug-in object
+  // Made once while the root is valid (strong): see ToScript.
+  std::array<JSCValue*, 4> m_immediates{};
+  std::array<JSCValue*, kKeptNumbers> m_numbers{};
+  std::array<KeptText, kKeptTexts> m_texts{};
 };
 
 // What script objects and plug-in wrappers exist right now (for the tests).
@@ -80,6 +95,10 @@ struct ModelCounts {
   long pluginWrappers;  // script wrappers of plug-in objects, not yet collected
 };
 ModelCounts Counts();
+
+// For the extension's tests and benchmarks only (null otherwise): told just
+// before a script function is called on the plug-in's behalf (a handler).
+extern void (*gBeforeHandlerCall)();
 
 }  // namespace nptvwebkit
 

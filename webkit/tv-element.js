@@ -8,8 +8,10 @@
   'use strict';
   const TYPE = 'application/tv';
   const live = new Map();  // element -> the plug-in's script object
+  const guarded = new WeakMap();  // a handler's guard -> the page's function
   const defineProperty = Object.defineProperty;
   const arrayFrom = Array.from;
+  const apply = Reflect.apply;
 
   function isTV(node) {
     return node.nodeType === 1 && (node.localName === 'embed' || node.localName === 'object') &&
@@ -29,10 +31,26 @@
     for (const name of methods) {
       defineProperty(element, name, { value: object[name], configurable: true, writable: true });
     }
+    // A function handler reaches the plug-in inside a guard that checks,
+    // at each call, that the element is still in the document: one that
+    // left it (removed by a handler, say) has no handler run again, and its
+    // instance ends before its next event (natives.gone). The page reads
+    // back its own function.
     defineProperty(element, 'OnEvent', {
       configurable: true,
-      get() { return object.OnEvent; },
-      set(value) { object.OnEvent = value; },
+      get() {
+        const stored = object.OnEvent;
+        return (typeof stored === 'function' && guarded.get(stored)) || stored;
+      },
+      set(value) {
+        if (typeof value !== 'function') { object.OnEvent = value; return; }
+        const guard = function () {
+          if (!element.isConnected) { natives.gone(object); return undefined; }
+          return apply(value, this, arguments);
+        };
+        guarded.set(guard, value);
+        object.OnEvent = guard;
+      },
     });
   }
 
@@ -45,11 +63,28 @@
     natives.destroy(object);
   }
 
+  // Open shadow roots are looked into and watched like the document; closed
+  // ones are out of reach (their host's shadowRoot is null).
+  const watched = new WeakSet();
+  let shadows = false;  // whether any open shadow root was seen
+
+  function watch(root) {
+    if (watched.has(root)) return;
+    watched.add(root);
+    shadows = true;
+    observer.observe(root, OBSERVED);
+    scan(root);
+  }
+
   function scan(root) {
     if (root.nodeType !== 1 && root.nodeType !== 9 && root.nodeType !== 11) return;
     if (isTV(root)) attach(root);
+    if (root.shadowRoot) watch(root.shadowRoot);
     if (root.querySelectorAll) {
       for (const e of arrayFrom(root.querySelectorAll('embed, object'))) if (isTV(e)) attach(e);
+      if (shadows || root.nodeType === 9) {
+        for (const e of arrayFrom(root.querySelectorAll('*'))) if (e.shadowRoot) watch(e.shadowRoot);
+      }
     }
   }
 
@@ -71,8 +106,18 @@
     }
     if (removed) sweep();
   });
-  observer.observe(document, { childList: true, subtree: true, attributes: true,
-                               attributeFilter: ['type'] });
+  const OBSERVED = { childList: true, subtree: true, attributes: true, attributeFilter: ['type'] };
+  observer.observe(document, OBSERVED);
+  // A shadow root made after its host was scanned is watched from its start.
+  const attachShadowNative = Element.prototype.attachShadow;
+  defineProperty(Element.prototype, 'attachShadow', {
+    configurable: true, writable: true,
+    value: function attachShadow(init) {
+      const root = apply(attachShadowNative, this, arguments);
+      if (this.shadowRoot === root) watch(root);
+      return root;
+    },
+  });
 
   // An element touched by script before the observer saw it (added and used
   // in the same task) comes to life right then, as a plug-in element does.

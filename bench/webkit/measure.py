@@ -5,10 +5,14 @@ WebKit, the module in the browser), in one run: bench/browser/bench.html in
 each program in turn, the simulated TV's events raised through its control
 socket (bench/inbrowser.py).
 
-  bench/webkit/measure.py BUILD [--runs N] [--events N] [--write]
+  bench/webkit/measure.py BUILD [--before BUILD0] [--runs N] [--events N] [--write]
 
-BUILD holds tvbrowser, tvwebkit and the module. --write puts the section into
+BUILD holds tvbrowser, tvwebkit and the module. --before BUILD0: a build of
+an earlier commit whose tvwebkit runs in the same run, taking its turn with
+the others, for a column "before". --write puts the section into
 BENCHMARKS.md between its markers, leaving the rest of the file as it is.
+tvwebkit runs with NPTV_WEBKIT_TEST_STATS=1, which gives the page the
+extension's hop figures (the time from a call's queuing to its handler).
 """
 import argparse
 import os
@@ -30,9 +34,16 @@ FIGURES = [
     ("function-handler events per second, pre-queued (delivery capacity)", "events-fn-prequeued", "per_s"),
     ("name-handler events per second, burst as raised", "events-name", "per_s"),
     ("name-handler events per second, pre-queued (delivery capacity)", "events-name-prequeued", "per_s"),
-    ("one event's latency, paced, median ms", "events-paced", "lat_median_ms"),
+    ("one event's latency, paced, median ms (TV's raise → handler, whole ms)", "events-paced", "lat_median_ms"),
+    ("the extension's hop, paced, median µs (queue → handler call)", "hop", "median_us"),
+    ("the extension's hop, paced, 99th percentile µs", "hop", "p99_us"),
+    ("animation frames per second kept while 10,000 pre-queued events reach a function handler (1000 / longest frame interval)", "events-storm", "fps"),
+    ("the same, mean over those frames", "events-storm", "fps_mean"),
+    ("those 10,000 events per second", "events-storm", "per_s"),
+    ("those 10,000 events' stream, first to last, ms", "events-storm", "duration_ms"),
 ]
-EVENT_FIGURES = ["events-fn", "events-fn-prequeued", "events-name", "events-name-prequeued", "events-paced"]
+EVENT_FIGURES = ["events-fn", "events-fn-prequeued", "events-name", "events-name-prequeued", "events-paced",
+                 "events-storm"]
 
 
 def fmt(v):
@@ -41,27 +52,54 @@ def fmt(v):
     return "{:,.0f}".format(v) if v >= 100 else "{:.2f}".format(v)
 
 
+def before_name(path):
+    """The commit of an earlier build's source, as its CMake cache names it."""
+    try:
+        for line in open(os.path.join(path, "CMakeCache.txt"), encoding="utf-8"):
+            if line.startswith("CMAKE_HOME_DIRECTORY"):
+                return os.path.basename(line.split("=", 1)[1].strip())
+    except OSError:
+        pass
+    return os.path.basename(os.path.abspath(path))
+
+
+def build_type(path):
+    try:
+        for line in open(os.path.join(path, "CMakeCache.txt"), encoding="utf-8"):
+            if line.startswith("CMAKE_BUILD_TYPE:"):
+                return line.split("=", 1)[1].strip()
+    except OSError:
+        pass
+    return "?"
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("build")
+    ap.add_argument("--before")
+    ap.add_argument("--before-label", help="what the --before build is (default: its source folder)")
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--events", type=int, default=20000)
     ap.add_argument("--calls", type=int, default=20000)
     ap.add_argument("--write", action="store_true")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
-    programs = {
-        "tvbrowser": None,
-        "tvwebkit": os.path.join(build, "tools", "tvwebkit", "tvwebkit"),
-    }
+    os.environ["NPTV_WEBKIT_TEST_STATS"] = "1"
+    programs = {"tvbrowser": (None, build)}
+    if args.before:
+        before = os.path.abspath(args.before)
+        programs["tvwebkit-before"] = (os.path.join(before, "tools", "tvwebkit", "tvwebkit"), before)
+    programs["tvwebkit"] = (os.path.join(build, "tools", "tvwebkit", "tvwebkit"), build)
     results = {name: [] for name in programs}
     with tempfile.TemporaryDirectory(prefix="nptv-bench-webkit.") as work:
         for run in range(args.runs):
-            for name, program in programs.items():  # alternating, so that load changes hit both
-                r = browser_once(SOURCE, build, work, args.calls, args.events, False, program=program)
+            for name, (program, where) in programs.items():  # alternating, so that load changes hit all
+                r = browser_once(SOURCE, where, work, args.calls, args.events, False, program=program)
                 results[name].append(r)
-                print("run %d %s: GetCountry %s/s, fn events %s/s" % (
-                    run + 1, name, fmt(r["calls"]["getcountry_per_s"]), fmt(r["events-fn"]["per_s"])), flush=True)
+                print("run %d %s: GetCountry %s/s, fn events pre-queued %s/s, storm %s fps, hop %s us" % (
+                    run + 1, name, fmt(r["calls"]["getcountry_per_s"]),
+                    fmt(r["events-fn-prequeued"]["per_s"]), fmt(r.get("events-storm", {}).get("fps")),
+                    fmt(r.get("hop", {}).get("median_us"))), flush=True)
 
     def med(name, figure, key):
         vals = [r.get(figure, {}).get(key) for r in results[name]]
@@ -76,8 +114,18 @@ def main():
             m, lo, hi = med(name, figure, key)
             cells.append("%s (%s–%s)" % (fmt(m), fmt(lo), fmt(hi)) if m is not None else "—")
         q, w = med("tvbrowser", figure, key)[0], med("tvwebkit", figure, key)[0]
-        ratio = "%.2f×" % (w / q) if q and w else "—"
-        rows.append("| %s | %s | %s | %s |" % (label, cells[0], cells[1], ratio))
+        ratios = ["%.2f×" % (w / q) if q and w else "—"]
+        if args.before:
+            b = med("tvwebkit-before", figure, key)[0]
+            ratios.append("%.2f×" % (w / b) if b and w else "—")
+        rows.append("| %s | %s | %s |" % (label, " | ".join(cells), " | ".join(ratios)))
+    if args.before:
+        header = ("| figure | tvbrowser | tvwebkit before (%s) | tvwebkit | tvwebkit / tvbrowser | tvwebkit / before |\n"
+                  "|---|---|---|---|---|---|" % (args.before_label or before_name(args.before)))
+    else:
+        header = "| figure | tvbrowser | tvwebkit | tvwebkit / tvbrowser |\n|---|---|---|---|"
+    before_text = (", and beside them tvwebkit of %s (same page, same runner)" % (
+        args.before_label or before_name(args.before))) if args.before else ""
     lost = []
     for name in programs:
         for figure in EVENT_FIGURES:
@@ -92,17 +140,41 @@ def main():
 `bench/browser/bench.html` from page script, in tvbrowser (Qt WebKit 5.212,
 the module in the browser process) and in tvwebkit (WebKitGTK 2.50, the
 module in the web process through the nptv web-process extension, in
-WebKit's sandbox as by default), the two programs taking turns, {runs} runs each, {events:,} events per burst; median
-over the runs, with the lowest and highest in brackets. Call rates are loops
-of {calls:,} calls timed in the page; event rates are counted by the page's
-handler from the first to the last event of a burst (raised through the
-simulated TV's control socket by the runner, or all queued first and then let
-in). Same Release build, same machine (2 shared cores, 1-minute load average
-{load:.1f} at the end). For `GetCountry()` through tvbridge in the same run as
-both, see the section on one call through tvbridge.
+WebKit's sandbox as by default){before_text}, the programs taking turns, {runs} runs each,
+{events:,} events per burst; median over the runs, with the lowest and
+highest in brackets. Same build type ({build_type}) for every build, same
+machine (2 cores shared with other work, 1-minute load average {load:.1f} at
+the end: absolute rates move with the load, the ratios of one run less).
 
-| figure | tvbrowser | tvwebkit | tvwebkit / tvbrowser |
-|---|---|---|---|
+What each figure includes:
+- Call rates: loops of {calls:,} calls timed in the page, each call from page
+  script through the browser's NPAPI layer (in tvwebkit: JavaScriptCore's
+  GLib API, the extension and the shared NPAPI host) into the module and, for
+  `GetCountry()`, to the simulated TV in the same process and back.
+- Event rates: counted by the page's handler from the first to the last event
+  of a burst, raised through the simulated TV's control socket by the runner
+  ("as raised": bounded by the sender too), or all queued first and then let
+  in ("pre-queued": the framework's hop, the browser's dispatch, the module's
+  event path and the handler, nothing else).
+- Paced latency: one event at a time, from the runner's clock when it raised
+  the event to the page's `Date.now()` in the handler; whole milliseconds
+  (the page's clock), so it says "under a millisecond" and no more. The page
+  no longer repaints per event (it once appended each acknowledgement to a
+  growing `<pre>`, whose repaint was most of the 5 ms it measured then).
+- The extension's hop: from the moment a call is queued (on the framework's
+  thread) to the moment the extension calls the page's handler function
+  through JavaScriptCore, timed inside the extension with the monotonic
+  clock (only with `NPTV_WEBKIT_TEST_STATS`, which the runner sets for
+  tvwebkit), paced events on a page that does not render per event.
+- Frames per second: a `requestAnimationFrame` loop that moves a box every
+  frame while 10,000 pre-queued events reach a function handler; from the
+  first event to the first frame after the last one, 1000 / the longest
+  interval without a frame (what the animation kept: a dispatch that holds
+  the main thread for the whole stream is one long interval), and the mean
+  rate over that time. tvbrowser delivers the
+  whole stream in one go within a few milliseconds, inside one frame.
+
+{header}
 {rows}
 
 Events lost or out of order: {lost}.
@@ -110,7 +182,7 @@ Events lost or out of order: {lost}.
 Run: `bench/webkit/measure.py BUILD --write` (BUILD from `tools/run-bench.sh`
 with tvwebkit built: `cmake --build BUILD --target tvwebkit nptv_webkit_extension`).
 <!-- webkit:end -->
-""".format(runs=args.runs, events=args.events, calls=args.calls, load=load, rows="\n".join(rows),
+""".format(header=header, before_text=before_text, build_type=build_type(build), runs=args.runs, events=args.events, calls=args.calls, load=load, rows="\n".join(rows),
            lost="none" if not lost else "; ".join(lost))
     print(section)
     if args.write:

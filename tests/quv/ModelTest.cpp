@@ -168,10 +168,15 @@ TEST_F(Model, EachConnectionHasItsOwnListSelection) {
   EXPECT_EQ(Cmd(b, {"GetProgramList_Size"}), "I3");
 }
 
-TEST_F(Model, AClosedConnectionGetsTheErrorReply) {
+TEST_F(Model, AClosedConnectionGetsTheErrorReplyAndIsForgotten) {
   Recorder w;
   EXPECT_EQ(Cmd(w, {"GetCountry"}), "I1");
+  Cmd(w, {"SetEvent", "2"});
+  Cmd(w, {"GetProgramList", "1", "0"});
+  Cmd(w, {"SetAppInfo", "a", "b", "c", "d"});
   w.Close();
+  for (const char* kept : {"subscriptions", "selections", "app_info"})
+    EXPECT_EQ(State()["runtime"][kept].size(), 0u) << kept << " of a closed connection";
   EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
   EXPECT_EQ(quvstub::Misuses().size(), 1u) << "an Execute after Close is misuse";
   quvstub::ClearMisuses();

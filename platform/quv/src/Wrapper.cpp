@@ -2,6 +2,7 @@
 #include <quv/CQuvPluginWrapper.h>
 
 #include "Internal.h"
+#include "sim/Simulator.h"
 
 namespace quv {
 
@@ -25,7 +26,10 @@ CQuvPluginWrapper::CQuvPluginWrapper(CClientAppFactory::QUV_CLIENT_TYPE type)
 }
 
 CQuvPluginWrapper::~CQuvPluginWrapper() {
-  if (quvimpl::Library::Alive()) quvimpl::Library::Get().framework.Unregister(m_pImpl->id);
+  if (quvimpl::Library::Alive()) {
+    quvimpl::Library::Get().framework.Unregister(m_pImpl->id);
+    quvimpl::Library::Get().Sim().Forget(m_pImpl->id);
+  }
   delete m_pImpl;
 }
 
@@ -38,7 +42,9 @@ bool CQuvPluginWrapper::Open(std::string name, std::string version, std::string 
 }
 
 void CQuvPluginWrapper::Close() {
-  if (quvimpl::Library::Alive()) quvimpl::Library::Get().framework.Close(m_pImpl->id);
+  if (!quvimpl::Library::Alive()) return;
+  quvimpl::Library::Get().framework.Close(m_pImpl->id);
+  quvimpl::Library::Get().Sim().Forget(m_pImpl->id);  // the simulated TV's records of it
 }
 
 std::string CQuvPluginWrapper::Execute(std::string name, std::string p1, std::string p2,

@@ -19,6 +19,7 @@ class Simulator : public Backend, public Ticker {
   void Reset();
   nlohmann::json State() { return model_.StateJson(); }
   std::string Set(const std::string& key, const nlohmann::json& value);
+  void Forget(unsigned connection) { model_.Forget(connection); }
 
   // Reads a configuration file into `state`; every problem is one log line.
   static void LoadConfigFile(const std::string& path, TvState& state);

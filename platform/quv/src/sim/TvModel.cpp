@@ -385,6 +385,13 @@ void TvModel::Load(const TvState& state) {
   TrackProgrammeLocked(false);
 }
 
+void TvModel::Forget(unsigned connection) {
+  std::lock_guard<std::mutex> lk(m_);
+  subscriptions_.erase(connection);
+  selections_.erase(connection);
+  appInfo_.erase(connection);
+}
+
 // ---- clock and guide -------------------------------------------------------------
 
 std::int64_t TvModel::NowLocked() {

@@ -87,6 +87,9 @@ class TvModel {
   // Back to `state`, forgetting subscriptions, selections and app infos; the
   // clock starts again.
   void Load(const TvState& state);
+  // What the model keeps for a connection (its subscriptions, list selection
+  // and application texts) goes when the connection closes or goes.
+  void Forget(unsigned connection);
 
   std::string Answer(unsigned connection, const Texts& texts);
 
