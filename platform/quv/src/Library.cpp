@@ -37,6 +37,12 @@ Library::~Library() {
 }
 
 std::string Library::Execute(unsigned connection, const Texts& texts) {
+  std::string reply = Answer(connection, texts);
+  journal.Replied(connection, texts, reply);
+  return reply;
+}
+
+std::string Library::Answer(unsigned connection, const Texts& texts) {
   static const std::string kNoName;
   const std::string& name = texts.empty() ? kNoName : texts[0];  // a reference: no copy
   journal.Add(connection, texts);
