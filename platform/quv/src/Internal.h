@@ -223,6 +223,7 @@ class LogSink {
 void Complain(const std::string& line);
 
 class Simulator;     // sim/Simulator.h
+class Replay;        // sim/Replay.h
 class ControlServer;  // sim/ControlServer.h
 
 // Everything the library keeps, built on first use and torn down at unload in
@@ -255,6 +256,7 @@ class Library {
   std::mutex m_;
   std::atomic<bool> simOn_{true};
   std::unique_ptr<Simulator> sim_;
+  std::unique_ptr<Replay> replay_;  // QUV_SIM_REPLAY
   std::unique_ptr<ControlServer> control_;
   bool controlTried_ = false;
 };
