@@ -44,9 +44,10 @@ struct Recorder {
   unsigned nextId = 1;
 
   static Recorder& Get() {
-    static Recorder* r = new Recorder;
+    static Recorder* r = made = new Recorder;
     return *r;
   }
+  static Recorder* made;  // null until first use
   unsigned NextId() {
     std::lock_guard<std::mutex> lk(m);
     return nextId++;
@@ -90,7 +91,13 @@ struct Recorder {
   }
 };
 
-__attribute__((destructor)) void FinishTrace() { Recorder::Get().trace->Finish(); }
+Recorder* Recorder::made = nullptr;
+
+// At unload (or exit): what is queued is written. A process that never used
+// the library (a child that inherited LD_PRELOAD) writes nothing.
+__attribute__((destructor)) void FinishTrace() {
+  if (Recorder::made) Recorder::made->trace->Finish();
+}
 
 // The maker's object, then what we need to reach the module's object from it.
 struct Conn {

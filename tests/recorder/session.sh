@@ -33,6 +33,7 @@ run recorded 10000 1000
 run full 10000 0
 run dropping 10000 0 NPTV_QUV_TRACE_QUEUE=2
 run secrets 10 0 NPTV_QUV_TRACE_SECRETS=1
+run rotating 100 0 NPTV_QUV_TRACE_MAX=4096
 cat "$work/direct.out"
 for name in recorded full dropping; do
   diff -u "$work/direct.out" "$work/$name.out" || { echo "not ok - $name differs"; status=1; }
@@ -41,4 +42,11 @@ done
 python3 "$check" journal "$work/recorded.jsonl" "$work/recorded.journal" pw-7319 || status=1
 python3 "$check" journal "$work/secrets.jsonl" "$work/secrets.journal" pw-7319 --secrets || status=1
 python3 "$check" drops "$work/full.jsonl" "$work/dropping.jsonl" || status=1
+# Rotation: the trace and the one before it, each within the limit.
+for f in "$work/rotating.jsonl" "$work/rotating.jsonl.1"; do
+  size=$(stat -c %s "$f" 2>/dev/null || echo missing)
+  [[ $size != missing && $size -le 4096 ]] || { echo "not ok - $f: $size bytes"; status=1; }
+done
+head -n 1 "$work/rotating.jsonl" | grep -q '"kind":"start".*"rotated":true' ||
+  { echo "not ok - the rotated trace does not start with its start record"; status=1; }
 exit $status
