@@ -66,7 +66,8 @@ int Summary(const quvimpl::Trace& trace) {
   int connections = 0;
   for (const auto& r : trace.records) {
     if (r.kind == "event")
-      ++events["type " + std::to_string(r.type) + (r.type == 0 ? ", param1 " + r.texts[0] : "")];
+      ++events["type " + std::to_string(r.type) +
+               (r.type == 0 && !r.texts.empty() ? ", param1 " + r.texts[0] : "")];
     if (r.kind == "dropped") dropped += r.count;
     if (r.kind == "construct") ++connections;
   }
