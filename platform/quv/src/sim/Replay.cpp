@@ -1,6 +1,10 @@
 #include "Replay.h"
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
 #include <cstdlib>
 #include <cstring>
 
@@ -73,10 +77,52 @@ void Replay::Run() {
   }
 }
 
+namespace {
+// The "replay" object of the configuration file (QUV_SIM_CONFIG):
+// {"trace": PATH (relative to the file's folder), "speed": FACTOR or "none"}.
+bool FromConfig(std::string* path, std::string* speed) {
+  const char* config = std::getenv("QUV_SIM_CONFIG");
+  if (!config || !*config) return false;
+  std::ifstream in(config, std::ios::binary);
+  nlohmann::json j;
+  try {
+    int depth = 0;
+    j = nlohmann::json::parse(in, [&](int d, nlohmann::json::parse_event_t, nlohmann::json&) {
+      if ((depth = std::max(depth, d)) > kTraceMaxDepth) throw std::invalid_argument("too deep");
+      return true;
+    });
+  } catch (const std::exception&) {
+    return false;  // the configuration's own reading reports it
+  }
+  if (!j.is_object() || !j.contains("replay")) return false;
+  const nlohmann::json& r = j["replay"];
+  const std::string where = std::string("simulated TV configuration ") + config + ": at /replay: ";
+  if (!r.is_object() || !r.contains("trace") || !r["trace"].is_string()) {
+    Complain(where + "expected {\"trace\": PATH, \"speed\": FACTOR or \"none\"}; no replay");
+    return false;
+  }
+  *path = r["trace"].get<std::string>();
+  if (!path->empty() && (*path)[0] != '/') {
+    std::string folder = config;
+    auto slash = folder.rfind('/');
+    *path = (slash == std::string::npos ? std::string(".") : folder.substr(0, slash)) + "/" + *path;
+  }
+  if (r.contains("speed"))
+    *speed = r["speed"].is_number() ? std::to_string(r["speed"].get<double>())
+             : r["speed"].is_string() ? r["speed"].get<std::string>() : "?";
+  return true;
+}
+}  // namespace
+
 std::unique_ptr<Replay> Replay::FromEnvironment(Framework& framework) {
+  std::string configPath, configSpeed;
   const char* path = std::getenv("QUV_SIM_REPLAY");
-  if (!path || !*path) return nullptr;
   const char* speedText = std::getenv("QUV_SIM_REPLAY_SPEED");
+  if ((!path || !*path) && FromConfig(&configPath, &configSpeed)) {
+    path = configPath.c_str();
+    if (!configSpeed.empty()) speedText = configSpeed.c_str();
+  }
+  if (!path || !*path) return nullptr;
   double speed = 1.0;
   if (speedText && std::strcmp(speedText, "none") == 0) {
     speed = -1;  // the recorded events are not raised

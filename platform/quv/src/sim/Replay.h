@@ -35,8 +35,9 @@ class Replay {
   std::optional<std::string> Answer(const Texts& texts);
 
   // Builds the replay the environment asks for (QUV_SIM_REPLAY,
-  // QUV_SIM_REPLAY_SPEED); null when none, or when the trace cannot be read
-  // (then one log line says why).
+  // QUV_SIM_REPLAY_SPEED; else the "replay" object of the QUV_SIM_CONFIG
+  // file); null when none, or when the trace cannot be read (then one log
+  // line says why).
   static std::unique_ptr<Replay> FromEnvironment(Framework& framework);
 
  private:

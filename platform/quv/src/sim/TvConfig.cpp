@@ -362,7 +362,7 @@ void TvModel::ApplyConfig(TvState& s, const json& config, const Problem& problem
     const std::string& key = it.key();
     const json& v = it.value();
     const std::string at = "/" + key;
-    if (key == "channels") continue;
+    if (key == "channels" || key == "replay") continue;  // replay: read by sim/Replay.cpp
     if (const IntKey* k = FindIntKey(key)) {
       int x = 0;
       if (!ReadInt(v, *k, &x, &why)) {
