@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -156,19 +157,19 @@ long Trace::ThreadId() {
 
 Trace::Trace(TraceOptions options, std::string target)
     : options_(std::move(options)), target_(std::move(target)) {
-  if (!On()) return;
-  OpenFile(false);
-  if (file_) thread_ = std::thread([this] { Run(); });
+  // The file is opened by the writer thread: opening may block too (a slow
+  // or remote file system, a pipe nobody reads).
+  if (On()) thread_ = std::thread([this] { Run(); });
 }
 
 void Trace::Add(Record&& r) {
   if (!On()) return;
   std::unique_lock<std::mutex> lk(m_);
   if (finished_) {  // the process is ending: nobody else writes now
-    WriteLine(FormatRecord(r));
+    if (writerDone_) WriteLine(FormatRecord(r));
     return;
   }
-  if (!file_ || queue_.size() >= options_.queue) {
+  if (queue_.size() >= options_.queue) {
     ++dropped_;
     return;
   }
@@ -177,6 +178,7 @@ void Trace::Add(Record&& r) {
 }
 
 void Trace::Run() {
+  OpenFile(false);
   std::deque<Record> batch;
   for (;;) {
     std::uint64_t dropped = 0;
@@ -194,7 +196,12 @@ void Trace::Run() {
                 std::to_string(dropped) + "}");
     batch.clear();
     if (file_) std::fflush(file_);
-    if (stop) return;
+    if (stop) {
+      std::lock_guard<std::mutex> lk(m_);
+      writerDone_ = true;
+      doneCv_.notify_all();
+      return;
+    }
   }
 }
 
@@ -229,15 +236,23 @@ void Trace::WriteLine(const std::string& line) {
 }
 
 void Trace::Finish() {
-  {
-    std::lock_guard<std::mutex> lk(m_);
-    if (finished_ || stop_) return;
-    stop_ = true;
-    cv_.notify_one();
-  }
-  if (thread_.joinable()) thread_.join();
-  std::lock_guard<std::mutex> lk(m_);
+  std::unique_lock<std::mutex> lk(m_);
+  if (finished_ || stop_ || !thread_.joinable()) return;
+  stop_ = true;
+  cv_.notify_one();
+  // A writer stuck on its file (a pipe nobody reads) does not hold up the
+  // end of the process: after two seconds it is left behind.
+  bool done = doneCv_.wait_for(lk, std::chrono::seconds(2), [this] { return writerDone_; });
   finished_ = true;
+  if (!done) {
+    thread_.detach();
+    return;
+  }
+  lk.unlock();
+  thread_.join();
+  lk.lock();
+  for (const Record& r : queue_) WriteLine(FormatRecord(r));  // queued after its last round
+  queue_.clear();
   if (dropped_)
     WriteLine("{\"t\":" + std::to_string(NowUs()) + ",\"kind\":\"dropped\",\"count\":" +
               std::to_string(dropped_) + "}");

@@ -46,8 +46,9 @@ class Trace {
   // Never waits for the disk: queues the record or counts it as dropped.
   void Add(Record&& r);
   bool On() const { return !options_.path.empty(); }
-  // Writes what is queued and stops the writer; later records are written by
-  // the caller itself (the process is ending).
+  // Writes what is queued and stops the writer (waiting two seconds at most
+  // for it); later records are written by the caller itself (the process is
+  // ending).
   void Finish();
 
   static std::int64_t NowUs();
@@ -61,10 +62,11 @@ class Trace {
   const TraceOptions options_;
   const std::string target_;
   std::mutex m_;
-  std::condition_variable cv_;
+  std::condition_variable cv_, doneCv_;
   std::deque<Record> queue_;
   std::uint64_t dropped_ = 0;
   bool stop_ = false, finished_ = false;
+  bool writerDone_ = false;  // the writer thread wrote all it was given and ended
   std::thread thread_;
   // Writer side (the writer thread, or the caller after Finish under m_).
   std::FILE* file_ = nullptr;

@@ -34,8 +34,11 @@ run full 10000 0
 run dropping 10000 0 NPTV_QUV_TRACE_QUEUE=2
 run secrets 10 0 NPTV_QUV_TRACE_SECRETS=1
 run rotating 100 0 NPTV_QUV_TRACE_MAX=4096
+# A trace nobody takes (a pipe without a reader): the session is not held up.
+mkfifo "$work/stuck.jsonl"
+run stuck 10000 1000
 cat "$work/direct.out"
-for name in recorded full dropping; do
+for name in recorded full dropping stuck; do
   diff -u "$work/direct.out" "$work/$name.out" || { echo "not ok - $name differs"; status=1; }
 done
 [ -s "$work/direct.jsonl" ] && { echo "not ok - a trace without the recorder"; status=1; }
