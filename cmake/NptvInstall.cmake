@@ -108,6 +108,20 @@ if(NPTV_INSTALL_SIMULATOR)
           PERMISSIONS ${nptv_readable})
 endif()
 
+# ---- Component recorder: the libQuv.so that records, for TV images ------------
+# In a folder of its own, so that it stands in front of the maker's
+# libQuv.so only for a browser started with LD_LIBRARY_PATH (or LD_PRELOAD)
+# naming it (docs/recorder.md).
+option(NPTV_INSTALL_RECORDER "Install the recorder libQuv.so (component recorder)" ON)
+set(NPTV_RECORDER_DIR "${CMAKE_INSTALL_LIBDIR}/nptv-recorder" CACHE STRING
+    "Folder of the installed recorder libQuv.so, relative to the prefix (or absolute)")
+if(NPTV_INSTALL_RECORDER)
+  install(TARGETS nptv_recorder LIBRARY DESTINATION ${NPTV_RECORDER_DIR} COMPONENT recorder
+          PERMISSIONS ${nptv_readable})
+  install(FILES docs/recorder.md ${nptv_pkgdoc}/copyright ${nptv_pkgdoc}/changelog.gz
+          DESTINATION ${nptv_docdir}/nptv-recorder COMPONENT recorder PERMISSIONS ${nptv_readable})
+endif()
+
 # ---- Debian packages ----------------------------------------------------------
 if(CMAKE_CROSSCOMPILING)
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "^arm" AND CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -138,6 +152,9 @@ set(CPACK_COMPONENTS_ALL module)
 if(NPTV_INSTALL_SIMULATOR)
   list(APPEND CPACK_COMPONENTS_ALL simulator)
 endif()
+if(NPTV_INSTALL_RECORDER)
+  list(APPEND CPACK_COMPONENTS_ALL recorder)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${nptv_deb_arch})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${NPTV_MAINTAINER}")
@@ -160,6 +177,15 @@ A stand-in for the TV's service framework libQuv.so that simulates a TV
 (programme guide, clock, settings, events), so that the nptv plug-in module
 runs in a desktop browser, and tvsim, which drives the simulated TV of a
 running browser through its control socket. Not for TV images.")
+
+set(CPACK_DEBIAN_RECORDER_PACKAGE_NAME nptv-recorder)
+set(CPACK_DEBIAN_RECORDER_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_RECORDER_DESCRIPTION "recorder of the nptv plug-in's conversation with the TV's framework
+A libQuv.so that stands in front of the TV maker's libQuv.so: it forwards
+every operation of the nptv plug-in module to the maker's library unchanged
+and writes each one (commands, replies, events, log) to a JSON Lines trace,
+which tvsim replays on a simulated TV. Installed in a folder of its own; a
+browser uses it only when started with LD_LIBRARY_PATH naming that folder.")
 
 # Depends: what the built files need, measured when CPack runs. For a native
 # build dpkg-shlibdeps reads it from the machine's own libraries (libQuv.so,

@@ -8,7 +8,9 @@
 #             stage's new build tree (a new one when run alone); checks that it
 #             prints its address, serves the demo and /tv-bridge.js, ends on ^C
 #   native    build + all suites (unit, end-to-end in the real browser, target,
-#             the benchmarks' smoke run with the instruction budget check);
+#             the benchmarks' smoke run with the instruction budget check;
+#             the recorder in front of our stand-in and the clang++-built one,
+#             replay of the recorded demo, tvsim's trace commands);
 #             prints how many of the bridge's end-to-end tests passed in
 #             Chromium and in Firefox; the self-test page (selftest/) in
 #             tvbrowser, Chromium and Firefox, and its collector tvcollect
@@ -17,7 +19,8 @@
 #   tsan      unit suites (the concurrency suite among them) with ThreadSanitizer
 #   valgrind  the dlopen suite (label dlopen) of the native tree under
 #             valgrind memcheck
-#   armhf     the cross build for the TV: unit suites under qemu-arm, the
+#   armhf     the cross build for the TV: unit suites under qemu-arm (the
+#             recorder's session in front of the armhf stand-in among them), the
 #             checks on the built module, the module's size at -O2 and -Os,
 #             and its runtime floor (the newest symbol versions it needs)
 #   oldabi    everything built in the std::string ABI of GCC before 5

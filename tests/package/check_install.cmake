@@ -50,6 +50,11 @@ set(expected
   usr/bin/check-framework
   ${doc}/README.md ${doc}/CHANGELOG.md ${doc}/LICENSE ${doc}/firmware.md ${doc}/reference.md
   ${doc}/copyright ${doc}/changelog.gz)
+if(RECORDER)
+  set(recdoc usr/share/doc/nptv-recorder)
+  list(APPEND expected usr/${RECORDER_DIR}/libQuv.so
+       ${recdoc}/recorder.md ${recdoc}/copyright ${recdoc}/changelog.gz)
+endif()
 if(SIMULATOR)
   set(simdoc usr/share/doc/nptv-simulator)
   list(APPEND expected usr/${LIBDIR}/libQuv.so usr/bin/tvsim

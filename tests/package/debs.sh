@@ -28,7 +28,8 @@ done
 arm_deb=$armhf/packages/nptv_${version}_armhf.deb
 amd_deb=$native/packages/nptv_${version}_amd64.deb
 sim_deb=$native/packages/nptv-simulator_${version}_amd64.deb
-debs=("$arm_deb" "$amd_deb" "$sim_deb")
+rec_debs=("$armhf/packages/nptv-recorder_${version}_armhf.deb" "$native/packages/nptv-recorder_${version}_amd64.deb")
+debs=("$arm_deb" "$amd_deb" "$sim_deb" "${rec_debs[@]}")
 for deb in "${debs[@]}"; do
   check "cpack made $(basename "$deb")" test -s "$deb"
 done
@@ -53,6 +54,8 @@ done <<EOF
 $arm_deb|nptv|armhf
 $amd_deb|nptv|amd64
 $sim_deb|nptv-simulator|amd64
+${rec_debs[0]}|nptv-recorder|armhf
+${rec_debs[1]}|nptv-recorder|amd64
 EOF
 
 # The armhf module's Depends are its measured runtime floor, which the
@@ -70,6 +73,13 @@ check "amd64 Depends name libc6, libgcc-s1 and libstdc++6 with versions, python3
   bash -c "grep -qE '^(python3, binutils, )?libc6 \\(>= [0-9.]+\\), libgcc-s1 \\(>= [0-9.]+\\), libstdc\\+\\+6 \\(>= [0-9.]+\\)(, python3, binutils)?$' <<<'$got'"
 got=$(field "$sim_deb" Depends)
 check "nptv-simulator Depends include ICU (got '$got')" grep -q 'libicu[0-9]* (>= ' <<<"$got"
+for deb in "${rec_debs[@]}"; do
+  got=$(field "$deb" Depends)
+  check "$(basename "$deb") Depends are the C and C++ runtimes (got '$got')" \
+    bash -c "grep -qE '^libc6 \\(>= [0-9.]+\\), libgcc-s1 \\(>= [0-9.]+\\), libstdc\\+\\+6 \\(>= [0-9.]+\\)$' <<<'$got'"
+  check "$(basename "$deb") holds the recorder in its own folder" \
+    bash -c "dpkg-deb -c '$deb' | grep -q ' ./usr/lib/nptv-recorder/libQuv.so$'"
+done
 
 # ---- lintian ------------------------------------------------------------------------
 # No error; every warning is one the firmware notes name, with its reason, and

@@ -22,6 +22,8 @@
 
 using nlohmann::json;
 
+int TraceCommand(const std::vector<std::string>& args);  // Trace.cpp: reads a file, no socket
+
 namespace {
 
 const char* kUsage =
@@ -41,6 +43,8 @@ const char* kUsage =
     "  simulator on|off               answer commands from the TV, or \"E\" for all\n"
     "  reset                          the TV back to its configured state\n"
     "  raw JSON                       send one request line as it is\n"
+    "  trace summary TRACE            a recorder's trace: commands, latency, events, drops\n"
+    "  trace to-config TRACE          the recorded TV as a simulated-TV configuration\n"
     "\n"
     "The socket path comes from --socket or the environment variable QUV_SIM_SOCKET.\n";
 
@@ -202,6 +206,7 @@ int main(int argc, char** argv) {
   if (i >= argc) return Usage("no command given");
   std::vector<std::string> args(argv + i, argv + argc);
   const std::string command = args[0];
+  if (command == "trace") return TraceCommand(args);
 
   std::string line;
   if (command == "raw") {

@@ -30,6 +30,14 @@ else
 NPTV_CONF_OPTS += -DNPTV_CXX11_ABI=OFF
 endif
 
+ifeq ($(BR2_PACKAGE_NPTV_RECORDER),y)
+NPTV_CONF_OPTS += -DNPTV_INSTALL_RECORDER=ON \
+	-DNPTV_RECORDER_DIR=/usr/lib/nptv-recorder \
+	-DNPTV_QUV_TRACE_TARGET=$(call qstrip,$(BR2_PACKAGE_NPTV_RECORDER_TARGET))
+else
+NPTV_CONF_OPTS += -DNPTV_INSTALL_RECORDER=OFF
+endif
+
 ifeq ($(BR2_PACKAGE_NPTV_QUOTE_EVENT_TEXTS),y)
 NPTV_CONF_OPTS += -DNPTV_QUOTE_EVENT_TEXTS=ON
 else
@@ -39,6 +47,7 @@ endif
 # Not on the TV: the documents, and check-framework unless asked for.
 define NPTV_REMOVE_EXTRAS
 	rm -rf $(TARGET_DIR)/usr/share/doc/nptv
+	rm -rf $(TARGET_DIR)/usr/share/doc/nptv-recorder
 	$(if $(BR2_PACKAGE_NPTV_CHECK_FRAMEWORK),,rm -f $(TARGET_DIR)/usr/bin/check-framework)
 endef
 NPTV_POST_INSTALL_TARGET_HOOKS += NPTV_REMOVE_EXTRAS

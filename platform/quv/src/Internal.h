@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <memory>
@@ -174,10 +175,15 @@ class Journal {
   }
   std::vector<quvstub::JournalEntry> All();
   void Clear();
+  // With QUV_JOURNAL_FILE set: appends the command and its reply to that file
+  // as one line of hexadecimal texts, "CONNECTION TEXT... = REPLY" (for
+  // comparing what passed through a library in front of this one).
+  void Replied(unsigned connection, const Texts& texts, const std::string& reply);
 
  private:
   void Record(unsigned connection, const Texts& texts);
   const bool on_;
+  std::FILE* file_ = nullptr;
   std::mutex m_;
   std::vector<quvstub::JournalEntry> slots_;  // grows to kCapacity, then reused
   std::size_t next_ = 0;                      // slot of the next command
@@ -217,6 +223,7 @@ class LogSink {
 void Complain(const std::string& line);
 
 class Simulator;     // sim/Simulator.h
+class Replay;        // sim/Replay.h
 class ControlServer;  // sim/ControlServer.h
 
 // Everything the library keeps, built on first use and torn down at unload in
@@ -245,9 +252,11 @@ class Library {
 
  private:
   Library();
+  std::string Answer(unsigned connection, const Texts& texts);
   std::mutex m_;
   std::atomic<bool> simOn_{true};
   std::unique_ptr<Simulator> sim_;
+  std::unique_ptr<Replay> replay_;  // QUV_SIM_REPLAY
   std::unique_ptr<ControlServer> control_;
   bool controlTried_ = false;
 };

@@ -5,6 +5,7 @@
 
 #include "Internal.h"
 #include "sim/ControlServer.h"
+#include "sim/Replay.h"
 #include "sim/Simulator.h"
 
 namespace quvimpl {
@@ -22,13 +23,15 @@ Library& Library::Get() {
   return lib;
 }
 
-Library::Library() : sim_(std::make_unique<Simulator>(framework)) {
+Library::Library()
+    : sim_(std::make_unique<Simulator>(framework)), replay_(Replay::FromEnvironment(framework)) {
   framework.SetTicker(sim_.get());
   g_alive = true;
 }
 
 Library::~Library() {
   g_alive = false;
+  replay_.reset();  // its thread raises events
   // Threads first: the socket thread and the framework thread both reach the
   // simulator, which goes last.
   control_.reset();
@@ -37,6 +40,12 @@ Library::~Library() {
 }
 
 std::string Library::Execute(unsigned connection, const Texts& texts) {
+  std::string reply = Answer(connection, texts);
+  journal.Replied(connection, texts, reply);
+  return reply;
+}
+
+std::string Library::Answer(unsigned connection, const Texts& texts) {
   static const std::string kNoName;
   const std::string& name = texts.empty() ? kNoName : texts[0];  // a reference: no copy
   journal.Add(connection, texts);
@@ -46,7 +55,12 @@ std::string Library::Execute(unsigned connection, const Texts& texts) {
   if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
   if (forced) return std::move(*forced);
   if (!SimulatorOn()) return "E";
-  return sim_->Answer(connection, texts);
+  // The model sees every command (subscriptions, settings), also when the
+  // trace has the reply.
+  std::string reply = sim_->Answer(connection, texts);
+  if (replay_)
+    if (std::optional<std::string> recorded = replay_->Answer(texts)) return std::move(*recorded);
+  return reply;
 }
 
 void Library::UseSimulator(bool on) { simOn_ = on; }

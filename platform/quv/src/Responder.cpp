@@ -65,7 +65,27 @@ bool JournalWanted() {
 }
 }  // namespace
 
-Journal::Journal() : on_(JournalWanted()) {}
+Journal::Journal() : on_(JournalWanted()) {
+  const char* file = std::getenv("QUV_JOURNAL_FILE");
+  if (file && *file) file_ = std::fopen(file, "w");
+}
+
+void Journal::Replied(unsigned connection, const Texts& texts, const std::string& reply) {
+  if (!file_) return;
+  std::string line = std::to_string(connection);
+  auto hex = [&line](const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    line += ' ';
+    for (unsigned char c : bytes) line += {digits[c >> 4], digits[c & 15]};
+  };
+  for (const std::string& t : texts) hex(t);
+  line += " =";
+  hex(reply);
+  line += '\n';
+  std::lock_guard<std::mutex> lk(m_);
+  std::fwrite(line.data(), 1, line.size(), file_);
+  std::fflush(file_);
+}
 
 void Journal::Record(unsigned connection, const Texts& texts) {
   std::lock_guard<std::mutex> lk(m_);

@@ -31,6 +31,12 @@ NPTV_PLUGIN_DIR ?= "${libdir}/browser-plugins"
 # ON where event texts come from broadcast data: a handler given by name then
 # gets them as string literals (see docs/firmware.md).
 NPTV_QUOTE_EVENT_TEXTS ?= "OFF"
+# ON: also build the recorder, package ${PN}-recorder: a libQuv.so in a
+# folder of its own that stands in front of the maker's and writes a trace
+# (see docs/recorder.md). NPTV_QUV_TRACE_TARGET is the maker's library.
+NPTV_RECORDER ?= "OFF"
+NPTV_RECORDER_DIR ?= "${libdir}/nptv-recorder"
+NPTV_QUV_TRACE_TARGET ?= "${libdir}/libQuv.so"
 
 EXTRA_OECMAKE = "\
     -DNPTV_TESTS=OFF \
@@ -40,12 +46,17 @@ EXTRA_OECMAKE = "\
     -DNPTV_CXX11_ABI=${NPTV_CXX11_ABI} \
     -DNPTV_PLUGIN_DIR=${NPTV_PLUGIN_DIR} \
     -DNPTV_QUOTE_EVENT_TEXTS=${NPTV_QUOTE_EVENT_TEXTS} \
+    -DNPTV_INSTALL_RECORDER=${NPTV_RECORDER} \
+    -DNPTV_RECORDER_DIR=${NPTV_RECORDER_DIR} \
+    -DNPTV_QUV_TRACE_TARGET=${NPTV_QUV_TRACE_TARGET} \
 "
 
 # The stand-in framework is not installed; the module finds the maker's
 # libQuv.so by its SONAME.
-PACKAGES =+ "${PN}-check"
+PACKAGES =+ "${PN}-check ${PN}-recorder"
 FILES:${PN} = "${NPTV_PLUGIN_DIR}/libnptv.so"
+FILES:${PN}-recorder = "${NPTV_RECORDER_DIR}/libQuv.so"
+INSANE_SKIP:${PN}-recorder += "dev-so"
 FILES:${PN}-check = "${bindir}/check-framework"
 RDEPENDS:${PN}-check = "python3-core binutils"
 # libnptv.so is a plug-in without a version in its name, not a library of

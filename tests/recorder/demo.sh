@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The demo app's session recorded through the recorder, then replayed on a
+# simulated TV that holds other values (other.json): the demo shows the
+# recorded ones. The same TV without the replay shows its own (the check
+# fails there), and the configuration made by tvsim from a trace that kept the
+# password shows the recorded ones too.
+#   demo.sh RUN_PAGE TVBROWSER PLUGIN_DIR RECORDER_DIR LIBQUV KNOWN_JSON TVSIM HARNESS CHECK PAGE
+set -u
+run_page=$1 tvb=$2 plugin_dir=$3 recorder_dir=$4 libquv=$5 known=$6 tvsim=$7
+shift 7
+page_args=(--script "$1" --script "$2" "$3")
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-replay.XXXXXX") || exit 2
+trap 'rm -rf "$work"' EXIT
+status=0
+# demo NAME CONFIG PASS|FAIL [VAR=VALUE...]
+demo() {
+  local name=$1 config=$2 want=$3
+  shift 3
+  env "$@" "$run_page" "$tvb" "$plugin_dir" "$config" "" "${page_args[@]}" >"$work/$name.out" 2>&1
+  local rc=$?
+  if [ "$want" = PASS ] && [ $rc -ne 0 ]; then
+    echo "not ok - demo $name failed:"; tail -n 40 "$work/$name.out"; status=1
+  elif [ "$want" = FAIL ] && [ $rc -eq 0 ]; then
+    echo "not ok - demo $name passed on a TV with other values"; status=1
+  else
+    echo "ok - demo $name (exit status $rc)"
+  fi
+}
+demo recorded "$known" PASS LD_LIBRARY_PATH="$recorder_dir" NPTV_QUV_LIBRARY="$libquv" \
+  NPTV_QUV_TRACE="$work/demo.jsonl"
+demo other-tv "$here/other.json" FAIL
+demo replayed "$here/other.json" PASS QUV_SIM_REPLAY="$work/demo.jsonl" QUV_SIM_REPLAY_SPEED=none
+demo recorded-with-password "$known" PASS LD_LIBRARY_PATH="$recorder_dir" NPTV_QUV_LIBRARY="$libquv" \
+  NPTV_QUV_TRACE="$work/secrets.jsonl" NPTV_QUV_TRACE_SECRETS=1
+if "$tvsim" trace to-config "$work/secrets.jsonl" >"$work/from-trace.json"; then
+  demo from-trace "$work/from-trace.json" PASS
+else
+  echo "not ok - tvsim trace to-config failed"; status=1
+fi
+"$tvsim" trace summary "$work/demo.jsonl" || { echo "not ok - tvsim trace summary failed"; status=1; }
+exit $status

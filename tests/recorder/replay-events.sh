@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The simulated TV answering from a trace, in a process of its own
+# (quv_helper serve): a repeated command gets its recorded replies in order
+# and then the last one again, a command the trace lacks is answered by the
+# model and named in the log, the recorded events arrive in order; the
+# replay asked for by the environment and by the configuration file.
+#   replay-events.sh QUV_HELPER [RUNNER...]
+set -u
+helper=$1
+shift
+work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-replay-events.XXXXXX") || exit 2
+trap 'rm -rf "$work"' EXIT
+run() { printf '{"t":%s,"thread":7,"conn":1,"kind":"%s",%s}\n' "$@"; }
+{
+  printf '{"t":0,"kind":"start","format":1}\n'
+  run 10 construct '"client":1'
+  run 20 execute '"texts":["GetCountry","0","0","0","0"]'
+  run 30 reply '"reply":"I7","us":3'
+  run 40 event '"type":0,"texts":["a","1"]'
+  run 50 event '"type":0,"texts":["b",{"base64":"wqA="}]'
+  run 60 execute '"texts":["GetCountry","0","0","0","0"]'
+  run 70 reply '"reply":"I8","us":3'
+  run 80 event '"type":3,"texts":["c","3"]'
+} >"$work/trace.jsonl"
+status=0
+expect() {
+  local what=$1 got=$2 want=$3
+  if [ "$got" = "$want" ]; then echo "ok - $what"; else
+    printf 'not ok - %s: got\n%s\nwant\n%s\n' "$what" "$got" "$want"; status=1; fi
+}
+# serve NAME VAR=VALUE...: the helper with the replay asked for by the variables.
+serve() {
+  local name=$1 out=$work/$1.out
+  shift
+  : >"$out"
+  {
+    printf 'cmd GetCountry\ncmd GetCountry\ncmd GetCountry\ncmd GetLanguage\n'
+    for _ in $(seq 300); do
+      [ "$(grep -c '^EVENT' "$out")" -ge 3 ] && break
+      sleep 0.1
+    done
+  } | env QUV_LOG="$work/$name.log" "$@" "${runner[@]}" "$helper" serve >"$out"
+  expect "$name: replies recorded, in order, the last again, then the model's" \
+    "$(grep '^REPLY' "$out")" "$(printf 'REPLY 4937\nREPLY 4938\nREPLY 4938\nREPLY 4931')"
+  expect "$name: the recorded events, in order" "$(grep '^EVENT' "$out")" \
+    "$(printf 'EVENT 0 a 1\nEVENT 0 b \xc2\xa0\nEVENT 3 c 3')"
+  expect "$name: the command the trace lacks is named" \
+    "$(grep -c 'replay: GetLanguage is not in the trace' "$work/$name.log")" 1
+}
+runner=("$@")
+serve environment QUV_SIM_REPLAY="$work/trace.jsonl" QUV_SIM_REPLAY_SPEED=0
+printf '{"replay": {"trace": "trace.jsonl", "speed": 0}}\n' >"$work/tv.json"
+serve configuration QUV_SIM_CONFIG="$work/tv.json"
+exit $status
