@@ -238,7 +238,7 @@ function decode(r) {
 // stream says "work" when there is some, and the page asks (a synchronous
 // request, so none of the page's script runs meanwhile) in a task of its
 // own, never inside another request (Firefox delivers stream messages while
-// a synchronous request waits).
+// a synchronous request of the page waits, ours or its own).
 function pump() {
   if (!pageToken) return;
   if (requesting) {
@@ -255,7 +255,7 @@ function pump() {
 function dispatch(message) {
   const event = JSON.parse(message.data);
   if (event.kind === 'work') {
-    pump();
+    setTimeout(pump, 0);  // a task of its own: never inside the page's current one
     return;
   }
   if (!live.has(event.instance)) return;
