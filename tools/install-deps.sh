@@ -26,7 +26,7 @@ PACKAGES=(
   googletest
   # the bridge to desktop browsers: its HTTP server, and the Chromium its
   # tests drive
-  libcpp-httplib-dev chromium
+  chromium
   # ... its WebSocket (websocketpp on standalone asio), and the Firefox its
   # tests drive too
   libwebsocketpp-dev libasio-dev firefox-esr

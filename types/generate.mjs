@@ -301,6 +301,36 @@ either channel. A bridge that is suspended (a stopped process, a debugger
 holding it) cannot be told apart from a slow one by a synchronous request:
 on HTTP the page then waits until it resumes; on the WebSocket the call
 throws after 5 s.
+
+What the bridge accepts and refuses. It listens on 127.0.0.1 only and
+serves pages of its own origin (\`http://127.0.0.1:PORT\` or
+\`http://localhost:PORT\`) only: every request is read whole (head and body)
+before anything is decided on it, and every refused request closes its
+connection, so that nothing sent after a refused request is ever read as a
+request of its own.
+
+| request | answer |
+|---|---|
+| another \`Host\`, another \`Origin\`, a \`/bridge/\` request without \`X-TV-Bridge: 1\` | 403 |
+| a malformed request line or header, \`Content-Length\` given twice or not a number, JSON that does not parse or nests deeper than 32 arrays and objects | 400 |
+| a method other than GET and POST | 405 |
+| a request not read whole within 10 s of its first byte | 408 |
+| a body over 1 MiB | 413 |
+| a head over 16 KiB, or more than 64 headers | 431 |
+| a body in a \`Transfer-Encoding\` (chunked) | 501 |
+| a 65th page (a page whose event stream never opened is closed after 10 s to make room) | 503 |
+| a file whose path has a part starting with a dot (\`.git\`, \`.env\`), or outside the root | 404 |
+
+A connection idle for 5 s between requests is closed; from one address at
+most 128 connections that have not yet sent a whole request are kept (the
+oldest goes for a new one), 512 connections in all. Every answer carries
+\`X-Frame-Options: DENY\` and \`Content-Security-Policy: frame-ancestors
+'none'\`: no page of another origin can frame the bridge's pages. A page
+holds one long-lived request (its event stream; the bridge tells it there
+when the plug-in has work for it): browsers keep six connections to one
+server, so five tabs on the bridge still leave one for their calls; a
+sixth tab waits until one is closed. WebSocket messages follow the
+same JSON rule (400 for JSON nested deeper than 32) and are at most 1 MiB.
 `);
   return out.join('\n');
 }

@@ -1,11 +1,15 @@
 // The control protocol of the simulated TV, its UNIX domain socket, and the
 // tvsim tool that speaks it.
+#include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 
 #include <nlohmann/json.hpp>
 
@@ -53,6 +57,8 @@ TEST_F(Control, RequestsAreCheckedAndAnsweredWithOkOrAnError) {
       {R"({"cmd":"delay","command":"GetCountry","ms":-1})", false, "\"ms\""},
       {R"({"cmd":"simulator","on":"yes"})", false, "true or false"},
       {R"({"cmd":"reset"})", true, ""},
+      {R"({"cmd":"set","key":"country","value":)" + std::string(1000000, '[') + std::string(1000000, ']') + "}",
+       false, "nested deeper than 32"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.request);
@@ -233,7 +239,6 @@ TEST_F(Control, AStaleSocketFileIsReplacedAndOtherFilesAreLeftAlone) {
   int listener = Bound(live, true);
   const std::vector<Case> cases = {
       {"not a socket", plain, "not a socket"},
-      {"someone listens", live, "another process is listening"},
       {"too long", "/tmp/" + std::string(200, 'x'), "longer than"},
   };
   for (const auto& c : cases) {
@@ -246,9 +251,118 @@ TEST_F(Control, AStaleSocketFileIsReplacedAndOtherFilesAreLeftAlone) {
     EXPECT_NE(log[0].text.find(c.complaint), std::string::npos) << log[0].text;
   }
   EXPECT_EQ(ReadFile(plain), "keep me");
+  // A path another process serves: the process says so and ends.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(quvstub::StartControlSocket(live), testing::ExitedWithCode(3), "another process is listening there");
   close(listener);
   std::remove(plain.c_str());
   std::remove(live.c_str());
+}
+
+// The socket is its user's: mode 0600 whatever the umask; a client of
+// another uid is refused by the server (even through a socket file opened to
+// all), and tvsim refuses a server of another uid; a client that does not
+// read its replies, or clients holding unfinished lines, cost bounded memory
+// and never stop the others from being served.
+TEST_F(Control, TheSocketServesItsOwnUserAndNoClientHoldsItUp) {
+  const std::string path = TempPath("own.sock");
+  const mode_t mask = umask(0);
+  ASSERT_TRUE(quvstub::StartControlSocket(path));
+  umask(mask);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  auto answered = [&] {  // a new client's request is answered (within 20 s)
+    int fd = Connect(path);
+    timeval tv{20, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    std::string pending;
+    SendAll(fd, "{\"cmd\":\"connections\"}\n");
+    bool ok = fd >= 0 && ReadLine(fd, pending).find("\"ok\":true") != std::string::npos;
+    close(fd);
+    return ok;
+  };
+  // A client that sends requests and never reads the replies.
+  int deaf = Connect(path);
+  std::string many;
+  for (int i = 0; i < 3000; ++i) many += "{\"cmd\":\"state\"}\n";
+  SendAll(deaf, many);
+  EXPECT_TRUE(answered()) << "a client that does not read holds up the others";
+  // Unfinished lines of several clients: past 16 MiB in all, one is dropped.
+  std::vector<int> holders;
+  int dropped = 0;
+  const std::string part(std::size_t(4) << 20, ' ');
+  for (int i = 0; i < 6; ++i) {
+    int fd = Connect(path);
+    holders.push_back(fd);
+    std::size_t sent = 0;
+    while (sent < part.size()) {
+      ssize_t n = send(fd, part.data() + sent, part.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+    std::string pending;
+    timeval tv{0, 300000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (ReadLine(fd, pending).find("unfinished lines") != std::string::npos) ++dropped;
+  }
+  EXPECT_GE(dropped, 1) << "six clients hold 24 MiB of unfinished lines";
+  EXPECT_TRUE(answered());
+  for (int fd : holders) close(fd);
+  close(deaf);
+
+  if (geteuid() != 0) GTEST_SKIP() << "the other uid needs root (useradd, setuid)";
+  const std::string user = "nptv-ctl-test";
+  ASSERT_EQ(std::system(("id -u " + user + " >/dev/null 2>&1 || useradd --system --no-create-home --shell "
+                         "/usr/sbin/nologin " + user).c_str()), 0);
+  const passwd* pw = getpwnam(user.c_str());
+  ASSERT_NE(pw, nullptr);
+  const uid_t other = pw->pw_uid;
+  chmod(path.c_str(), 0666);  // as a careless folder or umask would leave it
+  auto asOther = [&](const std::function<int()>& body) {
+    pid_t pid = fork();
+    if (pid == 0) _exit(setgid(other) == 0 && setuid(other) == 0 ? body() : 99);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(asOther([&] {
+              int fd = Connect(path);
+              timeval tv{20, 0};
+              setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+              std::string pending, request = "{\"cmd\":\"set\",\"key\":\"password\",\"value\":\"0000\"}\n";
+              if (fd < 0) return 2;
+              (void)!send(fd, request.data(), request.size(), MSG_NOSIGNAL);  // it may be closed already
+              return ReadLine(fd, pending).find("its own user only") != std::string::npos ? 0 : 1;
+            }), 0) << "the server answers another uid";
+  quvstub::StopControlSocket();
+#ifdef TVSIM
+  // Another uid listening at the path: tvsim will not talk to it.
+  const std::string squat = TempPath("squat.sock");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t squatter = fork();
+  if (squatter == 0) {
+    if (setgid(other) != 0 || setuid(other) != 0) _exit(99);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, squat.c_str(), sizeof addr.sun_path - 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) _exit(98);
+    if (write(ready[1], "x", 1) != 1) _exit(97);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  std::string out;
+  EXPECT_EQ(RunWithEnv("-u QUV_SIM_SOCKET", std::string(TVSIM) + " --socket " + squat + " state", &out), 3);
+  EXPECT_NE(out.find("is served by uid " + std::to_string(other)), std::string::npos) << out;
+  kill(squatter, SIGKILL);
+  waitpid(squatter, nullptr, 0);
+  std::remove(squat.c_str());
+#endif
+  std::system(("userdel " + user + " >/dev/null 2>&1").c_str());
 }
 
 // ---- tvsim --------------------------------------------------------------------------

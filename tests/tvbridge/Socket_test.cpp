@@ -84,15 +84,17 @@ TEST(SocketMessage, EachAnswersItsRequestForItsOwnPageOnly) {
       {"body not an object", R"({"id":17,"action":"new","body":[1]})", 17, 400, "\"body\"", false},
       {"no id", R"({"action":"new"})", nullptr, 400, "\"id\"", false},
       {"id not a number", R"({"id":"1","action":"new"})", nullptr, 400, "\"id\"", false},
-      {"not JSON", "{\"id\":1,", nullptr, 400, "not a JSON object", false},
+      {"not JSON", "{\"id\":1,", nullptr, 400, "not JSON", false},
+      {"nested 33 deep", R"({"id":18,"action":"new","body":{"x":)" + std::string(31, '[') + std::string(31, ']') + "}}",
+       nullptr, 400, "deeper than 32", false},
       {"JSON but not an object", "[1,2]", nullptr, 400, "not a JSON object", false},
-      {"empty", "", nullptr, 400, "not a JSON object", false},
-      {"bytes that are not UTF-8", "{\"id\":1,\"action\":\"\xff\"}", nullptr, 400, "not a JSON object", false},
+      {"empty", "", nullptr, 400, "not JSON", false},
+      {"bytes that are not UTF-8", "{\"id\":1,\"action\":\"\xff\"}", nullptr, 400, "not JSON", false},
   };
   for (const MessageRow& row : rows) {
     SCOPED_TRACE(row.what);
     bool handled = false;
-    std::string answer = AnswerMessage(row.message, "mine", [&](const std::string& action, const Json& body) -> Json {
+    std::string answer = AnswerMessage(row.message, "mine", [&](const std::string& action, Json body) -> Json {
       handled = true;
       if (body.value("instance", Json()) == 99) throw Refusal{404, "unknown instance (destroyed, or never made)"};
       if (body.contains("instance") && !body["instance"].is_number()) (void)body["instance"].get<int>();

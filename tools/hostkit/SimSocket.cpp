@@ -36,6 +36,21 @@ bool SimSocket::Connect(std::string& error) {
     Drop();
     return false;
   }
+  // Only a simulated TV of our own user: another user listening at the path
+  // first would otherwise get every request (and answer them).
+  ucred peer{};
+  socklen_t len = sizeof peer;
+  if (getsockopt(m_fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != geteuid()) {
+    error = "the control socket " + m_path + " is served by uid " + std::to_string(peer.uid) +
+            ", not by this user (uid " + std::to_string(geteuid()) + "): refusing to use it";
+    Drop();
+    return false;
+  }
+  if (m_timeout > 0) {
+    timeval tv{m_timeout, 0};
+    setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  }
   return true;
 }
 
@@ -69,7 +84,8 @@ bool SimSocket::Request(const std::string& line, std::string& reply, std::string
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       error = n == 0 ? "the simulated TV closed the control connection"
-                     : std::string("recv: ") + std::strerror(errno);
+              : errno == EAGAIN ? "no reply within " + std::to_string(m_timeout) + " s"
+                                : std::string("recv: ") + std::strerror(errno);
       Drop();
       return false;
     }

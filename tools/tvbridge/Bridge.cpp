@@ -32,6 +32,11 @@ void Channel::Close() {
   m_cv.notify_all();
 }
 
+bool Channel::Attached() {
+  std::lock_guard<std::mutex> lock(m_mu);
+  return m_attached;
+}
+
 bool Channel::Attach() {
   std::lock_guard<std::mutex> lock(m_mu);
   if (m_attached) return false;
@@ -100,9 +105,10 @@ void HostLoop::Stop() {
   m_cv.notify_all();
 }
 
-Json HandleBounded(HostLoop& loop, Bridge& bridge, const std::string& action, const Json& body) {
+Json HandleBounded(HostLoop& loop, Bridge& bridge, const std::string& action, Json body) {
   auto reply = std::make_shared<Json>();
-  if (!loop.RunFor([&bridge, reply, action, body] { *reply = bridge.Handle(action, body); }, kAnswerLimit))
+  auto in = std::make_shared<const Json>(std::move(body));
+  if (!loop.RunFor([&bridge, reply, action, in] { *reply = bridge.Handle(action, *in); }, kAnswerLimit))
     throw Refusal{504, action + ": no answer within " + std::to_string(kAnswerLimit.count() / 1000) + " s"};
   return std::move(*reply);
 }
@@ -157,6 +163,14 @@ void Bridge::DestroyInstance(Instance& instance) {
 
 Json Bridge::Handle(const std::string& action, const Json& body) {
   if (action == "page") {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = m_pages.begin(); m_pages.size() >= kMaxPages && it != m_pages.end();) {
+      auto next = std::next(it);
+      if (!it->second.channel->Attached() && now - it->second.made > kStreamLimit) ClosePage(it->first);
+      it = next;
+    }
+    if (m_pages.size() >= kMaxPages)
+      throw Refusal{503, "the bridge has " + std::to_string(kMaxPages) + " pages open already"};
     std::string token = NewToken();
     m_pages[token].channel = std::make_shared<Channel>();
     return {{"page", token}};
@@ -171,6 +185,7 @@ Json Bridge::Handle(const std::string& action, const Json& body) {
   }
   if (action == "pump") {
     const std::string& token = Text(body, "page");
+    page.told = false;
     return {{"ran", nphost::PumpAsyncCalls([&](NPP npp) {
                return OfPage(npp, token) || m_byNpp.count(npp) == 0;
              })}};
@@ -247,11 +262,6 @@ void Bridge::ClosePage(const std::string& token) {
   if (it == m_pages.end()) return;
   for (auto& entry : it->second.instances) DestroyInstance(entry.second);
   it->second.channel->Close();
-  auto waiting = m_waiting.find(token);
-  if (waiting != m_waiting.end()) {
-    waiting->second();  // let its wait end: the page's next request learns it is gone
-    m_waiting.erase(waiting);
-  }
   m_pages.erase(it);
 }
 
@@ -266,25 +276,14 @@ bool Bridge::OfPage(NPP npp, const std::string& page) const {
 
 void Bridge::Pump() {
   nphost::PumpAsyncCalls([this](NPP npp) { return m_byNpp.count(npp) == 0; });
-  for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-    const std::string& page = it->first;
-    if (nphost::PendingAsyncCalls([&](NPP npp) { return OfPage(npp, page); }) == 0) {
-      ++it;
-      continue;
-    }
-    it->second();
-    it = m_waiting.erase(it);
+  for (auto& entry : m_pages) {
+    const std::string& token = entry.first;
+    Page& page = entry.second;
+    if (page.told || nphost::PendingAsyncCalls([&](NPP npp) { return OfPage(npp, token); }) == 0) continue;
+    page.told = true;
+    page.channel->Push(R"({"kind":"work"})");
   }
 }
-
-void Bridge::Wait(const std::string& page, std::function<void()> ready) {
-  if (!m_pages.count(page)) throw Refusal{404, "unknown page (closed, or its event stream ended)"};
-  if (m_waiting.count(page)) throw Refusal{409, "the page waits for its events already"};
-  m_waiting[page] = std::move(ready);
-  Pump();
-}
-
-void Bridge::StopWaiting(const std::string& page) { m_waiting.erase(page); }
 
 bool Bridge::Evaluate(NPP npp, const std::string& script) {
   auto it = m_byNpp.find(npp);

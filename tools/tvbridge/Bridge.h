@@ -40,6 +40,7 @@ class Channel {
   void Close();
   // The first caller gets true: a page has one event stream.
   bool Attach();
+  bool Attached();
 
  private:
   std::mutex m_mu;
@@ -95,13 +96,10 @@ class Bridge {
 
   // The plug-in's async calls. A page's calls run only when the page asks
   // (action "pump"), between its own tasks, as on a browser's main thread:
-  // a page waits (Wait) until it has some, then asks. Calls of instances
-  // whose page is gone run at once (Pump).
+  // once a page has some, Pump tells it with a "work" event on its event
+  // stream (once until it asked), so that a page holds one long-lived
+  // request only. Calls of instances whose page is gone run at once.
   void Pump();
-  // `ready` is called on this thread once the page has queued calls (at
-  // once if it has); throws Refusal for an unknown page or a second waiter.
-  void Wait(const std::string& page, std::function<void()> ready);
-  void StopWaiting(const std::string& page);
 
  private:
   struct Instance {
@@ -112,6 +110,8 @@ class Bridge {
     std::shared_ptr<Channel> channel;
     std::map<long long, Instance> instances;
     long long next = 1;
+    bool told = false;  // a "work" event is on its way; no other until it asks
+    std::chrono::steady_clock::time_point made = std::chrono::steady_clock::now();
   };
 
   Page& FindPage(const Json& body);
@@ -127,16 +127,21 @@ class Bridge {
   };
   bool OfPage(NPP npp, const std::string& page) const;
   std::unordered_map<NPP, Owner> m_byNpp;
-  std::map<std::string, std::function<void()>> m_waiting;
 };
+
+// How many pages a bridge keeps at once; a page whose event stream has not
+// opened within kStreamLimit of its making is closed to make room.
+constexpr std::size_t kMaxPages = 64;
+constexpr std::chrono::seconds kStreamLimit{10};
 
 // How long a page's request may take before its answer is 504 (the module
 // or the simulated TV did not answer).
 constexpr std::chrono::milliseconds kAnswerLimit{5000};
 
 // One request of a page (Bridge::Handle on the host thread), bounded by
-// kAnswerLimit: throws Refusal 504 when no answer came in time.
-Json HandleBounded(HostLoop& loop, Bridge& bridge, const std::string& action, const Json& body);
+// kAnswerLimit: throws Refusal 504 when no answer came in time. The body is
+// moved, never copied, into the work (which may outlive the request).
+Json HandleBounded(HostLoop& loop, Bridge& bridge, const std::string& action, Json body);
 
 // A random page token (128 bits, hex).
 std::string NewToken();

@@ -1,5 +1,7 @@
 #include "Socket.h"
 
+#include "BoundedJson.h"
+
 #define ASIO_STANDALONE
 #include <websocketpp/config/asio_no_tls.hpp>
 #include <websocketpp/server.hpp>
@@ -58,8 +60,10 @@ std::string CheckOpening(const std::string& host, const std::string& origin, con
 }
 
 std::string AnswerMessage(const std::string& message, const std::string& page, const Handler& handle) {
-  Json in = Json::parse(message, nullptr, false);
-  if (in.is_discarded() || !in.is_object()) return Answer(nullptr, 400, "the message is not a JSON object", nullptr);
+  std::string why;
+  Json in = nptvjson::Parse(message, &why);
+  if (in.is_discarded()) return Answer(nullptr, 400, "the message is not JSON: " + why, nullptr);
+  if (!in.is_object()) return Answer(nullptr, 400, "the message is not a JSON object", nullptr);
   if (!in.contains("id") || !in["id"].is_number_integer())
     return Answer(nullptr, 400, "the message has no number \"id\"", nullptr);
   const Json id = in["id"];
@@ -67,7 +71,7 @@ std::string AnswerMessage(const std::string& message, const std::string& page, c
     return Answer(id, 400, "the message has no text \"action\"", nullptr);
   const std::string action = in["action"].get<std::string>();
   if (!Allowed(action)) return Answer(id, 404, "unknown request " + action + " on a socket", nullptr);
-  Json body = in.contains("body") ? in["body"] : Json::object();
+  Json body = in.contains("body") ? std::move(in["body"]) : Json::object();
   if (!body.is_object()) return Answer(id, 400, "the message's \"body\" is not an object", nullptr);
   body["page"] = page;  // a socket reaches its own page only
   if (action == "ping") {
@@ -75,7 +79,7 @@ std::string AnswerMessage(const std::string& message, const std::string& page, c
     return Answer(id, 200, "", &pong);
   }
   try {
-    Json reply = handle(action, body);
+    Json reply = handle(action, std::move(body));
     return Answer(id, 200, "", &reply);
   } catch (const Refusal& r) {
     return Answer(id, r.status, r.reason, nullptr);

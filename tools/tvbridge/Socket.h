@@ -29,8 +29,9 @@ std::string CheckOpening(const std::string& host, const std::string& origin, con
 
 // One message of the socket of `page`: runs `handle(action, body)` with the
 // body's "page" set to the socket's own, and answers the reply text. Never
-// throws: bad messages get an answer with status 400.
-using Handler = std::function<Json(const std::string& action, const Json& body)>;
+// throws: bad messages (not JSON, nested deeper than 32) get an answer with
+// status 400.
+using Handler = std::function<Json(const std::string& action, Json body)>;
 std::string AnswerMessage(const std::string& message, const std::string& page, const Handler& handle);
 
 // The socket server: its own port on 127.0.0.1, one thread.

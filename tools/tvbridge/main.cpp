@@ -11,7 +11,6 @@
 // /bridge/sim, which hands one JSON line to the simulated TV's control socket
 // ($QUV_SIM_SOCKET), for the end-to-end pages. --isolate serves the files
 // cross-origin isolated (the benchmark's finer timer).
-#include <httplib.h>
 #include <limits.h>
 #include <signal.h>
 
@@ -23,8 +22,10 @@
 #include <sstream>
 #include <thread>
 
+#include "BoundedJson.h"
 #include "Bridge.h"
 #include "Files.h"
+#include "Http.h"
 #include "Socket.h"
 #include "SimSocket.h"
 
@@ -89,9 +90,21 @@ bool ReadFile(const std::string& path, std::string* out) {
   return true;
 }
 
-void Refuse(httplib::Response& res, int status, const std::string& reason) {
-  res.status = status;
-  res.set_content("tvbridge: " + reason + "\n", "text/plain; charset=utf-8");
+void Refuse(tvbridge::http::Response& res, int status, const std::string& reason) {
+  res.Set(status, "text/plain; charset=utf-8", "tvbridge: " + reason + "\n");
+}
+
+// A request body: JSON nested at most 32 deep (refused before parsing).
+Json Body(const std::string& text) {
+  std::string why;
+  Json body = nptvjson::Parse(text, &why);
+  if (body.is_discarded()) throw Refusal{400, "the body is not JSON: " + why};
+  return body;
+}
+
+// Files whose name starts with a dot (.git, .env, ...) are never served.
+bool Hidden(const std::string& path) {
+  return path.find("/.") != std::string::npos;
 }
 
 }  // namespace
@@ -140,19 +153,16 @@ int main(int argc, char** argv) {
   loop.SetPump([&] { bridge.Pump(); });
   nphost::SetScriptHooks(hooks);
 
-  httplib::Server server;
-  // Threads for pages' event streams and waits besides their calls; every
-  // call answered at once (no delayed-ACK stalls), on long-lived connections.
-  server.new_task_queue = [] { return new httplib::ThreadPool(64); };
-  server.set_tcp_nodelay(true);
-  server.set_keep_alive_max_count(100000);
-  const int port = options.port ? options.port : server.bind_to_any_port("127.0.0.1");
-  if (options.port && !server.bind_to_port("127.0.0.1", options.port)) {
-    std::cerr << "tvbridge: cannot listen on 127.0.0.1:" << options.port << "\n";
-    return 1;
-  }
-  if (port <= 0) {
-    std::cerr << "tvbridge: cannot listen on 127.0.0.1\n";
+  // Every request is read whole before anything is decided on it; a
+  // refused one closes its connection (Http.h).
+  std::function<void(const tvbridge::http::Request&, tvbridge::http::Response&)> serve;
+  tvbridge::http::Server server([&](const tvbridge::http::Request& req, tvbridge::http::Response& res) {
+    serve(req, res);
+  });
+  const int port = server.Bind(options.port);
+  if (!port) {
+    std::cerr << "tvbridge: cannot listen on 127.0.0.1" << (options.port ? ":" + std::to_string(options.port) : "")
+              << "\n";
     return 1;
   }
   const std::string self = "127.0.0.1:" + std::to_string(port);
@@ -160,7 +170,7 @@ int main(int argc, char** argv) {
 
   // The WebSocket of isolated pages, on a port of its own.
   tvbridge::SocketServer sockets(
-      [&](const std::string& action, const Json& body) { return tvbridge::HandleBounded(loop, bridge, action, body); },
+      [&](const std::string& action, Json body) { return tvbridge::HandleBounded(loop, bridge, action, std::move(body)); },
       [&](const std::string& page) {
         auto known = std::make_shared<bool>(false);
         try {
@@ -179,126 +189,96 @@ int main(int argc, char** argv) {
   bridgeJs = "(function () {\nconst SOCKET_PORT = " + std::to_string(socketPort) + ";\n" + methods + script +
              "})();\n";
 
-  // Only pages of the bridge's own origin, and only with its request header.
-  server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
-    const std::string hostHeader = req.get_header_value("Host");
-    if (hostHeader != self && hostHeader != local) {
-      Refuse(res, 403, "wrong Host (use http://" + self + "/)");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    if (req.has_header("Origin")) {
-      const std::string origin = req.get_header_value("Origin");
-      if (origin != "http://" + self && origin != "http://" + local) {
-        Refuse(res, 403, "requests from " + origin + " are refused");
-        return httplib::Server::HandlerResponse::Handled;
-      }
-    }
-    if (req.path.rfind("/bridge/", 0) == 0 && req.path != "/bridge/events" &&
-        req.get_header_value("X-TV-Bridge") != "1") {
-      Refuse(res, 403, "a bridge request needs the header X-TV-Bridge: 1");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
+  SimSocket sim(getenv("QUV_SIM_SOCKET") ? getenv("QUV_SIM_SOCKET") : "");
+  std::mutex simMu;
+  using tvbridge::http::Request;
+  using tvbridge::http::Response;
 
-  server.Get("/tv-bridge.js", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(bridgeJs, "text/javascript; charset=utf-8");
-  });
-
-  server.Get("/bridge/events", [&](const httplib::Request& req, httplib::Response& res) {
-    const std::string page = req.get_param_value("page");
+  // The event stream of a page: its events, and a heartbeat each second (a
+  // lost reader shows on writing). Its end closes the page.
+  auto events = [&](const Request& req, Response& res) {
+    const std::string page = req.Param("page");
     std::shared_ptr<tvbridge::Channel> channel;
     loop.Run([&] { channel = bridge.ChannelOf(page); });
     if (!channel) return Refuse(res, 404, "unknown page");
     if (!channel->Attach()) return Refuse(res, 409, "the page has an event stream already");
-    res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [channel](size_t, httplib::DataSink& sink) {
-          bool closed = false;
-          std::deque<std::string> events = channel->Take(std::chrono::seconds(1), &closed);
-          std::string out;
-          for (const std::string& e : events) out += "data: " + e + "\n\n";
-          if (out.empty()) out = ":\n\n";  // a heartbeat: a lost reader shows on writing
-          if (!sink.write(out.data(), out.size())) return false;
-          return !closed;
-        },
-        [&loop, &bridge, page](bool) {
-          // The stream ended (the tab closed, or the page went away): its
-          // instances go with it.
-          try {
-            loop.Run([&] { bridge.ClosePage(page); });
-          } catch (const Refusal&) {
-          }
-        });
-  });
+    res.type = "text/event-stream";
+    res.stream = [channel](const std::function<bool(const std::string&)>& write) {
+      bool closed = false;
+      std::deque<std::string> events = channel->Take(std::chrono::seconds(1), &closed);
+      std::string out;
+      for (const std::string& e : events) out += "data: " + e + "\n\n";
+      if (out.empty()) out = ":\n\n";
+      return write(out) && !closed;
+    };
+    res.ended = [&loop, &bridge, page] {
+      try {
+        loop.Run([&] { bridge.ClosePage(page); });
+      } catch (const Refusal&) {
+      }
+    };
+  };
 
-  SimSocket sim(getenv("QUV_SIM_SOCKET") ? getenv("QUV_SIM_SOCKET") : "");
-  std::mutex simMu;
-  if (options.simControl) {
-    server.Post("/bridge/sim", [&](const httplib::Request& req, httplib::Response& res) {
+  // One wrapper decides on every request, read whole: only the bridge's own
+  // origin, and for /bridge/ only with its request header.
+  serve = [&](const Request& req, Response& res) {
+    const std::string hostHeader = req.Header("host");
+    if (hostHeader != self && hostHeader != local) return Refuse(res, 403, "wrong Host (use http://" + self + "/)");
+    if (req.Has("origin")) {
+      const std::string origin = req.Header("origin");
+      if (origin != "http://" + self && origin != "http://" + local)
+        return Refuse(res, 403, "requests from " + origin + " are refused");
+    }
+    const bool bridgePath = req.path.rfind("/bridge/", 0) == 0;
+    if (bridgePath && req.path != "/bridge/events" && req.Header("x-tv-bridge") != "1")
+      return Refuse(res, 403, "a bridge request needs the header X-TV-Bridge: 1");
+    if (req.method == "GET" && req.path == "/tv-bridge.js") {
+      res.Set(200, "text/javascript; charset=utf-8", bridgeJs);
+      return;
+    }
+    if (req.method == "GET" && req.path == "/bridge/events") return events(req, res);
+    if (req.method == "POST" && req.path == "/bridge/sim" && options.simControl) {
+      // Hands one JSON line to the simulated TV's control socket.
       std::string reply, why;
       std::lock_guard<std::mutex> lock(simMu);
       if (!getenv("QUV_SIM_SOCKET")) return Refuse(res, 409, "QUV_SIM_SOCKET is not set");
       if (req.body.find('\n') != std::string::npos) return Refuse(res, 400, "one line only");
+      if (!nptvjson::WithinDepth(req.body))
+        return Refuse(res, 400, "the body is nested deeper than " + std::to_string(nptvjson::kMaxDepth) + " levels");
       if (!sim.Request(req.body, reply, why)) return Refuse(res, 502, "control socket: " + why);
-      res.set_content(reply, "application/json");
-    });
-  }
-
-  // A page waits here (up to 20 s) until the plug-in queued calls for it;
-  // it then asks for them to run ("pump") between its own tasks.
-  server.Post("/bridge/wait", [&](const httplib::Request& req, httplib::Response& res) {
-    Json body = Json::parse(req.body, nullptr, false);
-    if (!body.is_object() || !body.contains("page") || !body["page"].is_string())
-      return Refuse(res, 400, "the request has no text \"page\"");
-    const std::string page = body["page"].get<std::string>();
-    auto ready = std::make_shared<std::promise<void>>();
-    std::future<void> pending = ready->get_future();
-    try {
-      loop.Run([&] { bridge.Wait(page, [ready] { ready->set_value(); }); });
-      if (pending.wait_for(std::chrono::seconds(20)) != std::future_status::ready)
-        loop.Run([&] { bridge.StopWaiting(page); });
-    } catch (const Refusal& r) {
-      return Refuse(res, r.status, r.reason);
+      res.Set(200, "application/json", reply);
+      return;
     }
-    bool now = pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(Json{{"pending", now}}.dump(), "application/json");
-  });
-
-  server.Post(R"(/bridge/(\w+))", [&](const httplib::Request& req, httplib::Response& res) {
-    const std::string action = req.matches[1];
-    Json body = Json::parse(req.body, nullptr, false);
-    if (body.is_discarded()) return Refuse(res, 400, "the body is not JSON");
-    try {
-      Json reply = tvbridge::HandleBounded(loop, bridge, action, body);
-      res.set_header("Cache-Control", "no-store");
-      res.set_content(reply.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
-    } catch (const Refusal& r) {
-      Refuse(res, r.status, r.reason);
-    } catch (const std::exception& e) {
-      Refuse(res, 400, std::string("bad request: ") + e.what());
+    if (req.method == "POST" && bridgePath) {
+      const std::string action = req.path.substr(8);
+      if (action.empty() || action.find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos)
+        return Refuse(res, 404, "unknown request " + action);
+      try {
+        Json reply = tvbridge::HandleBounded(loop, bridge, action, Body(req.body));
+        res.Set(200, "application/json", reply.dump(-1, ' ', false, Json::error_handler_t::replace));
+      } catch (const Refusal& r) {
+        Refuse(res, r.status, r.reason);
+      } catch (const std::exception& e) {
+        Refuse(res, 400, std::string("bad request: ") + e.what());
+      }
+      return;
     }
-  });
-
-  server.Get(".*", [&](const httplib::Request& req, httplib::Response& res) {
-    std::optional<std::string> path = tvbridge::Resolve(root, req.path);
+    if (req.method != "GET" || bridgePath) return Refuse(res, 404, "no such request: " + req.method + " " + req.path);
+    std::optional<std::string> path = Hidden(req.path) ? std::nullopt : tvbridge::Resolve(root, req.path);
+    if (path && Hidden(path->substr(root.size()))) path.reset();
     std::string content;
     if (!path || !ReadFile(*path, &content)) return Refuse(res, 404, "no such file: " + req.path);
-    res.set_header("Cache-Control", "no-store");
     if (options.isolate) {
-      res.set_header("Cross-Origin-Opener-Policy", "same-origin");
-      res.set_header("Cross-Origin-Embedder-Policy", "require-corp");
+      res.headers.push_back({"Cross-Origin-Opener-Policy", "same-origin"});
+      res.headers.push_back({"Cross-Origin-Embedder-Policy", "require-corp"});
     }
-    res.set_content(content, tvbridge::ContentType(*path));
-  });
+    res.Set(200, tvbridge::ContentType(*path), std::move(content));
+  };
 
   std::thread stopper([&] {
     int sig = 0;
     sigwait(&stopSignals, &sig);
-    server.stop();
+    server.Stop();
     loop.Stop();
   });
   stopper.detach();
@@ -309,11 +289,11 @@ int main(int argc, char** argv) {
     std::cerr << "tvbridge: NP_Initialize failed with error " << initError << "\n";
     return 1;
   }
-  std::thread http([&] { server.listen_after_bind(); });
+  std::thread http([&] { server.Run(); });
   sockets.Start();
   std::cout << "tvbridge: http://" << self << "/" << std::endl;
   loop.Loop();
-  server.stop();
+  server.Stop();
   http.join();
   sockets.Stop();
   bridge.CloseAll();

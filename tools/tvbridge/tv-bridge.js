@@ -44,10 +44,12 @@ function refused(action, body, status, reason) {
 // Firefox runs some of the page's script while a synchronous request waits
 // (the document's DOMContentLoaded, for one): a request may start while
 // another is under way. page() and attach() allow for that.
+let requesting = 0;           // synchronous requests under way (Firefox nests them)
 function request(action, body) {
   if (leaving) throw bridgeError('the page is being unloaded: its TV objects are gone');
   if (fast && fast.open) return fast.request(action, body);
   const x = new XMLHttpRequest();
+  requesting++;
   try {
     x.open('POST', '/bridge/' + action, false);
     x.setRequestHeader(HEADER, '1');
@@ -55,6 +57,8 @@ function request(action, body) {
     x.send(JSON.stringify(body));
   } catch (e) {
     throw noAnswer();
+  } finally {
+    requesting--;
   }
   if (x.status === 0) throw noAnswer();
   if (x.status !== 200) throw refused(action, body, x.status, x.responseText);
@@ -228,8 +232,32 @@ function decode(r) {
 // ---- Events -------------------------------------------------------------------------
 // An event for an instance that is gone (its embed left the document while
 // the event was on its way) is dropped, as the plug-in's own would be.
+//
+// The plug-in's work for this page (its events) runs in the bridge when the
+// page asks, between the page's own tasks, as on the TV's main thread: the
+// stream says "work" when there is some, and the page asks (a synchronous
+// request, so none of the page's script runs meanwhile) in a task of its
+// own, never inside another request (Firefox delivers stream messages while
+// a synchronous request of the page waits, ours or its own).
+function pump() {
+  if (!pageToken) return;
+  if (requesting) {
+    setTimeout(pump, 0);
+    return;
+  }
+  try {
+    request('pump', { page: pageToken });
+  } catch (e) {
+    console.error(String(e));
+  }
+}
+
 function dispatch(message) {
   const event = JSON.parse(message.data);
+  if (event.kind === 'work') {
+    setTimeout(pump, 0);  // a task of its own: never inside the page's current one
+    return;
+  }
   if (!live.has(event.instance)) return;
   if (event.kind === 'call') {
     const fn = handles.get(event.fn);
@@ -237,30 +265,6 @@ function dispatch(message) {
   } else if (event.kind === 'eval') {
     (0, eval)(event.script);  // the page's global scope, as the TV's browser does
   }
-}
-
-// The plug-in's work for this page (its events) runs in the bridge when the
-// page asks, between the page's own tasks, as on the TV's main thread: the
-// page waits until there is some, then asks (a synchronous request, so none
-// of the page's script runs meanwhile).
-function waitForWork(token) {
-  const x = new XMLHttpRequest();
-  x.open('POST', '/bridge/wait', true);
-  x.setRequestHeader(HEADER, '1');
-  x.setRequestHeader('Content-Type', 'application/json');
-  x.onloadend = function () {
-    if (token !== pageToken || x.status !== 200) return;  // the page or the bridge is gone
-    if (JSON.parse(x.responseText).pending) {
-      try {
-        request('pump', { page: token });
-      } catch (e) {
-        console.error(String(e));
-        return;
-      }
-    }
-    waitForWork(token);
-  };
-  x.send(JSON.stringify({ page: token }));
 }
 
 function page() {
@@ -275,7 +279,6 @@ function page() {
   startSocket(pageToken);
   stream = new EventSource('/bridge/events?page=' + pageToken);
   stream.onmessage = dispatch;
-  waitForWork(pageToken);
   stream.onerror = function () {
     if (stream.readyState === EventSource.CLOSED)
       console.error('tv-bridge: the event stream from ' + ORIGIN + '/ ended: TV events no longer arrive');

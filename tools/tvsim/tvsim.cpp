@@ -4,12 +4,6 @@
 //
 // The socket path comes from --socket or QUV_SIM_SOCKET. Exit codes: 0 the TV
 // answered ok, 1 it answered ok:false, 2 bad usage, 3 no connection.
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +13,9 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "BoundedJson.h"
+#include "SimSocket.h"
 
 using nlohmann::json;
 
@@ -94,12 +91,9 @@ json Request(const std::vector<std::string>& a, std::string* problem) {
   }
   if (c == "set") {
     if (!need(2, 2)) return {};
-    json value;
-    try {
-      value = json::parse(a[2]);
-    } catch (const json::exception&) {  // not JSON, or a number out of range
-      value = a[2];  // a plain text
-    }
+    std::string notJson;
+    json value = nptvjson::Parse(a[2], &notJson);
+    if (value.is_discarded()) value = a[2];  // a plain text
     return {{"cmd", "set"}, {"key", a[1]}, {"value", value}};
   }
   if (c == "state") return need(0, 1) ? json{{"cmd", "state"}} : json{};
@@ -220,51 +214,20 @@ int main(int argc, char** argv) {
   }
   if (socketPath.empty()) return Usage("no socket: give --socket PATH or set QUV_SIM_SOCKET");
 
-  sockaddr_un addr{};
-  if (socketPath.size() >= sizeof addr.sun_path) {
-    std::cerr << "tvsim: socket path too long: " << socketPath << "\n";
-    return 2;
-  }
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    std::cerr << "tvsim: cannot connect to " << socketPath << ": " << std::strerror(errno)
-              << " (is a process with the simulated TV running, with QUV_SIM_SOCKET set?)\n";
+  SimSocket sim(socketPath);
+  sim.SetTimeout(static_cast<long>(timeout));
+  std::string in, error;
+  if (!sim.Request(line, in, error)) {
+    std::cerr << "tvsim: " << error
+              << (error.rfind("cannot connect", 0) == 0
+                      ? " (is a process with the simulated TV running, with QUV_SIM_SOCKET set?)"
+                      : "")
+              << "\n";
     return 3;
   }
-  timeval tv{static_cast<time_t>(timeout), 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  line += "\n";
-  for (std::size_t done = 0; done < line.size();) {
-    ssize_t n = send(fd, line.data() + done, line.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) {
-      std::cerr << "tvsim: sending to " << socketPath << " failed: " << std::strerror(errno) << "\n";
-      return 3;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  std::string in;
-  char buf[65536];
-  while (in.find('\n') == std::string::npos) {
-    ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      std::cerr << "tvsim: no reply from " << socketPath << ": "
-                << (n == 0 ? "the connection was closed"
-                           : errno == EAGAIN ? "timed out" : std::strerror(errno))
-                << "\n";
-      return 3;
-    }
-    in.append(buf, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  in.erase(in.find('\n'));
-  json reply;
-  try {
-    reply = json::parse(in);
-  } catch (const json::exception&) {
-    std::cerr << "tvsim: the reply is not JSON: " << in << "\n";
+  json reply = nptvjson::Parse(in, &error);
+  if (reply.is_discarded()) {
+    std::cerr << "tvsim: the reply is not JSON (" << error << "): " << in.substr(0, 200) << "\n";
     return 3;
   }
   if (rawJson || command == "raw")

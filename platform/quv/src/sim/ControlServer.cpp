@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "BoundedJson.h"
 #include "Simulator.h"
 
 namespace quvimpl {
@@ -23,6 +24,12 @@ using nlohmann::json;
 // Room for an event text of 1 MiB in any of its spellings: JSON escapes
 // (up to six bytes a byte) or hex with spaces (three).
 constexpr std::size_t kMaxLine = std::size_t(8) << 20;
+// What all clients together may hold in unfinished lines, how many clients
+// are served at once, and how much of its replies a client may leave unread
+// (beyond that it is dropped; while it has any, its further lines wait).
+constexpr std::size_t kMaxPartial = std::size_t(16) << 20;
+constexpr std::size_t kMaxClients = 32;
+constexpr std::size_t kMaxPending = std::size_t(16) << 20;
 
 std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
@@ -113,15 +120,9 @@ const char* kCommands =
 }  // namespace
 
 std::string ControlServer::Handle(Library& lib, const std::string& line) {
-  json req;
-  try {
-    req = json::parse(line);
-  } catch (const json::exception& e) {  // parse_error, or out_of_range for a number like 1e400
-    std::string what = e.what();
-    auto at = what.find("] ");
-    if (at != std::string::npos) what.erase(0, at + 2);
-    return Dump(Fail("not JSON: " + what));
-  }
+  std::string why;
+  json req = nptvjson::Parse(line, &why);
+  if (req.is_discarded()) return Dump(Fail("not JSON: " + why));
   if (!req.is_object() || !req.contains("cmd") || !req["cmd"].is_string())
     return Dump(Fail("expected an object with a text \"cmd\" (one of: " + std::string(kCommands) +
                      ")"));
@@ -220,15 +221,42 @@ ControlServer::ControlServer(Library& lib, const std::string& path) : lib_(lib),
                 connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     if (probe >= 0) close(probe);
     if (live) {
-      Complain(where + ": another process is listening there; no control socket");
-      return;
+      // Carrying on would leave tvsim and the pages talking to that process.
+      Complain(where + ": another process is listening there (uid " + std::to_string(st.st_uid) +
+               "); refusing to run beside it. Stop it, or set QUV_SIM_SOCKET to a path of your own "
+               "(in $XDG_RUNTIME_DIR)");
+      std::fflush(stderr);
+      std::_Exit(3);
     }
     unlink(path.c_str());  // stale: left by a process that ended
   }
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(fd, 16) != 0 || pipe2(wakePipe_, O_CLOEXEC) != 0) {
+  // Made in a folder of our own (0700) with mode 0600, then moved into
+  // place: no moment at which another user may connect, and no file of
+  // anybody else replaced (rename refuses in a sticky folder).
+  const std::size_t slash = path.rfind('/');
+  std::string folder = (slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash)) +
+                       "/.quv-sim-XXXXXX";
+  std::vector<char> tmpl(folder.begin(), folder.end());
+  tmpl.push_back('\0');
+  if (!mkdtemp(tmpl.data())) {
     Complain(where + ": " + std::strerror(errno) + "; no control socket");
+    return;
+  }
+  const std::string privateDir = tmpl.data();
+  const std::string privatePath = privateDir + "/s";
+  sockaddr_un tmpAddr{};
+  tmpAddr.sun_family = AF_UNIX;
+  std::strncpy(tmpAddr.sun_path, privatePath.c_str(), sizeof tmpAddr.sun_path - 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  bool made = fd >= 0 && privatePath.size() < sizeof tmpAddr.sun_path &&
+              bind(fd, reinterpret_cast<sockaddr*>(&tmpAddr), sizeof tmpAddr) == 0 &&
+              chmod(privatePath.c_str(), 0600) == 0 && listen(fd, 16) == 0 &&
+              rename(privatePath.c_str(), path.c_str()) == 0 && pipe2(wakePipe_, O_CLOEXEC) == 0;
+  const int saved = errno;
+  unlink(privatePath.c_str());
+  rmdir(privateDir.c_str());
+  if (!made) {
+    Complain(where + ": " + std::strerror(saved) + "; no control socket");
     if (fd >= 0) close(fd);
     return;
   }
@@ -258,21 +286,40 @@ ControlServer::~ControlServer() {
 
 void ControlServer::Run() {
   struct Client {
-    std::string in;
+    std::string in, out;
   };
   std::map<int, Client> clients;
+  std::size_t partial = 0;  // bytes of unfinished lines, all clients
   auto drop = [&](int fd) {
+    partial -= clients[fd].in.size();
     close(fd);
     clients.erase(fd);
   };
-  auto send = [](int fd, const std::string& line) {
-    std::string out = line + "\n";
-    std::size_t done = 0;
-    while (done < out.size()) {
-      ssize_t n = ::send(fd, out.data() + done, out.size() - done, MSG_NOSIGNAL);
+  // Sends what it can without waiting; false when the client is gone or
+  // left more than kMaxPending unread.
+  auto flush = [&](int fd) {
+    std::string& out = clients[fd].out;
+    while (!out.empty()) {
+      ssize_t n = ::send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
+      out.erase(0, static_cast<std::size_t>(n));
+    }
+    return out.size() <= kMaxPending;
+  };
+  // Answers the client's whole lines while its replies are taken.
+  auto serve = [&](int fd) {
+    Client& c = clients[fd];
+    std::size_t nl;
+    while (c.out.empty() && (nl = c.in.find('\n')) != std::string::npos) {
+      std::string line = c.in.substr(0, nl);
+      c.in.erase(0, nl + 1);
+      partial -= nl + 1;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.find_first_not_of(" \t") == std::string::npos) continue;
+      c.out = Handle(lib_, line) + "\n";
+      if (!flush(fd)) return false;
     }
     return true;
   };
@@ -282,7 +329,9 @@ void ControlServer::Run() {
   };
   for (;;) {
     std::vector<pollfd> fds = {{wakePipe_[0], POLLIN, 0}, {listenFd_, POLLIN, 0}};
-    for (const auto& [fd, c] : clients) fds.push_back({fd, POLLIN, 0});
+    // A client with replies unread is not read from until it takes them.
+    for (const auto& [fd, c] : clients)
+      fds.push_back({fd, static_cast<short>(c.out.empty() ? POLLIN : POLLOUT), 0});
     if (poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       closeAll();
@@ -294,31 +343,47 @@ void ControlServer::Run() {
     }
     if (fds[1].revents & POLLIN) {
       int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd >= 0) clients[fd] = Client{};
+      ucred peer{};
+      socklen_t len = sizeof peer;
+      if (fd >= 0 && (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != geteuid())) {
+        const std::string no = Dump(Fail("this control socket serves its own user only")) + "\n";
+        if (::send(fd, no.data(), no.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+        }
+        close(fd);
+      } else if (fd >= 0 && clients.size() >= kMaxClients) {
+        const std::string no = Dump(Fail("too many clients (" + std::to_string(kMaxClients) + ")")) + "\n";
+        if (::send(fd, no.data(), no.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+        }
+        close(fd);
+      } else if (fd >= 0) {
+        clients[fd] = Client{};
+      }
     }
     for (std::size_t i = 2; i < fds.size(); ++i) {
       if (!fds[i].revents) continue;
       const int fd = fds[i].fd;
-      char buf[65536];
-      ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      if (n <= 0) {
-        drop(fd);
-        continue;
-      }
-      std::string& in = clients[fd].in;
-      in.append(buf, static_cast<std::size_t>(n));
+      Client& c = clients[fd];
       bool ok = true;
-      std::size_t nl;
-      while (ok && (nl = in.find('\n')) != std::string::npos) {
-        std::string line = in.substr(0, nl);
-        in.erase(0, nl + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.find_first_not_of(" \t") == std::string::npos) continue;
-        ok = send(fd, Handle(lib_, line));
+      if (!c.out.empty()) {
+        ok = flush(fd) && serve(fd);  // lines that waited for the replies to be taken
+      } else {
+        char buf[65536];
+        ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (n <= 0) {
+          drop(fd);
+          continue;
+        }
+        partial += static_cast<std::size_t>(n);
+        c.in.append(buf, static_cast<std::size_t>(n));
+        ok = serve(fd);
       }
-      if (ok && in.size() > kMaxLine) {
-        send(fd, Dump(Fail("request line longer than " + std::to_string(kMaxLine) + " bytes")));
+      const bool tooLong = c.in.size() > kMaxLine, tooMuch = partial > kMaxPartial;
+      if (ok && (tooLong || tooMuch)) {
+        c.out += Dump(Fail(tooLong ? "request line longer than " + std::to_string(kMaxLine) + " bytes"
+                                   : "unfinished lines of all clients past " +
+                                         std::to_string(kMaxPartial) + " bytes")) + "\n";
+        flush(fd);
         ok = false;
       }
       if (!ok) drop(fd);

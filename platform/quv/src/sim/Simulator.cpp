@@ -1,5 +1,7 @@
 #include "Simulator.h"
 
+#include "BoundedJson.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -51,15 +53,10 @@ void Simulator::LoadConfigFile(const std::string& path, TvState& state) {
   }
   std::stringstream ss;
   ss << in.rdbuf();
-  nlohmann::json config;
-  try {
-    config = nlohmann::json::parse(ss.str());
-  } catch (const nlohmann::json::exception& e) {  // parse_error, or out_of_range for 1e400
-    // what() is "[json.exception.parse_error.101] parse error at line L, column C: ..."
-    std::string what = e.what();
-    auto at = what.find("] ");
-    if (at != std::string::npos) what.erase(0, at + 2);
-    Complain(where + ": " + what + "; the default state is used");
+  std::string why;
+  nlohmann::json config = nptvjson::Parse(ss.str(), &why);
+  if (config.is_discarded()) {
+    Complain(where + ": " + why + "; the default state is used");
     return;
   }
   TvModel::ApplyConfig(state, config, [&](const std::string& problem) {
