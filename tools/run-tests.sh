@@ -17,8 +17,9 @@
 #   valgrind  the dlopen suite (label dlopen) of the native tree under
 #             valgrind memcheck
 #   armhf     the cross build for the TV: unit suites under qemu-arm, the
-#             checks on the built module, the module's size at -O2 and -Os,
-#             and its runtime floor (the newest symbol versions it needs)
+#             checks on the built module and on the WPE extension
+#             (libnptv-wpe.so), the module's size at -O2 and -Os, and the
+#             runtime floors (the newest symbol versions they need)
 #   oldabi    everything built in the std::string ABI of GCC before 5
 #             (NPTV_CXX11_ABI=OFF): unit suites, and the module against the
 #             stand-in libQuv.so built by clang++-14 in that ABI
@@ -247,16 +248,17 @@ stage_armhf() {
   echo "armhf: libnptv.so DT_NEEDED:" \
     $(arm-linux-gnueabihf-readelf -d build/armhf/module/libnptv.so | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
   print_floor armhf build/armhf
+  print_floor armhf build/armhf webkit/wpe/libnptv-wpe.so
 }
 
 # The newest symbol versions a built armhf module needs, and the GCC runtime
 # that means (the same figures the target.module.versions test compares with
-# docs/firmware.md). Arguments: stage name, build tree.
+# docs/firmware.md). Arguments: stage name, build tree[, file in it].
 print_floor() {
-  local floor
-  floor=$(cmake -DREADELF=arm-linux-gnueabihf-readelf -DMODULE="$2/module/libnptv.so" -DCHECK=versions \
+  local floor file=${3:-module/libnptv.so}
+  floor=$(cmake -DREADELF=arm-linux-gnueabihf-readelf -DMODULE="$2/$file" -DCHECK=versions \
             -P tests/target/check_module.cmake | sed -n 's/^-- floor: //p')
-  echo "$1: runtime floor of libnptv.so: ${floor:-unknown}"
+  echo "$1: runtime floor of ${file##*/}: ${floor:-unknown}"
 }
 
 stage_oldabi() {
