@@ -33,9 +33,10 @@
 #             fixed number of generated inputs (tools/run-fuzz.sh runs them long)
 #   package   the release as delivered: the armhf -Os tree installed into a
 #             scratch DESTDIR and checked, the recipes against it, the Debian
-#             packages (armhf from armhf-os, amd64 and nptv-simulator from the
-#             native tree) with lintian, and the amd64 ones unpacked with
-#             dpkg -x and loaded by tvbrowser to pass a page
+#             packages (nptv and nptv-wpe for armhf from armhf-os, amd64 and
+#             nptv-simulator from the native tree) with lintian, and the amd64
+#             ones unpacked with dpkg -x and loaded by tvbrowser and by cog to
+#             pass a page
 #   quoted    the module built with NPTV_QUOTE_EVENT_TEXTS (event texts as
 #             string literals for handlers given by name): the event suites,
 #             the lifecycle fuzz target's replay, and hostile texts from the
@@ -315,13 +316,14 @@ stage_package() {
   quiet "$1" cmake --preset armhf-os || return 1
   quiet "$1" cmake --build --preset armhf-os -j"$jobs" || return 1
   quiet "$1" cmake --preset native || return 1
-  quiet "$1" cmake --build --preset native -j"$jobs" --target nptv Quv tvsim tvbrowser || return 1
-  local version plugin_dir out line rc=0
+  quiet "$1" cmake --build --preset native -j"$jobs" --target nptv Quv tvsim tvbrowser nptv_wpe_extension || return 1
+  local version plugin_dir wpe_dir out line rc=0
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
   plugin_dir=$(sed -n 's/^NPTV_PLUGIN_DIR:STRING=//p' build/armhf-os/CMakeCache.txt)
+  wpe_dir=$(sed -n 's/^NPTV_WPE_EXTENSION_DIR:STRING=//p' build/armhf-os/CMakeCache.txt)
   check "the armhf-os tree installs as a TV image takes it (log: $1)" quiet "$1" \
     cmake -DBUILD=build/armhf-os -DREADELF=arm-linux-gnueabihf-readelf -DPLUGIN_DIR="$plugin_dir" \
-          -DSIMULATOR=OFF -DMAP=module/nptv.map -P tests/package/check_install.cmake
+          -DSIMULATOR=OFF -DWPE_DIR="$wpe_dir" -DMAP=module/nptv.map -P tests/package/check_install.cmake
   check "the recipes agree with the armhf-os build" quiet "$1" \
     cmake -DSOURCE="$repo" -DVERSION="$version" -DCACHE=build/armhf-os/CMakeCache.txt \
           -P tests/package/check_recipes.cmake

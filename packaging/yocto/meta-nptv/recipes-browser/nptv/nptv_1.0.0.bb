@@ -31,6 +31,12 @@ NPTV_PLUGIN_DIR ?= "${libdir}/browser-plugins"
 # ON where event texts come from broadcast data: a handler given by name then
 # gets them as string literals (see docs/firmware.md).
 NPTV_QUOTE_EVENT_TEXTS ?= "OFF"
+# ON where the TV's browser is WPE WebKit: the web-process extension that
+# hosts the module there, in package ${PN}-wpe (see docs/wpe-tv.md); its
+# folder is what the browser gives WPE as the web extensions folder.
+NPTV_WPE ?= "OFF"
+NPTV_WPE_EXTENSION_DIR ?= "${libdir}/nptv/wpe"
+DEPENDS += "${@'wpewebkit' if d.getVar('NPTV_WPE') == 'ON' else ''}"
 
 EXTRA_OECMAKE = "\
     -DNPTV_TESTS=OFF \
@@ -40,14 +46,20 @@ EXTRA_OECMAKE = "\
     -DNPTV_CXX11_ABI=${NPTV_CXX11_ABI} \
     -DNPTV_PLUGIN_DIR=${NPTV_PLUGIN_DIR} \
     -DNPTV_QUOTE_EVENT_TEXTS=${NPTV_QUOTE_EVENT_TEXTS} \
+    -DNPTV_WEBKIT=OFF \
+    -DNPTV_WPE=${NPTV_WPE} \
+    -DNPTV_WPE_EXTENSION_DIR=${NPTV_WPE_EXTENSION_DIR} \
 "
 
 # The stand-in framework is not installed; the module finds the maker's
 # libQuv.so by its SONAME.
-PACKAGES =+ "${PN}-check"
+PACKAGES =+ "${PN}-check ${PN}-wpe"
 FILES:${PN} = "${NPTV_PLUGIN_DIR}/libnptv.so"
 FILES:${PN}-check = "${bindir}/check-framework"
 RDEPENDS:${PN}-check = "python3-core binutils"
+FILES:${PN}-wpe = "${NPTV_WPE_EXTENSION_DIR}/libnptv-wpe.so"
+RDEPENDS:${PN}-wpe = "${PN}"
 # libnptv.so is a plug-in without a version in its name, not a library of
 # the linker's path.
 INSANE_SKIP:${PN} += "dev-so"
+INSANE_SKIP:${PN}-wpe += "dev-so"
