@@ -48,6 +48,10 @@
 #             tools/run-demo.sh --webkit (exit status, transcript, screenshot)
 #   wpe       the extension's WPE WebKit flavour (native tree): one page in
 #             cog --platform=headless
+#   arm-system  the armhf module, simulated TV and WPE extension in Debian's
+#             armhf cog and WPE WebKit on an emulated ARMv7 system
+#             (qemu-system-arm, tools/arm-system): one end-to-end page, its
+#             checks and its call and event figures (emulation, not TV speed)
 # and closes with "N passed, N failed" over all stages (a stage that fails to
 # configure or build counts as one failure). Exits non-zero if anything failed.
 #
@@ -56,14 +60,14 @@
 #     --stages     the named stages only (demo, bridge, native, asan, tsan,
 #                  valgrind, armhf, oldabi, clang-ubsan, armhf-clang,
 #                  armhf-oldabi, fuzz, package,
-#                  quoted, webkit, wpe)
+#                  quoted, webkit, wpe, arm-system)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz package quoted webkit wpe)
+all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz package quoted webkit wpe arm-system)
 stages=("${all_stages[@]}")
 deps=1
 while (($#)); do
@@ -371,6 +375,25 @@ stage_wpe() {
   quiet "$1" cmake --preset native || return 1
   quiet "$1" cmake --build --preset native -j"$jobs" --target nptv nptv_wpe_extension tvsim || return 1
   ctest_counts wpe --preset native -L '^wpe$' --no-tests=error
+}
+
+# Reuses the armhf tree of stage armhf; the system's image is cached by content
+# in build/arm-system.
+stage_arm-system() {
+  quiet "$1" tools/armhf-sysroot.sh || return 1
+  quiet "$1" cmake --preset armhf || return 1
+  quiet "$1" cmake --build --preset armhf -j"$jobs" --target nptv Quv tvsim nptv_wpe_extension || return 1
+  local out=$logs/arm-system.out line
+  tools/arm-system/run-page.sh build/armhf tests/arm-system/page.html >"$out" 2>&1 </dev/null
+  while IFS= read -r line; do
+    case $line in
+      "ok - "*) stage_passed=$((stage_passed + 1)) ;;
+      "not ok - "*) stage_failed=$((stage_failed + 1)); echo "  FAILED  ${line#not ok - }" ;;
+      *"CONSOLE LOG bench: "*) echo "  arm-system (emulated, not TV speed): ${line#*CONSOLE LOG bench: }" ;;
+      "arm-system: "*) echo "  $line" ;;
+    esac
+  done <"$out"
+  ((stage_passed + stage_failed > 0)) || stage_failed=1
 }
 
 start_all=$SECONDS
