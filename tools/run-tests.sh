@@ -383,8 +383,8 @@ stage_arm-system() {
   quiet "$1" tools/armhf-sysroot.sh || return 1
   quiet "$1" cmake --preset armhf || return 1
   quiet "$1" cmake --build --preset armhf -j"$jobs" --target nptv Quv tvsim nptv_wpe_extension || return 1
-  local out=$logs/arm-system.out line
-  tools/arm-system/run-page.sh build/armhf tests/arm-system/page.html >"$out" 2>&1 </dev/null
+  local out=$logs/arm-system.out line rc=0
+  tools/arm-system/run-page.sh build/armhf tests/arm-system/page.html >"$out" 2>&1 </dev/null || rc=$?
   while IFS= read -r line; do
     case $line in
       "ok - "*) stage_passed=$((stage_passed + 1)) ;;
@@ -393,7 +393,11 @@ stage_arm-system() {
       "arm-system: "*) echo "  $line" ;;
     esac
   done <"$out"
-  ((stage_passed + stage_failed > 0)) || stage_failed=1
+  # No verdict from the guest (it stopped, or the emulator did): one failure.
+  if ((rc != 0 && stage_failed == 0)); then
+    echo "  FAILED  the emulated system gave no verdict (exit status $rc; log: $out)"
+    stage_failed=1
+  fi
 }
 
 start_all=$SECONDS

@@ -6,7 +6,8 @@
 #   /nptv/bin   tvsim                     /nptv/page  the page's URL, one line
 #   /nptv/tests the pages and what they read
 # Reads the page's console: "driver: {json}" goes to tvsim; "expect:
-# connections N" is checked against the simulated TV (polled, 60 s at most);
+# connections N" is checked against the simulated TV (polled, 60 s at most),
+# then the country is set to 200 + N so that the page can wait for the check;
 # "burst: N" raises N events then sets the country to N; the verdict line
 # "tvbrowser: PASS|FAIL" ends the run. Prints "ok - "/"not ok - " lines.
 export LD_LIBRARY_PATH=/nptv/lib QUV_SIM_SOCKET=/tmp/sim.sock QUV_LOG=/tmp/quv.log \
@@ -62,7 +63,10 @@ while IFS= read -r line; do
         sleep 0.5
       done
       if [ "$got" = "$want" ]; then echo "ok - the simulated TV has $want connections open"
-      else echo "not ok - the simulated TV has $got connections open, want $want"; fi ;;
+      else echo "not ok - the simulated TV has $got connections open, want $want"; fi
+      if [ "$want" -gt 0 ] && ! tvsim raw "{\"cmd\":\"set\",\"key\":\"country\",\"value\":$((200 + want))}" 2>&1 | grep -q '"ok":true'; then
+        echo "not ok - could not tell the page that its connections were checked"
+      fi ;;
     "tvbrowser: "*)
       verdict=${text#tvbrowser: }
       break ;;
