@@ -5,15 +5,20 @@
 # gives the tree a TV image takes: the module in NPTV_PLUGIN_DIR,
 # check-framework in bin, the documents in share/doc/nptv. Nothing of the
 # tests; the stand-in libQuv.so and tvsim only with NPTV_INSTALL_SIMULATOR=ON
-# (component "simulator", package nptv-simulator).
+# (component "simulator", package nptv-simulator). With NPTV_WPE the WPE
+# web-process extension in a folder of its own, NPTV_WPE_EXTENSION_DIR
+# (component "wpe", package nptv-wpe).
 #
 #   cpack -G DEB --config build/native/CPackConfig.cmake
 #
-# makes nptv_VERSION_ARCH.deb (and nptv-simulator_VERSION_ARCH.deb).
+# makes nptv_VERSION_ARCH.deb (and nptv-simulator_VERSION_ARCH.deb,
+# nptv-wpe_VERSION_ARCH.deb).
 include(GNUInstallDirs)
 
 set(NPTV_PLUGIN_DIR "${CMAKE_INSTALL_LIBDIR}/browser-plugins" CACHE STRING
     "Folder of the installed module, relative to the prefix (or absolute)")
+set(NPTV_WPE_EXTENSION_DIR "${CMAKE_INSTALL_LIBDIR}/nptv/wpe" CACHE STRING
+    "Folder of the installed WPE extension, relative to the prefix (or absolute); nothing else goes there")
 option(NPTV_INSTALL_SIMULATOR "Install the stand-in libQuv.so and tvsim (component simulator)" OFF)
 
 set(NPTV_MAINTAINER "nptv developers <nptv@nptv.invalid>")
@@ -122,6 +127,13 @@ if(NPTV_INSTALL_RECORDER)
           DESTINATION ${nptv_docdir}/nptv-recorder COMPONENT recorder PERMISSIONS ${nptv_readable})
 endif()
 
+# ---- Component wpe: the WPE WebKit extension (webkit/) -------------------------
+# The extension itself is installed by webkit/CMakeLists.txt, where it is made.
+if(NPTV_WPE)
+  install(FILES docs/wpe-tv.md docs/webkit-host.md ${nptv_pkgdoc}/copyright ${nptv_pkgdoc}/changelog.gz
+          DESTINATION ${nptv_docdir}/nptv-wpe COMPONENT wpe PERMISSIONS ${nptv_readable})
+endif()
+
 # ---- Debian packages ----------------------------------------------------------
 if(CMAKE_CROSSCOMPILING)
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "^arm" AND CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -155,6 +167,9 @@ endif()
 if(NPTV_INSTALL_RECORDER)
   list(APPEND CPACK_COMPONENTS_ALL recorder)
 endif()
+if(NPTV_WPE)
+  list(APPEND CPACK_COMPONENTS_ALL wpe)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${nptv_deb_arch})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${NPTV_MAINTAINER}")
@@ -177,6 +192,13 @@ A stand-in for the TV's service framework libQuv.so that simulates a TV
 (programme guide, clock, settings, events), so that the nptv plug-in module
 runs in a desktop browser, and tvsim, which drives the simulated TV of a
 running browser through its control socket. Not for TV images.")
+set(CPACK_DEBIAN_WPE_PACKAGE_NAME nptv-wpe)
+set(CPACK_DEBIAN_WPE_DESCRIPTION "nptv browser plug-in module in WPE WebKit (web-process extension)
+libnptv-wpe.so is a WPE WebKit web-process extension that hosts the nptv
+module libnptv.so inside WPE's web process, so that a web page of an allowed
+origin that embeds the MIME type application/tv gets the TV object as in the
+TV's NPAPI browser. The browser program names its folder as the web
+extensions folder (cog: --web-extensions-dir).")
 
 set(CPACK_DEBIAN_RECORDER_PACKAGE_NAME nptv-recorder)
 set(CPACK_DEBIAN_RECORDER_PACKAGE_SECTION devel)
@@ -200,6 +222,7 @@ if(NOT CMAKE_READELF)
   find_program(CMAKE_READELF NAMES ${CMAKE_LIBRARY_ARCHITECTURE}-readelf readelf REQUIRED)
 endif()
 set(nptv_simulator_files "$<TARGET_FILE:Quv>")
+set(nptv_wpe_file ${CMAKE_CURRENT_BINARY_DIR}/webkit/wpe/libnptv-wpe.so)
 if(TARGET tvsim)
   string(APPEND nptv_simulator_files " $<TARGET_FILE:tvsim>")
 endif()

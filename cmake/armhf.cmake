@@ -19,7 +19,7 @@ set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
 #                              CMAKE_{C,CXX}_COMPILER_TARGET=TRIPLE
 #   NPTV_ARMHF_RUNTIME_ROOT    where the toolchain's C and C++ runtimes live
 #                              (qemu's -L; default /usr/TRIPLE)
-#   NPTV_ARMHF_SYSROOT         the other libraries (ICU, GoogleTest), below
+#   NPTV_ARMHF_SYSROOT         the other libraries (ICU, GoogleTest, WPE WebKit), below
 #   NPTV_ARMHF_FLAGS           the target CPU (default: Debian armhf's)
 set(NPTV_ARMHF_TRIPLE arm-linux-gnueabihf CACHE STRING "armhf target triple")
 set(NPTV_ARMHF_PREFIX "${NPTV_ARMHF_TRIPLE}-" CACHE STRING "Prefix of the armhf GNU tools (a path may lead it)")
@@ -70,6 +70,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_C_FLAGS_INIT "${NPTV_ARMHF_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT "${NPTV_ARMHF_FLAGS}")
+
+# pkg-config (the WPE extension's libraries) reads the sysroot's .pc files
+# only, and prefixes the paths they give with the sysroot.
+set(ENV{PKG_CONFIG_SYSROOT_DIR} "${NPTV_ARMHF_SYSROOT}")
+set(ENV{PKG_CONFIG_LIBDIR} "${_nptv_libdir}/pkgconfig:${NPTV_ARMHF_SYSROOT}/usr/share/pkgconfig")
+unset(ENV{PKG_CONFIG_PATH})
 
 # libicuuc needs libicudata at link time; it is found through the sysroot.
 foreach(kind EXE SHARED MODULE)

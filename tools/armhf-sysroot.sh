@@ -17,54 +17,40 @@ PACKAGES=(
   libicu72 libicu-dev
   libgtest-dev libgmock-dev
   nlohmann-json3-dev
+  # The WPE WebKit web-process extension (webkit/, NPTV_WPE): WPE's and
+  # GLib's development packages and the libraries they link to, then what
+  # pkg-config reads when it walks their private requirements. Named, not
+  # apt's closure (which pulls hundreds of packages, compilers among them).
+  libwpewebkit-1.1-dev libwpewebkit-1.1-0 libwpe-1.0-dev libwpe-1.0-1
+  libglib2.0-dev libglib2.0-0 libsoup-3.0-dev libsoup-3.0-0
+  libxkbcommon-dev libsysprof-4-dev libsqlite3-dev libpsl-dev libbrotli-dev
+  zlib1g-dev libnghttp2-dev libmount-dev libblkid-dev libselinux1-dev
+  libsepol-dev libpcre2-dev libffi-dev
 )
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 sysroot=${1:-${NPTV_ARMHF_SYSROOT:-$repo/build/armhf-sysroot}}
-mirror=${NPTV_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-security=${NPTV_DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
 suite=bookworm
-keyring=/usr/share/keyrings/debian-archive-keyring.gpg
 
 stamp=$sysroot/.nptv-sysroot
-want="suite=$suite packages=${PACKAGES[*]}"
+want="suite=$suite shlibs packages=${PACKAGES[*]}"
 if [[ -f $stamp && $(cat "$stamp") == "$want" ]]; then
   echo "armhf sysroot up to date: $sysroot"
   exit 0
 fi
 
 state=$sysroot.apt
-mkdir -p "$state/lists/partial" "$state/cache/archives/partial" "$state/sources.list.d" "$state/debs"
-: > "$state/status"
-signed=""
-[[ -r $keyring ]] && signed=" signed-by=$keyring"
-cat > "$state/sources.list" <<SOURCES
-deb [arch=armhf$signed] $mirror $suite main
-deb [arch=armhf$signed] $mirror $suite-updates main
-deb [arch=armhf$signed] $security $suite-security main
-SOURCES
-
-apt_opts=(
-  -o APT::Architecture=armhf -o APT::Architectures::=armhf
-  -o Dir::State::Lists="$state/lists" -o Dir::State::status="$state/status"
-  -o Dir::Cache="$state/cache" -o Dir::Etc::SourceList="$state/sources.list"
-  -o Dir::Etc::SourceParts="$state/sources.list.d"
-  -o Debug::NoLocking=1 -o Acquire::Languages=none -o APT::Sandbox::User=root
-)
-
-echo "armhf sysroot: reading the armhf package index"
-# An index that fails to download (a stale security mirror) is tolerated: the
-# download below fails clearly if a package is then missing.
-if ! apt-get "${apt_opts[@]}" -q update; then
-  echo "armhf sysroot: warning: some armhf indexes failed to download; going on with what was fetched" >&2
-fi
+mkdir -p "$state/debs"
+# shellcheck source=tools/armhf-apt.sh
+source "$repo/tools/armhf-apt.sh"
+armhf_apt_setup "$state"
 
 cd "$state/debs"
 rm -f ./*.deb
 specs=()
 for p in "${PACKAGES[@]}"; do specs+=("$p:armhf"); done
 # nlohmann-json3-dev is Architecture: all; apt resolves NAME:armhf to it.
-if ! apt-get "${apt_opts[@]}" -q download "${specs[@]}"; then
+if ! apt-get "${armhf_apt[@]}" -q download "${specs[@]}"; then
   echo "armhf sysroot: error: could not download ${specs[*]}" >&2
   exit 1
 fi
@@ -74,6 +60,8 @@ mkdir -p "$sysroot.new"
 for deb in ./*.deb; do
   echo "armhf sysroot: unpacking $(basename "$deb")"
   dpkg-deb -x "$deb" "$sysroot.new"
+  # The libraries' shlibs lines: the Depends of what links them (packaging/).
+  dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./shlibs 2>/dev/null >>"$sysroot.new/.nptv-shlibs" || true
 done
 # Replace the old tree (kept apart from the apt state) only once all unpacked.
 rm -rf "$sysroot"

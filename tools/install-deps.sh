@@ -39,6 +39,9 @@ PACKAGES=(
   # tvwebkit's WebDriver (WebKitWebDriver), WebKit's sandbox (bwrap) and WPE
   # WebKit's browser (cog)
   webkit2gtk-driver bubblewrap cog
+  # the emulated ARM system the WPE extension runs on (tools/arm-system): the
+  # emulator, the tool that packs its initramfs, and the MIME cache maker
+  qemu-system-arm cpio shared-mime-info
 )
 
 # A package whose command is already there from another source counts as

@@ -21,8 +21,9 @@
 #             valgrind memcheck
 #   armhf     the cross build for the TV: unit suites under qemu-arm (the
 #             recorder's session in front of the armhf stand-in among them), the
-#             checks on the built module, the module's size at -O2 and -Os,
-#             and its runtime floor (the newest symbol versions it needs)
+#             checks on the built module and on the WPE extension
+#             (libnptv-wpe.so), the module's size at -O2 and -Os, and the
+#             runtime floors (the newest symbol versions they need)
 #   oldabi    everything built in the std::string ABI of GCC before 5
 #             (NPTV_CXX11_ABI=OFF): unit suites, and the module against the
 #             stand-in libQuv.so built by clang++-14 in that ABI
@@ -36,9 +37,10 @@
 #             fixed number of generated inputs (tools/run-fuzz.sh runs them long)
 #   package   the release as delivered: the armhf -Os tree installed into a
 #             scratch DESTDIR and checked, the recipes against it, the Debian
-#             packages (armhf from armhf-os, amd64 and nptv-simulator from the
-#             native tree) with lintian, and the amd64 ones unpacked with
-#             dpkg -x and loaded by tvbrowser to pass a page
+#             packages (nptv and nptv-wpe for armhf from armhf-os, amd64 and
+#             nptv-simulator from the native tree) with lintian, and the amd64
+#             ones unpacked with dpkg -x and loaded by tvbrowser and by cog to
+#             pass a page
 #   quoted    the module built with NPTV_QUOTE_EVENT_TEXTS (event texts as
 #             string literals for handlers given by name): the event suites,
 #             the lifecycle fuzz target's replay, and hostile texts from the
@@ -54,6 +56,10 @@
 #   wpe       the extension's WPE WebKit flavour (native tree): the end-to-end
 #             page, shadow roots, the soak and the self-test page in
 #             cog --platform=headless
+#   arm-system  the armhf module, simulated TV and WPE extension in Debian's
+#             armhf cog and WPE WebKit on an emulated ARMv7 system
+#             (qemu-system-arm, tools/arm-system): one end-to-end page, its
+#             checks and its call and event figures (emulation, not TV speed)
 # and closes with "N passed, N failed" over all stages (a stage that fails to
 # configure or build counts as one failure). Exits non-zero if anything failed.
 #
@@ -62,14 +68,14 @@
 #     --stages     the named stages only (demo, bridge, native, asan, tsan,
 #                  valgrind, armhf, oldabi, clang-ubsan, armhf-clang,
 #                  armhf-oldabi, fuzz, package,
-#                  quoted, webkit, wpe)
+#                  quoted, webkit, wpe, arm-system)
 #     --no-deps    skip tools/install-deps.sh
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz package quoted webkit wpe)
+all_stages=(demo bridge native asan tsan valgrind armhf oldabi clang-ubsan armhf-clang armhf-oldabi fuzz package quoted webkit wpe arm-system)
 stages=("${all_stages[@]}")
 deps=1
 while (($#)); do
@@ -255,16 +261,17 @@ stage_armhf() {
   echo "armhf: libnptv.so DT_NEEDED:" \
     $(arm-linux-gnueabihf-readelf -d build/armhf/module/libnptv.so | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
   print_floor armhf build/armhf
+  print_floor armhf build/armhf webkit/wpe/libnptv-wpe.so
 }
 
 # The newest symbol versions a built armhf module needs, and the GCC runtime
 # that means (the same figures the target.module.versions test compares with
-# docs/firmware.md). Arguments: stage name, build tree.
+# docs/firmware.md). Arguments: stage name, build tree[, file in it].
 print_floor() {
-  local floor
-  floor=$(cmake -DREADELF=arm-linux-gnueabihf-readelf -DMODULE="$2/module/libnptv.so" -DCHECK=versions \
+  local floor file=${3:-module/libnptv.so}
+  floor=$(cmake -DREADELF=arm-linux-gnueabihf-readelf -DMODULE="$2/$file" -DCHECK=versions \
             -P tests/target/check_module.cmake | sed -n 's/^-- floor: //p')
-  echo "$1: runtime floor of libnptv.so: ${floor:-unknown}"
+  echo "$1: runtime floor of ${file##*/}: ${floor:-unknown}"
 }
 
 stage_oldabi() {
@@ -321,13 +328,14 @@ stage_package() {
   quiet "$1" cmake --preset armhf-os || return 1
   quiet "$1" cmake --build --preset armhf-os -j"$jobs" || return 1
   quiet "$1" cmake --preset native || return 1
-  quiet "$1" cmake --build --preset native -j"$jobs" --target nptv Quv tvsim tvbrowser || return 1
-  local version plugin_dir out line rc=0
+  quiet "$1" cmake --build --preset native -j"$jobs" --target nptv Quv tvsim tvbrowser nptv_wpe_extension || return 1
+  local version plugin_dir wpe_dir out line rc=0
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
   plugin_dir=$(sed -n 's/^NPTV_PLUGIN_DIR:STRING=//p' build/armhf-os/CMakeCache.txt)
+  wpe_dir=$(sed -n 's/^NPTV_WPE_EXTENSION_DIR:STRING=//p' build/armhf-os/CMakeCache.txt)
   check "the armhf-os tree installs as a TV image takes it (log: $1)" quiet "$1" \
     cmake -DBUILD=build/armhf-os -DREADELF=arm-linux-gnueabihf-readelf -DPLUGIN_DIR="$plugin_dir" \
-          -DSIMULATOR=OFF -DMAP=module/nptv.map -P tests/package/check_install.cmake
+          -DSIMULATOR=OFF -DWPE_DIR="$wpe_dir" -DMAP=module/nptv.map -P tests/package/check_install.cmake
   check "the recipes agree with the armhf-os build" quiet "$1" \
     cmake -DSOURCE="$repo" -DVERSION="$version" -DCACHE=build/armhf-os/CMakeCache.txt \
           -P tests/package/check_recipes.cmake
@@ -375,6 +383,29 @@ stage_wpe() {
   quiet "$1" cmake --preset native || return 1
   quiet "$1" cmake --build --preset native -j"$jobs" --target nptv nptv_wpe_extension tvsim tvcollect || return 1
   ctest_counts wpe --preset native -L '^wpe$' --no-tests=error
+}
+
+# Reuses the armhf tree of stage armhf; the system's image is cached by content
+# in build/arm-system.
+stage_arm-system() {
+  quiet "$1" tools/armhf-sysroot.sh || return 1
+  quiet "$1" cmake --preset armhf || return 1
+  quiet "$1" cmake --build --preset armhf -j"$jobs" --target nptv Quv tvsim nptv_wpe_extension || return 1
+  local out=$logs/arm-system.out line rc=0
+  tools/arm-system/run-page.sh build/armhf tests/arm-system/page.html >"$out" 2>&1 </dev/null || rc=$?
+  while IFS= read -r line; do
+    case $line in
+      "ok - "*) stage_passed=$((stage_passed + 1)) ;;
+      "not ok - "*) stage_failed=$((stage_failed + 1)); echo "  FAILED  ${line#not ok - }" ;;
+      *"CONSOLE LOG bench: "*) echo "  arm-system (emulated, not TV speed): ${line#*CONSOLE LOG bench: }" ;;
+      "arm-system: "*) echo "  $line" ;;
+    esac
+  done <"$out"
+  # No verdict from the guest (it stopped, or the emulator did): one failure.
+  if ((rc != 0 && stage_failed == 0)); then
+    echo "  FAILED  the emulated system gave no verdict (exit status $rc; log: $out)"
+    stage_failed=1
+  fi
 }
 
 start_all=$SECONDS

@@ -2,9 +2,10 @@
 # and checks the tree:
 #   cmake -DBUILD=build/armhf-os -DREADELF=... -DPLUGIN_DIR=lib/browser-plugins
 #         -DSIMULATOR=ON|OFF -DMAP=module/nptv.map [-DLIBDIR=lib] [-DDESTDIR=...]
-#         [-DLIBQUV=libQuv.so -DPYTHON=python3] -P check_install.cmake
+#         [-DLIBQUV=libQuv.so -DPYTHON=python3] [-DWPE_DIR=lib/nptv/wpe]
+#         -P check_install.cmake
 # - exactly the expected files, no more (nothing of the tests, no stand-in
-#   unless SIMULATOR), no fewer;
+#   unless SIMULATOR, the WPE extension in WPE_DIR when given), no fewer;
 # - the module in PLUGIN_DIR, stripped (its exports are checked on every
 #   built tree, tests/target);
 # - no RPATH or RUNPATH in any installed ELF file, none unstripped;
@@ -59,6 +60,16 @@ if(SIMULATOR)
   set(simdoc usr/share/doc/nptv-simulator)
   list(APPEND expected usr/${LIBDIR}/libQuv.so usr/bin/tvsim
        ${simdoc}/simulator.md ${simdoc}/copyright ${simdoc}/changelog.gz)
+endif()
+
+if(WPE_DIR)
+  set(wpedoc usr/share/doc/nptv-wpe)
+  string(REGEX REPLACE "^/" "" wpe_dir "${WPE_DIR}")
+  if(NOT IS_ABSOLUTE "${WPE_DIR}")
+    set(wpe_dir "usr/${wpe_dir}")
+  endif()
+  list(APPEND expected ${wpe_dir}/libnptv-wpe.so
+       ${wpedoc}/wpe-tv.md ${wpedoc}/webkit-host.md ${wpedoc}/copyright ${wpedoc}/changelog.gz)
 endif()
 
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${DESTDIR}" "${DESTDIR}/*")

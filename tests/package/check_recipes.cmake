@@ -5,8 +5,10 @@
 # - they name the release's version (project(nptv VERSION ...));
 # - every -D option they pass is a cache variable of the configured tree;
 # - the paths they package are those of the install rules (the tree's
-#   CMAKE_INSTALL_LIBDIR, CMAKE_INSTALL_BINDIR, CMAKE_INSTALL_DATADIR and
-#   NPTV_PLUGIN_DIR, with the prefix /usr);
+#   CMAKE_INSTALL_LIBDIR, CMAKE_INSTALL_BINDIR, CMAKE_INSTALL_DATADIR,
+#   NPTV_PLUGIN_DIR and NPTV_WPE_EXTENSION_DIR, with the prefix /usr);
+# - the WPE extension is an option of both, off by default, which builds
+#   the WPE flavour alone;
 # - the licence they name is the LICENSE file (its checksum for Yocto);
 # - every Buildroot option nptv.mk reads is defined in Config.in.
 cmake_minimum_required(VERSION 3.25)
@@ -29,7 +31,8 @@ foreach(line IN LISTS cache_lines)
     set(cache_${CMAKE_MATCH_1} "${CMAKE_MATCH_3}")
   endif()
 endforeach()
-foreach(var CMAKE_INSTALL_LIBDIR CMAKE_INSTALL_BINDIR CMAKE_INSTALL_DATAROOTDIR NPTV_PLUGIN_DIR)
+foreach(var CMAKE_INSTALL_LIBDIR CMAKE_INSTALL_BINDIR CMAKE_INSTALL_DATAROOTDIR NPTV_PLUGIN_DIR
+            NPTV_WPE_EXTENSION_DIR)
   if(NOT DEFINED cache_${var})
     message(FATAL_ERROR "check_recipes: ${CACHE} has no ${var}")
   endif()
@@ -46,6 +49,9 @@ set(plugin_dir /usr/${cache_NPTV_PLUGIN_DIR})
 # The plug-in folder in the recipes' terms: ${libdir}/... for Yocto.
 string(REGEX REPLACE "^${cache_CMAKE_INSTALL_LIBDIR}/" "\${libdir}/" yocto_plugin_dir
        "${cache_NPTV_PLUGIN_DIR}")
+string(REGEX REPLACE "^${cache_CMAKE_INSTALL_LIBDIR}/" "\${libdir}/" yocto_wpe_dir
+       "${cache_NPTV_WPE_EXTENSION_DIR}")
+set(wpe_dir /usr/${cache_NPTV_WPE_EXTENSION_DIR})
 
 set(yocto ${SOURCE}/packaging/yocto/meta-nptv)
 set(buildroot ${SOURCE}/packaging/buildroot/nptv)
@@ -79,6 +85,15 @@ set(table
   "${bb}|-DNPTV_INSTALL_RECORDER=([^ \\\\]*)|\${NPTV_RECORDER}"
   "${bb}|\nFILES:\\\${PN}-recorder = \"([^\"]*)\"|\${NPTV_RECORDER_DIR}/libQuv.so"
   "${mk}|-DNPTV_INSTALL_RECORDER=([^ \\\\\n]*)|ON"
+  "${bb}|\nNPTV_WPE \\?= \"([^\"]*)\"|OFF"
+  "${bb}|-DNPTV_WPE=([^ \\\\]*)|\${NPTV_WPE}"
+  "${bb}|-DNPTV_WEBKIT=([^ \\\\]*)|OFF"
+  "${bb}|\nNPTV_WPE_EXTENSION_DIR \\?= \"([^\"]*)\"|${yocto_wpe_dir}"
+  "${bb}|-DNPTV_WPE_EXTENSION_DIR=([^ \\\\]*)|\${NPTV_WPE_EXTENSION_DIR}"
+  "${bb}|\nFILES:\\\${PN}-wpe = \"([^\"]*)\"|\${NPTV_WPE_EXTENSION_DIR}/libnptv-wpe.so"
+  "${mk}|\nifeq \\(\\$\\(BR2_PACKAGE_NPTV_WPE\\),y\\)\n[^\n]*\n[^\n]*-DNPTV_WPE=([A-Z]+)|ON"
+  "${mk}|\nelse\n[^\n]*-DNPTV_WEBKIT=OFF -DNPTV_WPE=([A-Z]+)\n|OFF"
+  "${mk}|-DNPTV_WPE_EXTENSION_DIR=([^ \\\\\n]*)|${wpe_dir}"
   "${mk}|\nNPTV_VERSION = ([^\n]*)|${VERSION}"
   "${mk}|\nNPTV_LICENSE = ([^\n]*)|MIT"
   "${mk}|\nNPTV_LICENSE_FILES = ([^\n]*)|LICENSE"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Debian packages of a release, made and checked: cpack in the armhf -Os
-# tree and in the native tree (both built), lintian on every package, the
-# control fields, and the amd64 packages unpacked into a scratch root
-# (dpkg -x) whose module tvbrowser loads from its installed place to answer a
-# page against the installed stand-in.
+# tree and in the native tree (both built, with the WPE extension), lintian on
+# every package, the control fields, and the amd64 packages unpacked into a
+# scratch root (dpkg -x) whose module tvbrowser loads from its installed place
+# to answer a page against the installed stand-in, and cog with the installed
+# WPE extension too.
 # usage: debs.sh REPO_ROOT ARMHF_TREE NATIVE_TREE VERSION
 # Prints "ok - ..." / "not ok - ..." per check; exit status 1 if one failed.
 set -u
@@ -29,7 +30,9 @@ arm_deb=$armhf/packages/nptv_${version}_armhf.deb
 amd_deb=$native/packages/nptv_${version}_amd64.deb
 sim_deb=$native/packages/nptv-simulator_${version}_amd64.deb
 rec_debs=("$armhf/packages/nptv-recorder_${version}_armhf.deb" "$native/packages/nptv-recorder_${version}_amd64.deb")
-debs=("$arm_deb" "$amd_deb" "$sim_deb" "${rec_debs[@]}")
+arm_wpe=$armhf/packages/nptv-wpe_${version}_armhf.deb
+amd_wpe=$native/packages/nptv-wpe_${version}_amd64.deb
+debs=("$arm_deb" "$amd_deb" "$sim_deb" "$arm_wpe" "$amd_wpe" "${rec_debs[@]}")
 for deb in "${debs[@]}"; do
   check "cpack made $(basename "$deb")" test -s "$deb"
 done
@@ -56,6 +59,8 @@ $amd_deb|nptv|amd64
 $sim_deb|nptv-simulator|amd64
 ${rec_debs[0]}|nptv-recorder|armhf
 ${rec_debs[1]}|nptv-recorder|amd64
+$arm_wpe|nptv-wpe|armhf
+$amd_wpe|nptv-wpe|amd64
 EOF
 
 # The armhf module's Depends are its measured runtime floor, which the
@@ -79,6 +84,26 @@ for deb in "${rec_debs[@]}"; do
     bash -c "grep -qE '^libc6 \\(>= [0-9.]+\\), libgcc-s1 \\(>= [0-9.]+\\), libstdc\\+\\+6 \\(>= [0-9.]+\\)$' <<<'$got'"
   check "$(basename "$deb") holds the recorder in its own folder" \
     bash -c "dpkg-deb -c '$deb' | grep -q ' ./usr/lib/nptv-recorder/libQuv.so$'"
+done
+
+# nptv-wpe: on nptv of the same version; on the armhf side the runtime floor
+# docs/wpe-tv.md gives, then WPE WebKit and GLib as their armhf packages say
+# (shlibs); on the amd64 side dpkg-shlibdeps'. The extension alone in its folder.
+row=$(grep -m1 '^| armhf, g++, default ABI |' "$root/docs/wpe-tv.md")
+glibc=$(grep -oE 'GLIBC_[0-9.]+' <<<"$row" | head -n1); glibc=${glibc#GLIBC_}
+gcc_s=$(grep -oE 'GCC_[0-9.]+' <<<"$row" | head -n1); gcc_s=${gcc_s#GCC_}
+runtime=$(sed -nE 's/.*\| *GCC ([0-9.]+) or later *\|.*/\1/p' <<<"$row")
+want="nptv (= $version), libc6 (>= $glibc), libgcc-s1 (>= $gcc_s), libstdc++6 (>= $runtime), libwpewebkit-1.1-0 (>= "
+got=$(field "$arm_wpe" Depends)
+check "armhf nptv-wpe Depends: nptv, the documented floor, WPE WebKit, GLib (got '$got')" \
+  bash -c "[[ '$got' == '$want'*', libglib2.0-0 (>= '* ]]"
+got=$(field "$amd_wpe" Depends)
+check "amd64 nptv-wpe Depends: nptv, WPE WebKit and GLib with versions (got '$got')" \
+  bash -c "[[ '$got' == 'nptv (= $version), '* && '$got' == *'libwpewebkit-1.1-0 (>= '* && '$got' == *'libglib2.0-0 (>= '* ]]"
+for deb in "$arm_wpe" "$amd_wpe"; do
+  got=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep '/nptv/wpe/.' | tr '\n' ' ')
+  check "$(basename "$deb"): usr/lib/nptv/wpe holds the extension alone (got '$got')" \
+    test "$got" = "./usr/lib/nptv/wpe/libnptv-wpe.so "
 done
 
 # ---- lintian ------------------------------------------------------------------------
@@ -106,7 +131,7 @@ done <<<"$documented"
 
 # ---- the amd64 packages, installed, in the browser ---------------------------------
 scratch=$work/root
-for deb in "$amd_deb" "$sim_deb"; do dpkg -x "$deb" "$scratch"; done
+for deb in "$amd_deb" "$sim_deb" "$amd_wpe"; do dpkg -x "$deb" "$scratch"; done
 plugins=$scratch/usr/lib/browser-plugins
 check "dpkg -x puts the module in /usr/lib/browser-plugins" test -f "$plugins/libnptv.so"
 # The module has no RUNPATH: libQuv.so is found where the loader is told, here
@@ -124,4 +149,14 @@ if [ -x "$tvbrowser" ]; then
 else
   fail "no tvbrowser in $native (NPTV_BROWSER=OFF?)"
 fi
+# The installed extension loads the installed module by default, and in cog
+# (the module named here: the scratch root is not /usr) a page passes.
+ext=$scratch/usr/lib/nptv/wpe/libnptv-wpe.so
+check "the installed extension's default module is /usr/lib/browser-plugins/libnptv.so" \
+  grep -qa '/usr/lib/browser-plugins/libnptv.so' "$ext"
+LD_LIBRARY_PATH=$scratch/usr/lib python3 "$root/tests/e2e/pages.py" --host "cog:$(dirname "$ext")" \
+  --module-dir "$plugins" --tvsim "$scratch/usr/bin/tvsim" "$root/tests/tvwebkit/pages/any-host.html" >"$work/cog.out" 2>&1
+rc=$?
+tail -n 1 "$work/cog.out"
+check "cog loads the installed extension and module and the page passes (exit status $rc)" test "$rc" -eq 0
 exit $status

@@ -44,10 +44,20 @@ else
 NPTV_CONF_OPTS += -DNPTV_QUOTE_EVENT_TEXTS=OFF
 endif
 
+# The WPE WebKit extension, in a folder of its own (see docs/wpe-tv.md).
+ifeq ($(BR2_PACKAGE_NPTV_WPE),y)
+NPTV_DEPENDENCIES += wpewebkit
+NPTV_CONF_OPTS += -DNPTV_WEBKIT=OFF -DNPTV_WPE=ON \
+	-DNPTV_WPE_EXTENSION_DIR=/usr/lib/nptv/wpe
+else
+NPTV_CONF_OPTS += -DNPTV_WEBKIT=OFF -DNPTV_WPE=OFF
+endif
+
 # Not on the TV: the documents, and check-framework unless asked for.
 define NPTV_REMOVE_EXTRAS
 	rm -rf $(TARGET_DIR)/usr/share/doc/nptv
 	rm -rf $(TARGET_DIR)/usr/share/doc/nptv-recorder
+	rm -rf $(TARGET_DIR)/usr/share/doc/nptv-wpe
 	$(if $(BR2_PACKAGE_NPTV_CHECK_FRAMEWORK),,rm -f $(TARGET_DIR)/usr/bin/check-framework)
 endef
 NPTV_POST_INSTALL_TARGET_HOOKS += NPTV_REMOVE_EXTRAS

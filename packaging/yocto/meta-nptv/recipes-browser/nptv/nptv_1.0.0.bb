@@ -37,6 +37,12 @@ NPTV_QUOTE_EVENT_TEXTS ?= "OFF"
 NPTV_RECORDER ?= "OFF"
 NPTV_RECORDER_DIR ?= "${libdir}/nptv-recorder"
 NPTV_QUV_TRACE_TARGET ?= "${libdir}/libQuv.so"
+# ON where the TV's browser is WPE WebKit: the web-process extension that
+# hosts the module there, in package ${PN}-wpe (see docs/wpe-tv.md); its
+# folder is what the browser gives WPE as the web extensions folder.
+NPTV_WPE ?= "OFF"
+NPTV_WPE_EXTENSION_DIR ?= "${libdir}/nptv/wpe"
+DEPENDS += "${@'wpewebkit' if d.getVar('NPTV_WPE') == 'ON' else ''}"
 
 EXTRA_OECMAKE = "\
     -DNPTV_TESTS=OFF \
@@ -49,16 +55,22 @@ EXTRA_OECMAKE = "\
     -DNPTV_INSTALL_RECORDER=${NPTV_RECORDER} \
     -DNPTV_RECORDER_DIR=${NPTV_RECORDER_DIR} \
     -DNPTV_QUV_TRACE_TARGET=${NPTV_QUV_TRACE_TARGET} \
+    -DNPTV_WEBKIT=OFF \
+    -DNPTV_WPE=${NPTV_WPE} \
+    -DNPTV_WPE_EXTENSION_DIR=${NPTV_WPE_EXTENSION_DIR} \
 "
 
 # The stand-in framework is not installed; the module finds the maker's
 # libQuv.so by its SONAME.
-PACKAGES =+ "${PN}-check ${PN}-recorder"
+PACKAGES =+ "${PN}-check ${PN}-recorder ${PN}-wpe"
 FILES:${PN} = "${NPTV_PLUGIN_DIR}/libnptv.so"
 FILES:${PN}-recorder = "${NPTV_RECORDER_DIR}/libQuv.so"
 INSANE_SKIP:${PN}-recorder += "dev-so"
 FILES:${PN}-check = "${bindir}/check-framework"
 RDEPENDS:${PN}-check = "python3-core binutils"
+FILES:${PN}-wpe = "${NPTV_WPE_EXTENSION_DIR}/libnptv-wpe.so"
+RDEPENDS:${PN}-wpe = "${PN}"
 # libnptv.so is a plug-in without a version in its name, not a library of
 # the linker's path.
 INSANE_SKIP:${PN} += "dev-so"
+INSANE_SKIP:${PN}-wpe += "dev-so"
