@@ -65,13 +65,18 @@ void ReleaseObject(NPObject* o) {
     std::free(o);
 }
 
+// A wrapper's table, if one is installed: the host's own entries reach each
+// other through it, else directly.
+const NPNetscapeFuncs* Wrapper() { return S().table.load(std::memory_order_acquire); }
+
 void ReleaseVariantValue(NPVariant* v) {
   if (!v) return;
+  const NPNetscapeFuncs* wrapper = Wrapper();
   if (v->type == NPVariantType_String) {
     void* chars = const_cast<NPUTF8*>(v->value.stringValue.UTF8Characters);
-    if (chars) Browser().memfree(chars);
+    if (chars) wrapper ? wrapper->memfree(chars) : MemFree(chars);
   } else if (v->type == NPVariantType_Object) {
-    Browser().releaseobject(v->value.objectValue);
+    wrapper ? wrapper->releaseobject(v->value.objectValue) : ReleaseObject(v->value.objectValue);
   }
   VOID_TO_NPVARIANT(*v);
 }

@@ -60,7 +60,12 @@ std::string Text(const NPVariant& value) {
   return std::string(value.value.stringValue.UTF8Characters, value.value.stringValue.UTF8Length);
 }
 
-void ReleaseValue(NPVariant* value) { Browser().releasevariantvalue(value); }
+void ReleaseValue(NPVariant* value) {
+  if (value && (NPVARIANT_IS_STRING(*value) || NPVARIANT_IS_OBJECT(*value)))
+    Browser().releasevariantvalue(value);
+  else if (value)
+    VOID_TO_NPVARIANT(*value);  // nothing the browser owns
+}
 NPObject* Retain(NPObject* object) { return Browser().retainobject(object); }
 void Release(NPObject* object) { Browser().releaseobject(object); }
 

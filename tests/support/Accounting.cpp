@@ -146,10 +146,15 @@ void ReleaseVariantValue(NPVariant* v) {
 
 // ---- Script calls: on live objects only ---------------------------------------------------
 
-bool Invoke(NPP npp, NPObject* o, NPIdentifier name, const NPVariant* args, uint32_t n,
-            NPVariant* result) {
-  return Alive(o, "invoke") && L().host.invoke(npp, o, name, args, n, result);
-}
+// An entry whose second argument is an object: refused on a dead one.
+template <typename Entry, Entry NPNetscapeFuncs::*Field>
+struct OnLive;
+template <typename R, typename... A, R (*NPNetscapeFuncs::*Field)(NPP, NPObject*, A...)>
+struct OnLive<R (*)(NPP, NPObject*, A...), Field> {
+  static R Call(NPP npp, NPObject* o, A... args) {
+    return Alive(o, L().names[Slot(Field)]) && (L().host.*Field)(npp, o, args...);
+  }
+};
 
 bool InvokeDefaultEntry(NPP npp, NPObject* o, const NPVariant* args, uint32_t n,
                         NPVariant* result) {
@@ -174,28 +179,6 @@ bool Evaluate(NPP npp, NPObject* o, NPString* script, NPVariant* result) {
     L().evaluates.push_back({npp, o, text, std::this_thread::get_id()});
   }
   return Alive(o, "evaluate") && L().host.evaluate(npp, o, script, result);
-}
-
-bool GetProperty(NPP npp, NPObject* o, NPIdentifier name, NPVariant* result) {
-  return Alive(o, "getproperty") && L().host.getproperty(npp, o, name, result);
-}
-bool SetProperty(NPP npp, NPObject* o, NPIdentifier name, const NPVariant* value) {
-  return Alive(o, "setproperty") && L().host.setproperty(npp, o, name, value);
-}
-bool RemoveProperty(NPP npp, NPObject* o, NPIdentifier name) {
-  return Alive(o, "removeproperty") && L().host.removeproperty(npp, o, name);
-}
-bool HasPropertyEntry(NPP npp, NPObject* o, NPIdentifier name) {
-  return Alive(o, "hasproperty") && L().host.hasproperty(npp, o, name);
-}
-bool HasMethodEntry(NPP npp, NPObject* o, NPIdentifier name) {
-  return Alive(o, "hasmethod") && L().host.hasmethod(npp, o, name);
-}
-bool EnumerateEntry(NPP npp, NPObject* o, NPIdentifier** ids, uint32_t* count) {
-  return Alive(o, "enumerate") && L().host.enumerate(npp, o, ids, count);
-}
-bool ConstructEntry(NPP npp, NPObject* o, const NPVariant* args, uint32_t n, NPVariant* result) {
-  return Alive(o, "construct") && L().host.construct(npp, o, args, n, result);
 }
 
 // ---- Records ----------------------------------------------------------------------------
@@ -251,16 +234,13 @@ Layer* Make() {
   f.retainobject = RetainObject;
   f.releaseobject = ReleaseObject;
   f.releasevariantvalue = ReleaseVariantValue;
-  f.invoke = Invoke;
   f.invokeDefault = InvokeDefaultEntry;
   f.evaluate = Evaluate;
-  f.getproperty = GetProperty;
-  f.setproperty = SetProperty;
-  f.removeproperty = RemoveProperty;
-  f.hasproperty = HasPropertyEntry;
-  f.hasmethod = HasMethodEntry;
-  f.enumerate = EnumerateEntry;
-  f.construct = ConstructEntry;
+#define NPTV_ON_LIVE(field) f.field = OnLive<decltype(f.field), &NPNetscapeFuncs::field>::Call;
+  NPTV_ON_LIVE(invoke) NPTV_ON_LIVE(getproperty) NPTV_ON_LIVE(setproperty)
+  NPTV_ON_LIVE(removeproperty) NPTV_ON_LIVE(hasproperty) NPTV_ON_LIVE(hasmethod)
+  NPTV_ON_LIVE(enumerate) NPTV_ON_LIVE(construct)
+#undef NPTV_ON_LIVE
   f.setvalue = SetValue;
   f.invalidaterect = InvalidateRect;
   f.pluginthreadasynccall = PluginThreadAsyncCall;
