@@ -42,9 +42,8 @@
 #             ones unpacked with dpkg -x and loaded by tvbrowser and by cog to
 #             pass a page
 #   quoted    the module built with NPTV_QUOTE_EVENT_TEXTS (event texts as
-#             string literals for handlers given by name): the event suites,
-#             the lifecycle fuzz target's replay, and hostile texts from the
-#             simulated TV to a handler given by name in Qt WebKit
+#             string literals for handlers given by name): the event suites
+#             and the lifecycle fuzz target's replay
 #   webkit    the module in WebKitGTK (native tree): the web-process
 #             extension's suites, tvwebkit (its options, its behaviour as a
 #             host program, the end-to-end pages and the demo beside
@@ -359,9 +358,9 @@ stage_package() {
 stage_quoted() {
   quiet "$1" cmake --preset quoted || return 1
   quiet "$1" cmake --build --preset quoted -j"$jobs" \
-    --target nptv tvbrowser tvsim nptv_plugin_tests fuzz_lifecycle_replay || return 1
+    --target nptv tvsim nptv_plugin_tests fuzz_lifecycle_replay || return 1
   ctest_counts quoted --preset quoted -j"$jobs" --no-tests=error \
-    -R '^(plugin\.(Events|ScriptText)\.|fuzz\.replay\.lifecycle$|e2e_quoted_)'
+    -R '^(plugin\.(Events|ScriptText)\.|fuzz\.replay\.lifecycle$)'
 }
 
 # The WebKitGTK and WPE suites run in the native tree (a no-op build after

@@ -18,7 +18,8 @@ configuration), the verdict read from the host.
 A run passes when the host gives the pass verdict and the framework library
 recorded no misuse of it (its log's "libQuv: misuse:" lines). Prints each
 run's output and "ok - PAGE in HOST" or "not ok - ...", then a table page x
-host; exits 1 when a run failed. E2E_TIMEOUT: seconds a page may take (120).
+host; exits 1 when a run failed. E2E_TIMEOUT: seconds a page may take (120);
+NPTV_HOST_PRELOAD: libraries preloaded into the host (not into this runner).
 """
 import argparse
 import os
@@ -60,6 +61,8 @@ def run(host, page, opts):
     else:
         env.pop('QUV_SIM_CONFIG', None)
     cmd, env = command(host, opts.module_dir, page, opts.arg, env, work)
+    if env.get('NPTV_HOST_PRELOAD'):  # e.g. the sanitizer runtimes, for the host only
+        env['LD_PRELOAD'] = env.pop('NPTV_HOST_PRELOAD')
     cog = host.startswith('cog:')
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, start_new_session=True)
     end = time.monotonic() + float(os.environ.get('E2E_TIMEOUT', '120')) + 60

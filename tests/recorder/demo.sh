@@ -4,11 +4,12 @@
 # recorded ones. The same TV without the replay shows its own (the check
 # fails there), and the configuration made by tvsim from a trace that kept the
 # password shows the recorded ones too.
-#   demo.sh RUN_PAGE TVBROWSER PLUGIN_DIR RECORDER_DIR LIBQUV KNOWN_JSON TVSIM HARNESS CHECK PAGE
+#   demo.sh RECORDER_DIR LIBQUV KNOWN_JSON TVSIM HARNESS CHECK PAGE PAGE_RUNNER...
+#   (PAGE_RUNNER: tests/e2e/pages.py with tvbrowser, without pages)
 set -u
-run_page=$1 tvb=$2 plugin_dir=$3 recorder_dir=$4 libquv=$5 known=$6 tvsim=$7
+recorder_dir=$1 libquv=$2 known=$3 tvsim=$4 harness=$5 check=$6 page=$7
 shift 7
-page_args=(--script "$1" --script "$2" "$3")
+run_page=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/nptv-replay.XXXXXX") || exit 2
 trap 'rm -rf "$work"' EXIT
@@ -17,7 +18,8 @@ status=0
 demo() {
   local name=$1 config=$2 want=$3
   shift 3
-  env "$@" "$run_page" "$tvb" "$plugin_dir" "$config" "" "${page_args[@]}" >"$work/$name.out" 2>&1
+  env "$@" "${run_page[@]}" --config "$config" --arg=--script --arg="$harness" --arg=--script --arg="$check" \
+    "$page" >"$work/$name.out" 2>&1
   local rc=$?
   if [ "$want" = PASS ] && [ $rc -ne 0 ]; then
     echo "not ok - demo $name failed:"; tail -n 40 "$work/$name.out"; status=1

@@ -6,9 +6,8 @@ in the screenshot.
   run.py SCENARIO HOST TVCOLLECT TVSIM -- COMMAND...
 
 SCENARIO: healthy, faults or unreachable (the table below). HOST names how
-COMMAND runs the page: 'page' (a page runner taking the page's file as its
-last argument: tests/e2e/run-page.sh with tvbrowser or tvwebkit, or
-tests/tvwebkit/cog-page.py), or 'browser' (tests/selftest/browser.mjs:
+COMMAND runs the page: 'page' (the page runner tests/e2e/pages.py with
+any of its hosts, the page's file its last argument), or 'browser' (tests/selftest/browser.mjs:
 Chromium or Firefox through tvbridge, real key presses). The WebKit hosts get
 a copy of the page with robot.js, the tester.
 """

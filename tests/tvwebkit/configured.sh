@@ -2,7 +2,7 @@
 # tvwebkit's configuration reaches the extension (its user data): which
 # origins get the TV object (--origin), and the browser variables 4000-4003
 # the module reads (--app-text). The page is served over HTTP on 127.0.0.1
-# and opened from its file. One row per case: how the page is opened, the
+# (with a frame from localhost) and opened from its file. One row per case: how the page is opened, the
 # options, the lines the output must hold.
 #   configured.sh TVWEBKIT MODULE_DIR
 set -u
@@ -33,13 +33,15 @@ cases=(
   "listed among others, with a trailing slash|http|--origin http://example.com --origin $http/|tv: yes"
   "another port of the same host is another origin|http|--origin http://127.0.0.1:$other|tv: no"
   "a host name is not its address|http|--origin http://localhost:$port|tv: no"
+  "https listed, the page over http|http|--origin https://127.0.0.1:$port|tv: no"
+  "a frame of an unlisted origin in a listed page|http?frame=http://localhost:$port/configured.html|--origin $http|tv: yes;frame tv: no"
   "browser variables reach the module|file|--app-text 4000=GuideApp --app-text 4001=Maker --app-text 4002=TV --app-text 4003=2.5|app info: [\"TV\",\"GuideApp\",\"Maker\",\"2.5\"]"
   "unset browser variables are answered by no one|file|--app-text 4003=2.5|app info: [\"\",\"\",\"\",\"2.5\"]"
 )
 pass=0 fail=0
 for row in "${cases[@]}"; do
   IFS='|' read -r name how opts want <<<"$row"
-  if [ "$how" = file ]; then page=$here/pages/configured.html; else page=$http/configured.html; fi
+  if [ "$how" = file ]; then page=$here/pages/configured.html; else page=$http/configured.html${how#http}; fi
   export QUV_SIM_SOCKET=$work/sim.sock QUV_LOG=$work/quv.log
   # shellcheck disable=SC2086
   out=$("$tvw" --headless --plugin-dir "$module_dir" --timeout 120 $opts "$page" 2>&1)
