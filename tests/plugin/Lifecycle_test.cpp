@@ -242,19 +242,6 @@ TEST_F(Lifecycle, ApplicationTextsReachTheFramework) {
   }
 }
 
-TEST_F(Lifecycle, NoWindowObjectStillConstructs) {
-  // The log record for it: Log.ConstructorRecords.
-  tb::SetWindowObject(false);
-  baselineObjects = tb::LiveObjects();
-  const std::size_t releasesBefore = tb::CallCount("releaseobject");
-  NPP instance = NewInstance();
-  ASSERT_NE(instance->pdata, nullptr);
-  EXPECT_EQ(sWindowObj, nullptr);
-  DestroyInstance(instance);
-  EXPECT_EQ(tb::CallCount("releaseobject"), releasesBefore)
-      << "released a window object it never had";
-}
-
 TEST_F(Lifecycle, SetWindowInitialisesOnceWithARealWindow) {
   NPP instance = NewInstance();
   auto* plugin = static_cast<CPlugin*>(instance->pdata);

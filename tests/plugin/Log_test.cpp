@@ -138,6 +138,8 @@ TEST_F(Log, InvokeRecords) {
   }
 }
 
+// Also an instance without a window object: constructed and destroyed with
+// nothing released that it never had (the fixture's misuse check).
 TEST_F(Log, ConstructorRecords) {
   struct Case {
     const char* what;
