@@ -3,7 +3,6 @@
 // result and its output.
 #include <climits>
 #include <cstring>
-#include <set>
 
 #include "Support.h"
 #include "tv/CPlTV.h"
@@ -157,27 +156,6 @@ TEST_F(CatalogueTest, EveryOperationSendsItsCommandAndDecodesByItsShape) {
     EXPECT_EQ(row.call(tv, nullptr) == -3, hasOut) << row.command;
     EXPECT_EQ(Sent().empty(), hasOut) << row.command;
   }
-}
-
-TEST_F(CatalogueTest, TheTableCoversTheWholeCatalogue) {
-  std::set<std::string> declared = {
-#define ANY(name, ...) #name,
-#define TV_INT_GETTER ANY
-#define TV_INT_GETTER_AT ANY
-#define TV_ENUM_GETTER ANY
-#define TV_VALUE ANY
-#define TV_VALUE_OF ANY
-#define TV_VALUE_OF2 ANY
-#define TV_ACK_OF2 ANY
-#define TV_ASCII_GETTER_OF ANY
-#define TV_TITLE_GETTER ANY
-#define TV_TITLE_GETTER_AT ANY
-#include "tv/TvCatalogue.def"
-      "GetPowerState", "IsValidPassword"};
-  std::set<std::string> tested;
-  for (const Row& row : kCatalogue) tested.insert(row.command);
-  EXPECT_EQ(tested, declared);
-  EXPECT_EQ(std::size(kCatalogue), 47u);
 }
 
 TEST_F(CatalogueTest, LocalOperationsSendNothing) {

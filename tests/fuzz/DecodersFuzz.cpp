@@ -7,7 +7,6 @@
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
-#include <cerrno>
 #include <climits>
 #include <memory>
 #include <vector>
@@ -28,17 +27,6 @@ bool Marked(const std::string& reply, char marker) { return !reply.empty() && re
 std::string AsciiText(const std::string& reply) {
   std::string rest = reply.substr(1);
   return rest.substr(0, rest.find('\0'));
-}
-
-// The integer as the C library's strtol reads the text after the marker,
-// then clamped to 32 bits.
-int StrtolClamped(const std::string& reply) {
-  std::string text = AsciiText(reply);
-  errno = 0;
-  long value = std::strtol(text.c_str(), nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int>(value);
 }
 
 // The whole text of a 'U' reply as UTF-8, with no limit: the units after the
@@ -107,8 +95,8 @@ void CheckInteger(std::string reply) {
   bool ok = CQuvBase::GetInteger(reply, &value);
   FUZZ_CHECK(ok == Marked(reply, 'I'), "GetInteger answered %d", ok);
   if (ok) {
-    FUZZ_CHECK(value == StrtolClamped(reply), "GetInteger gave %d, strtol-then-clamp %d", value,
-               StrtolClamped(reply));
+    FUZZ_CHECK(value == fuzz::StrtolClamped(AsciiText(reply)), "GetInteger gave %d, strtol-then-clamp %d", value,
+               fuzz::StrtolClamped(AsciiText(reply)));
   } else {
     FUZZ_CHECK(value == 0x5A5A5A5A, "GetInteger wrote %d while answering false", value);
   }

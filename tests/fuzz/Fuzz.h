@@ -1,9 +1,12 @@
 // Shared pieces of the fuzz targets: the property check that aborts (so that
-// libFuzzer, and the replay driver, report the input), and a reader that
-// takes typed values from the front of an input.
+// libFuzzer, and the replay driver, report the input), a reader that takes
+// typed values from the front of an input, and the C library's reading of a
+// decimal text clamped to 32 bits.
 #ifndef NPTV_TESTS_FUZZ_FUZZ_H
 #define NPTV_TESTS_FUZZ_FUZZ_H
 
+#include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +28,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size);
 
 namespace fuzz {
+
+// strtol of `text` (stopping at a byte 0 like any other), clamped to int.
+inline int StrtolClamped(const std::string& text) {
+  errno = 0;
+  long value = std::strtol(text.c_str(), nullptr, 10);
+  return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
+}
 
 // Reads from the front of the input; past its end every read yields 0 or
 // the empty text, so every input, however short, is a complete program.

@@ -20,7 +20,6 @@
 // method that asks the TV, none otherwise; and after every input the test
 // browser's accounting is back where it was (objects, references, open
 // NPN_MemAlloc blocks) with nothing the browser or the framework would refuse.
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <memory>
@@ -84,13 +83,7 @@ std::string StringOf(const NPVariant& v) {
 }
 
 int Epoch(const NPVariant& v) {
-  if (v.type != NPVariantType_String) return Number(v);
-  std::string text = StringOf(v);
-  errno = 0;
-  long value = std::strtol(text.c_str(), nullptr, 10);  // stops at a byte 0 like any other
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
+  return v.type == NPVariantType_String ? fuzz::StrtolClamped(StringOf(v)) : Number(v);
 }
 
 // The text the framework receives for one argument slot.

@@ -25,39 +25,16 @@ TEST(Module, BrowserSession) {
   ASSERT_TRUE(host) << error;
   auto* npnFuncs = static_cast<NPNetscapeFuncs*>(host->Symbol("NPNFuncs"));
   ASSERT_NE(npnFuncs, nullptr);
-
-  // Initialisation: refusals first (they must leave NPNFuncs all zero), then success.
   const NPNetscapeFuncs zero{};
-  struct Refusal {
-    const char* what;
-    uint16_t size, version;
-    NPError expected;
-  };
-  const uint16_t full = sizeof(NPNetscapeFuncs);
-  const Refusal refusals[] = {{"size one short", uint16_t(full - 1), 0x001b, 3},
-                              {"major version 1", full, 0x0100, 8}};
-  for (const Refusal& r : refusals) {
-    SCOPED_TRACE(r.what);
-    NPNetscapeFuncs browser = tb::Browser();
-    browser.size = r.size;
-    browser.version = r.version;
-    NPPluginFuncs plugin{};
-    EXPECT_EQ(host->entries().initialize(&browser, &plugin), r.expected);
-    EXPECT_EQ(std::memcmp(npnFuncs, &zero, sizeof zero), 0);
-  }
+
+  // Initialisation (its refusals and the module's values: Lifecycle_test.cpp).
   EXPECT_EQ(host->entries().initialize(nullptr, nullptr), NPERR_INVALID_FUNCTABLE_ERROR);
+  EXPECT_EQ(std::memcmp(npnFuncs, &zero, sizeof zero), 0);
   ASSERT_EQ(host->Initialize(), NPERR_NO_ERROR);
-  EXPECT_EQ(host->plugin().size, offsetof(NPPluginFuncs, getsiteswithdata) + sizeof(void*));
-  EXPECT_EQ(host->plugin().version, 24);
   EXPECT_EQ(npnFuncs->pluginthreadasynccall, tb::Browser().pluginthreadasynccall);
   EXPECT_EQ(npnFuncs->enumerate, nullptr);
 
   EXPECT_STREQ(host->entries().getMIMEDescription(), "application/tv:*.swf21:TV_plug-in");
-  const char* text = nullptr;
-  EXPECT_EQ(host->entries().getValue(nullptr, NPPVpluginNameString, &text), NPERR_NO_ERROR);
-  EXPECT_STREQ(text, "TV");
-  EXPECT_EQ(host->entries().getValue(nullptr, NPPVpluginDescriptionString, &text), NPERR_NO_ERROR);
-  EXPECT_STREQ(text, "ZOT_TV_Plugin");
 
   // An instance, its window and its script object.
   tb::SetAppText(4001, std::string("/apps/guide"));

@@ -1,7 +1,6 @@
 // Loading, initialising, instances, windows, the scriptable object and
 // tear-down, driven through the entry points as a browser drives them.
 #include <cstring>
-#include <set>
 
 #include "Support.h"
 #include "module/CPlugin.h"
@@ -84,18 +83,8 @@ TEST_F(Lifecycle, InitializeCopiesExactlyTheListedBrowserEntries) {
     }
     EXPECT_EQ(plugin.size, kPluginTableSize);
     EXPECT_EQ(plugin.version, 24);
-    EXPECT_EQ(plugin.newp, &NPP_New);
-    EXPECT_EQ(plugin.destroy, &NPP_Destroy);
-    EXPECT_EQ(plugin.setwindow, &NPP_SetWindow);
-    EXPECT_EQ(plugin.newstream, &NPP_NewStream);
-    EXPECT_EQ(plugin.destroystream, &NPP_DestroyStream);
-    EXPECT_EQ(plugin.asfile, &NPP_StreamAsFile);
-    EXPECT_EQ(plugin.writeready, &NPP_WriteReady);
-    EXPECT_EQ(plugin.write, &NPP_Write);
-    EXPECT_EQ(plugin.print, &NPP_Print);
-    EXPECT_EQ(plugin.event, &NPP_HandleEvent);
-    EXPECT_EQ(plugin.urlnotify, &NPP_URLNotify);
-    EXPECT_EQ(plugin.getvalue, &NPP_GetValue);
+    // The entries written are called through this table by StreamAndEventCallbacks
+    // and the fixture, each with its own answer.
     // Not written: they keep the browser's values.
     EXPECT_EQ(plugin.setvalue, reinterpret_cast<NPP_SetValueProcPtr>(0x5e7));
     EXPECT_EQ(plugin.javaClass, reinterpret_cast<void*>(0x7a7a));
@@ -251,35 +240,6 @@ TEST_F(Lifecycle, ApplicationTextsReachTheFramework) {
     EXPECT_EQ(connections[0].credential, c.credential);
     DestroyInstance(instance);
   }
-}
-
-TEST_F(Lifecycle, IdentifiersAreInternedInTableOrder) {
-  NPP instance = NewInstance();
-  ASSERT_NE(instance, nullptr);
-  EXPECT_STREQ(MethodName(0), "GetPluginInfo");
-  EXPECT_STREQ(MethodName(kMethodCount - 1), "IsValidPassword");
-  EXPECT_EQ(MethodName(kMethodCount), nullptr);
-  std::set<NPIdentifier> distinct;
-  for (std::size_t i = 0; i < kMethodCount; ++i) {
-    EXPECT_EQ(sMethodIds[i], tb::Id(MethodName(i))) << MethodName(i);
-    distinct.insert(sMethodIds[i]);
-  }
-  EXPECT_EQ(distinct.size(), kMethodCount);
-  EXPECT_EQ(sOnEventId, tb::Id("OnEvent"));
-  EXPECT_EQ(distinct.count(sOnEventId), 0u);
-}
-
-TEST_F(Lifecycle, NoWindowObjectStillConstructs) {
-  // The log record for it: Log.ConstructorRecords.
-  tb::SetWindowObject(false);
-  baselineObjects = tb::LiveObjects();
-  const std::size_t releasesBefore = tb::CallCount("releaseobject");
-  NPP instance = NewInstance();
-  ASSERT_NE(instance->pdata, nullptr);
-  EXPECT_EQ(sWindowObj, nullptr);
-  DestroyInstance(instance);
-  EXPECT_EQ(tb::CallCount("releaseobject"), releasesBefore)
-      << "released a window object it never had";
 }
 
 TEST_F(Lifecycle, SetWindowInitialisesOnceWithARealWindow) {

@@ -51,24 +51,16 @@ TEST_F(Property, FunctionHandlerReferences) {
   EXPECT_EQ(tb::RefCount(g), 1u) << "the handler is released with the instance";
 }
 
-TEST_F(Property, NameHandlerIsCopied) {
-  NPVariant name = tb::String("onTvEvent");
-  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", name));
-  ASSERT_NE(Tv()->m_pszEventCallbackName, nullptr);
-  EXPECT_STREQ(Tv()->m_pszEventCallbackName, "onTvEvent");
-  EXPECT_NE(Tv()->m_pszEventCallbackName, name.value.stringValue.UTF8Characters);
-
-  NPVariant v = Read();
-  ASSERT_EQ(v.type, NPVariantType_String);
-  EXPECT_EQ(tb::Text(v), "onTvEvent");
-  EXPECT_NE(v.value.stringValue.UTF8Characters, Tv()->m_pszEventCallbackName) << "a new buffer";
-  tb::ReleaseValue(&v);
-
-  // Exactly the script's bytes: within its length, no conversion.
+// A copy of exactly the script's bytes, the old name freed. (That reads
+// hand back a copy of their own: the lifecycle fuzz target, which releases
+// what it reads and reads again.)
+TEST_F(Property, NameHandlerIsCopiedWithinItsLength) {
+  ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::String("first")));
   NPVariant longer = tb::String("handlerXYZ");
   longer.value.stringValue.UTF8Length = 7;
   ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", longer));
   EXPECT_STREQ(Tv()->m_pszEventCallbackName, "handler");
+  EXPECT_NE(Tv()->m_pszEventCallbackName, longer.value.stringValue.UTF8Characters);
   EXPECT_EQ(tb::OpenAllocations(), 1u) << "the old name is freed";
 }
 

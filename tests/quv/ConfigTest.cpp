@@ -116,6 +116,10 @@ TEST_F(Config, AGuideFromTheFileIsServed) {
   // Channel 1 at 23:13 local: "Late", which runs past midnight.
   EXPECT_EQ(Cmd(w, {"GetPresentProgram_Title"}), quvstub::Utf16Reply("Late"));
   EXPECT_EQ(Cmd(w, {"GetPresentProgram_Duration"}), "I7200");
+  // At noon channel 1's guide has a gap: nothing on air.
+  quvstub::ControlRequest(R"({"cmd":"set","key":"now","value":1699959600})");
+  EXPECT_EQ(Cmd(w, {"GetPresentProgram_Title"}), "E");
+  EXPECT_EQ(Cmd(w, {"GetPresentProgram_StartTime"}), "E");
 }
 
 }  // namespace

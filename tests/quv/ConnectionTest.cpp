@@ -1,5 +1,7 @@
-// The connection side of the stand-in: forced replies, the journal, the
-// framework thread and its events, the log, and the clean end of the library.
+// The connection side of the stand-in: forced replies, connections and their
+// misuse, events, the log, the journal's bound, and the clean end of the
+// library. (The journal's texts: tests/foundation/Bridge_test.cpp through the
+// module, ControlSocketTest.cpp byte for byte with their connection.)
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,10 +20,6 @@ using namespace quvtest;
 namespace {
 
 class Connection : public QuvTest {};
-
-std::string Exec5(quv::CQuvPluginWrapper& w, const std::string& name) {
-  return w.Execute(name, "0", "0", "0", "0");
-}
 
 // ---- forced replies --------------------------------------------------------
 
@@ -46,29 +44,14 @@ TEST_F(Connection, ForcedRepliesAreUsedTheirNumberOfTimes) {
     quvstub::SetReply("GetCountry", "I3", c.times);
     quvstub::SetReply("GetLanguage", "I9", -1);  // another command is not touched
     for (const auto& want : c.expected) {
-      EXPECT_EQ(Exec5(w, "GetCountry"), want);
+      EXPECT_EQ(Cmd(w, {"GetCountry"}), want);
     }
-    EXPECT_EQ(Exec5(w, "GetLanguage"), "I9");
+    EXPECT_EQ(Cmd(w, {"GetLanguage"}), "I9");
   }
 }
 
-TEST_F(Connection, RepliesKeepEveryByteIncludingNul) {
-  quvstub::UseSimulator(false);
-  Recorder w;
-  const std::vector<std::string> replies = {
-      Bytes({'U', 'T', 0, 'V', 0, 0, 0}),
-      Bytes({'A', 'x', 0, 'y'}),
-      std::string(),
-      std::string(5000, 'A'),
-  };
-  for (const auto& r : replies) {
-    quvstub::SetReply("GetProgram_Title", r, 1);
-    std::string got = w.Execute("GetProgram_Title", "1", "0", "0", "0");
-    EXPECT_EQ(got.size(), r.size());
-    EXPECT_EQ(got, r);
-  }
-}
-
+// Replies are handed back byte for byte, bytes 0 among them: through the
+// module in tests/foundation/Bridge_test.cpp, at 1 MiB in tests/plugin.
 TEST_F(Connection, Utf16ReplyEncodesLittleEndianWithTerminator) {
   struct Case {
     std::string utf8;
@@ -82,40 +65,6 @@ TEST_F(Connection, Utf16ReplyEncodesLittleEndianWithTerminator) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(quvstub::Utf16Reply(c.utf8), c.reply) << c.utf8;
-  }
-}
-
-// ---- journal -----------------------------------------------------------------
-
-TEST_F(Connection, JournalKeepsEveryTextOfBothOverloads) {
-  Recorder a, b;
-  struct Case {
-    quv::CQuvPluginWrapper* w;
-    std::vector<std::string> texts;
-  };
-  const std::string withNul("x\0y", 3);
-  const std::vector<Case> cases = {
-      {&a, {"GetCountry", "0", "0", "0", "0"}},
-      {&b, {"SetTimeZone", "7", "-60", "0", "0"}},
-      {&b, {"Ten", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}},
-      {&a, {"SetAppInfo", withNul, "\xFF\xFE", "c", "d"}},
-      {&b, {"", "", "", "", "", "", "", "", "", "", ""}},
-  };
-  for (const auto& c : cases) {
-    const auto& t = c.texts;
-    if (t.size() == 5)
-      c.w->Execute(t[0], t[1], t[2], t[3], t[4]);
-    else
-      c.w->Execute(t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9], t[10]);
-  }
-  auto conns = quvstub::Connections();
-  auto idOf = [&](std::size_t i) { return conns[conns.size() - 2 + i].id; };  // a, b: newest two
-  auto journal = quvstub::Journal();
-  ASSERT_EQ(journal.size(), cases.size());
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(journal[i].texts, cases[i].texts);
-    EXPECT_EQ(journal[i].connection, idOf(cases[i].w == &a ? 0 : 1));
   }
 }
 
@@ -174,7 +123,7 @@ TEST_F(Connection, MisuseOfAConnectionIsRecordedAndLogged) {
     for (Step s : c.steps) {
       if (s == kOpen) w->Open("TV", "1.0", "TV|widgetpath|");
       if (s == kClose) w->Close();
-      if (s == kExecute) Exec5(*w, "GetCountry");
+      if (s == kExecute) Cmd(*w, {"GetCountry"});
       if (s == kDestroy) w.reset();
     }
     std::vector<std::string> want;
@@ -195,32 +144,9 @@ TEST_F(Connection, MisuseOfAConnectionIsRecordedAndLogged) {
 
 // ---- events --------------------------------------------------------------------
 
-TEST_F(Connection, EventsReachEveryOpenConnectionInOrderOnTheFrameworkThread) {
-  Recorder a, b, notOpen(false);
-  struct Ev {
-    int type;
-    std::string p1, p2;
-  };
-  const std::vector<Ev> events = {
-      {0, "3", "1"}, {1, "", ""}, {0, std::string("a\0b", 3), "\xC3\xA9"}, {-5, "x", "y"}};
-  for (const auto& e : events) EXPECT_EQ(quvstub::RaiseEvent(e.type, e.p1, e.p2), 2u);
-  quvstub::WaitForEvents();
-  const auto fw = quvstub::FrameworkThreadId();
-  EXPECT_NE(fw, std::this_thread::get_id());
-  for (Recorder* r : {&a, &b}) {
-    auto got = r->Got();
-    ASSERT_EQ(got.size(), events.size());
-    for (std::size_t i = 0; i < events.size(); ++i) {
-      EXPECT_EQ(got[i].type, events[i].type);
-      EXPECT_EQ(got[i].p1, events[i].p1);
-      EXPECT_EQ(got[i].p2, events[i].p2);
-      EXPECT_EQ(got[i].thread, fw);
-    }
-  }
-  EXPECT_TRUE(notOpen.Got().empty());
-  EXPECT_EQ(quvstub::TakeEventResults().size(), 2 * events.size());
-  EXPECT_TRUE(quvstub::TakeEventResults().empty());
-}
+// Delivery to every open connection in order on the framework thread, and a
+// Close that waits for the delivery in flight, are checked through the module
+// that relies on them (tests/foundation/Events_test.cpp, tests/plugin).
 
 // A connection whose OnEvent holds the framework thread until told to go on.
 class Gate : public Closing {
@@ -264,53 +190,6 @@ TEST_F(Connection, EventsQueuedBeforeCloseAreDroppedAfterIt) {
   EXPECT_EQ(quvstub::TakeEventResults().size(), 2u) << "gate got both, victim none";
 }
 
-// A connection whose OnEvent runs until its own connection shows closed.
-class SlowCloser : public Closing {
- public:
-  SlowCloser() {
-    Open("TV", "1.0", "TV|widgetpath|");
-    id = quvstub::Connections().back().id;
-  }
-  ~SlowCloser() override { Close(); }
-  bool OnEvent(int, std::string, std::string) override {
-    {
-      std::lock_guard<std::mutex> lk(m);
-      entered = true;
-      cv.notify_all();
-    }
-    // Wait until Close has begun (it marks the connection closed first).
-    for (;;) {
-      bool stillOpen = false;
-      for (const auto& c : quvstub::Connections())
-        if (c.id == id) stillOpen = c.open;
-      if (!stillOpen) break;
-      std::this_thread::yield();
-    }
-    finished = true;
-    return true;
-  }
-  void WaitEntered() {
-    std::unique_lock<std::mutex> lk(m);
-    cv.wait(lk, [&] { return entered; });
-  }
-  unsigned id = 0;
-  std::mutex m;
-  std::condition_variable cv;
-  bool entered = false;
-  std::atomic<bool> finished{false};
-};
-
-TEST_F(Connection, CloseWaitsForTheDeliveryInFlight) {
-  for (int round = 0; round < 5; ++round) {
-    SlowCloser w;
-    quvstub::RaiseEvent(0, "x", "y");
-    w.WaitEntered();
-    w.Close();
-    EXPECT_TRUE(w.finished) << "Close returned while OnEvent was still running";
-    quvstub::WaitForEvents();
-  }
-}
-
 // An OnEvent may call back into the library (log, commands, even Close).
 class Reentrant : public Closing {
  public:
@@ -344,33 +223,8 @@ TEST_F(Connection, OnEventMayCallTheLibraryAndCloseItself) {
 
 // ---- log -------------------------------------------------------------------------
 
-TEST_F(Connection, PrintLogFormatsEachCallAsOneCapturedEntry) {
-  quvstub::CaptureLog(true);
-  const std::string longText(10000, 'x');
-  quv::CQUVDebug::PrintLog(0, 4, "[QUV][%s(%d)] ", "Open", 42);
-  quv::CQUVDebug::PrintLog(0, 0, "[%s][%d] %s / %s / %s\n", "sig", 7, "TV", "1.0", "c");
-  quv::CQUVDebug::PrintLog(3, 9, "%s", longText.c_str());
-  quv::CQUVDebug::PrintLog(0, 4, "%d%%", -2147483647 - 1);
-  struct Want {
-    unsigned module, level;
-    std::string text;
-  };
-  const std::vector<Want> want = {{0, 4, "[QUV][Open(42)] "},
-                                  {0, 0, "[sig][7] TV / 1.0 / c\n"},
-                                  {3, 9, longText},
-                                  {0, 4, "-2147483648%"}};
-  auto got = quvstub::TakeLog();
-  ASSERT_EQ(got.size(), want.size());
-  for (std::size_t i = 0; i < want.size(); ++i) {
-    EXPECT_EQ(got[i].module, want[i].module);
-    EXPECT_EQ(got[i].level, want[i].level);
-    EXPECT_EQ(got[i].text, want[i].text);
-  }
-  quvstub::CaptureLog(false);
-  quv::CQUVDebug::PrintLog(0, 4, "not kept");
-  EXPECT_TRUE(quvstub::TakeLog().empty());
-}
-
+// Each PrintLog call is one captured entry with its module and level: the
+// module's records in tests/plugin/Log_test.cpp and tests/foundation.
 TEST_F(Connection, PrintLogFromManyThreadsKeepsEveryCallWhole) {
   quvstub::CaptureLog(true);
   std::vector<std::thread> threads;

@@ -300,17 +300,4 @@ TEST_F(Model, ARunningClockReachesTheNextProgrammeOnItsOwn) {
   EXPECT_EQ(Cmd(w, {"GetPresentProgram_Title"}), U("Night Music"));
 }
 
-TEST_F(Model, AGapInTheGuideHasNoProgrammeOnAir) {
-  ScopedConfig config(R"({"clock_mode":"fixed","clock_start":1700000000,
-    "channels":[{"name":"Short","programmes":[{"start":"08:00","minutes":60,"title":"Only"}]}]})");
-  Recorder w;
-  ExpectReplies(w, {{{"GetPresentProgram_Title"}, "E"},
-                    {{"GetPresentProgram_StartTime"}, "E"},
-                    {{"GetProgramList", "0", "0"}, "I1"},
-                    {{"GetProgramList_Size"}, "I1"},
-                    {{"GetProgram_Title", "0"}, U("Only")}});
-  SetKey("now", kMidnight + 8 * 3600 + 60);
-  EXPECT_EQ(Cmd(w, {"GetPresentProgram_Title"}), U("Only"));
-}
-
 }  // namespace

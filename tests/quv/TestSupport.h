@@ -49,7 +49,7 @@ class Closing : public quv::CQuvPluginWrapper {
 // A connection that records every event it gets.
 class Recorder : public Closing {
  public:
-  explicit Recorder(bool open = true, bool result = true) : result_(result) {
+  explicit Recorder(bool open = true) {
     if (open) Open("TV", "1.0", "TV|widgetpath|/w");
   }
   ~Recorder() override { Close(); }
@@ -58,7 +58,7 @@ class Recorder : public Closing {
     std::lock_guard<std::mutex> lk(m_);
     got_.push_back({type, p1, p2, std::this_thread::get_id()});
     cv_.notify_all();
-    return result_;
+    return true;
   }
   // Waits until `n` events have arrived (false if not within `seconds`, a
   // bound against hanging, not a measure).
@@ -79,7 +79,6 @@ class Recorder : public Closing {
   std::mutex m_;
   std::condition_variable cv_;
   std::vector<Received> got_;
-  bool result_;
 };
 
 // Each test starts from the stand-in's default state.
