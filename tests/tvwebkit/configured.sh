@@ -13,7 +13,15 @@ server_pid=
 cleanup() { [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
 
-python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$here/pages" >"$work/http.log" 2>&1 &
+# The pages; asked with "?csp", served with "Content-Security-Policy: sandbox allow-scripts".
+python3 -u -c '
+import functools, http.server, sys
+class H(http.server.SimpleHTTPRequestHandler):
+    def end_headers(self):
+        if self.path.endswith("?csp"): self.send_header("Content-Security-Policy", "sandbox allow-scripts")
+        super().end_headers()
+s = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(H, directory=sys.argv[1]))
+print("port %d" % s.server_address[1]); s.serve_forever()' "$here/pages" >"$work/http.log" 2>&1 &
 server_pid=$!
 port=
 for _ in $(seq 1 100); do
@@ -33,13 +41,18 @@ cases=(
   "listed among others, with a trailing slash|http|--origin http://example.com --origin $http/|tv: yes"
   "another port of the same host is another origin|http|--origin http://127.0.0.1:$other|tv: no"
   "a host name is not its address|http|--origin http://localhost:$port|tv: no"
+  "a sandboxed frame of a listed origin gets none|http:sandboxed.html|--origin $http|frame tv: no"
+  "the same frame unsandboxed gets it|http:tv-frame-check.html|--origin $http|frame tv: yes"
+  "a page served with CSP sandbox gets none|http:configured.html?csp|--origin $http|tv: no"
   "browser variables reach the module|file|--app-text 4000=GuideApp --app-text 4001=Maker --app-text 4002=TV --app-text 4003=2.5|app info: [\"TV\",\"GuideApp\",\"Maker\",\"2.5\"]"
   "unset browser variables are answered by no one|file|--app-text 4003=2.5|app info: [\"\",\"\",\"\",\"2.5\"]"
 )
 pass=0 fail=0
 for row in "${cases[@]}"; do
   IFS='|' read -r name how opts want <<<"$row"
-  if [ "$how" = file ]; then page=$here/pages/configured.html; else page=$http/configured.html; fi
+  file=configured.html
+  [ "${how#*:}" != "$how" ] && file=${how#*:} how=${how%%:*}
+  if [ "$how" = file ]; then page=$here/pages/$file; else page=$http/$file; fi
   export QUV_SIM_SOCKET=$work/sim.sock QUV_LOG=$work/quv.log
   # shellcheck disable=SC2086
   out=$("$tvw" --headless --plugin-dir "$module_dir" --timeout 120 $opts "$page" 2>&1)
