@@ -255,6 +255,12 @@ window object \`tvbrowser\`: \`tvbrowser.pass(msg)\` (exit 0),
 \`tvbrowser.sim(jsonLine)\`, which sends one request to the simulated TV's
 control socket and returns the reply line. \`--timeout SECONDS\` fails a page
 that gives no verdict (exit 3); \`tvbrowser --help\` lists everything.
+The hook is given only to the top frame of the page the program was asked to
+open, and again after it navigates only while it stays on that page's origin
+(scheme, host and port): a page of another origin, in a frame or at the top,
+sees no \`tvbrowser\`. \`tvwebkit\` does the same, and its hook's messages and
+\`tvwebkit://\` requests carry a secret made for each run and are answered
+only to the asked page's origin (no wildcard CORS).
 
 To debug a page, \`--inspect\` opens Qt WebKit's Web Inspector (elements,
 console, script debugger, network) beside it. \`--remote-inspector PORT\`

@@ -396,6 +396,17 @@ void Inject(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame) {
   if (!nptvwebkit::Allowed(gConfig, uri ? uri : "")) return;
 
   JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+  // A frame of an opaque origin (a sandboxed iframe, a page served with
+  // CSP sandbox) is no page of its URL's origin: it gets no TV.
+  JSCValue* origin = jsc_context_evaluate(context, "self.origin", -1);
+  gchar* originText = jsc_value_to_string(origin);
+  const bool opaque = originText && std::string(originText) == "null" && nptvwebkit::Origin(uri) != "file:";
+  g_free(originText);
+  g_object_unref(origin);
+  if (opaque) {
+    g_object_unref(context);
+    return;
+  }
   JSCValue* natives = jsc_value_new_object(context, nullptr, nullptr);
   JSCValue* create = Function(context, "create", G_CALLBACK(NativeCreate), &binding);
   JSCValue* destroy = Function(context, "destroy", G_CALLBACK(NativeDestroy), nullptr);

@@ -13,7 +13,15 @@ server_pid=
 cleanup() { [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
 
-python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$here/pages" >"$work/http.log" 2>&1 &
+# The pages; asked with "?csp", served with "Content-Security-Policy: sandbox allow-scripts".
+python3 -u -c '
+import functools, http.server, sys
+class H(http.server.SimpleHTTPRequestHandler):
+    def end_headers(self):
+        if self.path.endswith("?csp"): self.send_header("Content-Security-Policy", "sandbox allow-scripts")
+        super().end_headers()
+s = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(H, directory=sys.argv[1]))
+print("port %d" % s.server_address[1]); s.serve_forever()' "$here/pages" >"$work/http.log" 2>&1 &
 server_pid=$!
 port=
 for _ in $(seq 1 100); do
@@ -35,13 +43,18 @@ cases=(
   "a host name is not its address|http|--origin http://localhost:$port|tv: no"
   "https listed, the page over http|http|--origin https://127.0.0.1:$port|tv: no"
   "a frame of an unlisted origin in a listed page|http?frame=http://localhost:$port/configured.html|--origin $http|tv: yes;frame tv: no"
+  "a sandboxed frame of a listed origin gets none|http:sandboxed.html|--origin $http|frame tv: no"
+  "the same frame unsandboxed gets it|http:tv-frame-check.html|--origin $http|frame tv: yes"
+  "a page served with CSP sandbox gets none|http:configured.html?csp|--origin $http|tv: no"
   "browser variables reach the module|file|--app-text 4000=GuideApp --app-text 4001=Maker --app-text 4002=TV --app-text 4003=2.5|app info: [\"TV\",\"GuideApp\",\"Maker\",\"2.5\"]"
   "unset browser variables are answered by no one|file|--app-text 4003=2.5|app info: [\"\",\"\",\"\",\"2.5\"]"
 )
 pass=0 fail=0
 for row in "${cases[@]}"; do
   IFS='|' read -r name how opts want <<<"$row"
-  if [ "$how" = file ]; then page=$here/pages/configured.html; else page=$http/configured.html${how#http}; fi
+  file=configured.html
+  case $how in http:*) file=${how#http:} how=http ;; esac
+  if [ "$how" = file ]; then page=$here/pages/$file; else page=$http/$file${how#http}; fi
   export QUV_SIM_SOCKET=$work/sim.sock QUV_LOG=$work/quv.log
   # shellcheck disable=SC2086
   out=$("$tvw" --headless --plugin-dir "$module_dir" --timeout 120 $opts "$page" 2>&1)

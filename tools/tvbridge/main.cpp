@@ -90,7 +90,7 @@ bool ReadFile(const std::string& path, std::string* out) {
   return true;
 }
 
-void Refuse(tvbridge::http::Response& res, int status, const std::string& reason) {
+void Refuse(hostkit::http::Response& res, int status, const std::string& reason) {
   res.Set(status, "text/plain; charset=utf-8", "tvbridge: " + reason + "\n");
 }
 
@@ -155,8 +155,8 @@ int main(int argc, char** argv) {
 
   // Every request is read whole before anything is decided on it; a
   // refused one closes its connection (Http.h).
-  std::function<void(const tvbridge::http::Request&, tvbridge::http::Response&)> serve;
-  tvbridge::http::Server server([&](const tvbridge::http::Request& req, tvbridge::http::Response& res) {
+  std::function<void(const hostkit::http::Request&, hostkit::http::Response&)> serve;
+  hostkit::http::Server server([&](const hostkit::http::Request& req, hostkit::http::Response& res) {
     serve(req, res);
   });
   const int port = server.Bind(options.port);
@@ -191,8 +191,8 @@ int main(int argc, char** argv) {
 
   SimSocket sim(getenv("QUV_SIM_SOCKET") ? getenv("QUV_SIM_SOCKET") : "");
   std::mutex simMu;
-  using tvbridge::http::Request;
-  using tvbridge::http::Response;
+  using hostkit::http::Request;
+  using hostkit::http::Response;
 
   // The event stream of a page: its events, and a heartbeat each second (a
   // lost reader shows on writing). Its end closes the page.

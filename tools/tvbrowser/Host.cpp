@@ -1,5 +1,6 @@
 #include "Host.h"
 #include "Loopback.h"
+#include "PageOrigin.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -151,6 +152,7 @@ void Host::Open(const QUrl& url) {
   // A windowless plug-in is only set up inside a view that is shown; under
   // Xvfb no one sees it.
   m_window->show();
+  m_asked = url.toString(QUrl::FullyEncoded).toStdString();
   m_view->load(url);
 }
 
@@ -162,6 +164,13 @@ void Host::Print(const QString& line) {
 }
 
 void Host::OnWindowObjectCleared() {
+  // Only the asked page's origin gets the hook (frames below the top one
+  // never do: they are not given it, and cannot reach the top's of another origin).
+  const std::string here = m_page->mainFrame()->url().toString(QUrl::FullyEncoded).toStdString();
+  if (!hostkit::SameOrigin(m_asked, here)) {
+    Print("tvbrowser: no hook for " + QString::fromStdString(here) + ", not of the asked page's origin");
+    return;
+  }
   m_page->mainFrame()->addToJavaScriptWindowObject("tvbrowser", &m_hook);
 }
 

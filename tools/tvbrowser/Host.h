@@ -89,6 +89,7 @@ class Host : public QObject {
   static constexpr int kInspectorWidth = 800;
 
   Options m_options;
+  std::string m_asked;  // the URL of the page the program was asked to open
   bool m_headless;
   QWidget* m_window = nullptr;  // the top-level window: the view, or the view and the inspector
   QWebView* m_view = nullptr;

@@ -1,31 +1,12 @@
 #include "Report.h"
 
-#include <nlohmann/json.hpp>
+#include <BoundedJson.h>
 
 #include <sstream>
 
 namespace tvcollect {
 
 using Json = nlohmann::json;
-
-int Depth(const std::string& text) {
-  int depth = 0, most = 0;
-  bool inString = false, escaped = false;
-  for (char c : text) {
-    if (inString) {
-      if (escaped) escaped = false;
-      else if (c == '\\') escaped = true;
-      else if (c == '"') inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > most) most = depth;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return most;
-}
 
 namespace {
 
@@ -55,9 +36,9 @@ std::string Xml(const std::string& s) {
 }  // namespace
 
 std::string Read(const std::string& body, Entry& e) {
-  if (Depth(body) > kMaxDepth) return "nested deeper than " + std::to_string(kMaxDepth);
-  Json j = Json::parse(body, nullptr, false);
-  if (j.is_discarded()) return "not JSON (or not UTF-8)";
+  std::string error;
+  Json j = nptvjson::Parse(body, &error);
+  if (j.is_discarded()) return "not JSON: " + error;
   if (!j.is_object() || Text(j, "format", 50) != "nptv-selftest-1") return "not a self-test report (format)";
   e.verdict = Text(j, "verdict", 10);
   if (e.verdict != "pass" && e.verdict != "warn" && e.verdict != "fail") return "no verdict";

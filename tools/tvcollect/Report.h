@@ -8,7 +8,6 @@
 
 namespace tvcollect {
 
-constexpr int kMaxDepth = 32;        // JSON nesting
 constexpr std::size_t kMaxChecks = 200;   // a report has 53
 constexpr std::size_t kMaxText = 300;     // of a check's texts kept for the JUnit file
 
@@ -21,9 +20,8 @@ struct Entry {
   std::vector<Check> checks;
 };
 
-// The nesting depth of a JSON text (arrays and objects, strings skipped).
-int Depth(const std::string& text);
-// Fills `e` from a report body; the reason it was refused, or "" when taken.
+// Fills `e` from a report body (JSON nested 32 deep at most); the reason it
+// was refused, or "" when taken.
 std::string Read(const std::string& body, Entry& e);
 // One JUnit XML document: a test suite per report, a test case per check.
 std::string Junit(const std::vector<Entry>& entries);

@@ -11,10 +11,9 @@
 // Every peer is taken as hostile: the body is bounded and read whole before
 // anything is decided, its JSON nesting is bounded, the report's shape is
 // checked, and the number of reports kept is bounded.
-#include <httplib.h>
+#include <Http.h>
 
-#include <nlohmann/json.hpp>
-
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +21,7 @@
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Report.h"
@@ -73,12 +73,11 @@ Options Parse(int argc, char** argv) {
 }
 
 // Any origin may post (see above); a page that sends JSON as such asks first.
-void Cors(httplib::Response& res) {
-  res.set_header("Access-Control-Allow-Origin", "*");
-  res.set_header("Access-Control-Allow-Methods", "POST");
-  res.set_header("Access-Control-Allow-Headers", "Content-Type");
-  res.set_header("Access-Control-Max-Age", "600");
-}
+const std::vector<std::pair<std::string, std::string>> kCors = {
+    {"Access-Control-Allow-Origin", "*"},
+    {"Access-Control-Allow-Methods", "POST"},
+    {"Access-Control-Allow-Headers", "Content-Type"},
+    {"Access-Control-Max-Age", "600"}};
 
 }  // namespace
 
@@ -89,64 +88,60 @@ int main(int argc, char** argv) {
   if (ec) Usage("--out: cannot make " + o.out + ": " + ec.message());
 
   std::mutex lock;
+  std::condition_variable allIn;
   std::vector<tvcollect::Entry> kept;
-  httplib::Server svr;
-  svr.set_payload_max_length(o.maxBody);  // longer bodies: 413, never read into a report
-  svr.set_read_timeout(10, 0);
-  svr.set_keep_alive_max_count(4);
-
-  svr.Options("/report", [](const httplib::Request&, httplib::Response& res) {
-    Cors(res);
-    res.status = 204;
-  });
-  svr.Post("/report", [&](const httplib::Request& req, httplib::Response& res) {
-    Cors(res);
+  bool done = false;
+  hostkit::http::Limits limits;
+  limits.body = o.maxBody;  // longer bodies: 413, never read into a report
+  limits.methods = {"POST", "OPTIONS"};
+  limits.name = "tvcollect";
+  limits.always = kCors;  // refusals too, so that the page can read why
+  hostkit::http::Server server([&](const hostkit::http::Request& req, hostkit::http::Response& res) {
+    if (req.path != "/report") return res.Set(404, "text/plain", "refused: only /report is served\n");
+    if (req.method == "OPTIONS") return res.Set(204, "text/plain", "");
     tvcollect::Entry e;
     std::string why = tvcollect::Read(req.body, e);
     if (!why.empty()) {
-      res.status = 400;
-      res.set_content("refused: " + why + "\n", "text/plain");
-      std::cerr << "tvcollect: refused a report from " << req.remote_addr << ": " << why << "\n";
-      return;
+      std::cerr << "tvcollect: refused a report from " << req.peer << ": " << why << "\n";
+      return res.Set(400, "text/plain", "refused: " + why + "\n");
     }
     std::lock_guard<std::mutex> g(lock);
-    if (kept.size() >= o.maxReports) {
-      res.status = 503;
-      res.set_content("refused: the collector holds its " + std::to_string(o.maxReports) + " reports\n",
-                      "text/plain");
-      return;
-    }
-    e.peer = req.remote_addr;
+    if (kept.size() >= o.maxReports)
+      return res.Set(503, "text/plain", "refused: the collector holds its " + std::to_string(o.maxReports) + " reports\n");
+    e.peer = req.peer;
     e.file = "report-" + std::to_string(kept.size() + 1) + ".json";
     std::ofstream report(std::filesystem::path(o.out) / e.file);
     report << e.json << "\n";
     if (!report.flush()) {
-      res.status = 500;
-      res.set_content("the collector cannot write its report file\n", "text/plain");
       std::cerr << "tvcollect: cannot write " << e.file << " in " << o.out << "\n";
-      return;
+      return res.Set(500, "text/plain", "the collector cannot write its report file\n");
     }
     e.json.clear();  // written: only the checks stay, for the JUnit file
     kept.push_back(e);
     std::ofstream(std::filesystem::path(o.out) / "junit.xml") << tvcollect::Junit(kept);
     std::cout << tvcollect::VerdictLine(e) << std::endl;
-    res.set_content("ok\n", "text/plain");
-    if (o.exitAfter && kept.size() >= o.exitAfter) svr.stop();
-  });
-  svr.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-    if (!res.has_header("Access-Control-Allow-Origin")) Cors(res);
-    if (res.body.empty()) res.set_content("refused\n", "text/plain");
-  });
+    res.Set(200, "text/plain", "ok\n");
+    if (o.exitAfter && kept.size() >= o.exitAfter)
+      res.ended = [&] {  // once the answer is out
+        std::lock_guard<std::mutex> g2(lock);
+        done = true;
+        allIn.notify_all();
+      };
+  }, limits);
 
-  int port = o.port;
-  if (port == 0) port = svr.bind_to_any_port(o.bind);
-  else if (!svr.bind_to_port(o.bind, port)) port = -1;
-  if (port < 0) {
-    std::cerr << "tvcollect: cannot listen at " << o.bind << ":" << o.port << "\n";
+  const int port = server.Bind(o.port, o.bind);
+  if (!port) {
+    std::cerr << "tvcollect: cannot listen at " << o.bind << ":" << o.port << " (an IPv4 address)\n";
     return 1;
   }
   std::cout << "tvcollect: listening at http://" << o.bind << ":" << port << "/report, writing to "
             << o.out << std::endl;
-  svr.listen_after_bind();
+  std::thread serving([&] { server.Run(); });
+  {
+    std::unique_lock<std::mutex> g(lock);
+    allIn.wait(g, [&] { return done; });
+  }
+  server.Stop();
+  serving.join();
   return 0;
 }

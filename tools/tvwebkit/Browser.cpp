@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "HookScript.h"  // kHookScript: hook.js
+#include "PageOrigin.h"
 
 namespace {
 
@@ -172,8 +173,17 @@ void Browser::ConfigureContext() {
   m_content = webkit_user_content_manager_new();
   g_signal_connect(m_content, "script-message-received::tvwebkit", G_CALLBACK(&Browser::OnMessage), this);
   webkit_user_content_manager_register_script_message_handler(m_content, "tvwebkit");
-  const std::string hook =
-      ReplaceAll(kHookScript, "HEADLESS", m_setup.headless ? "true" : "false");
+  // A secret of this run: what the hook sends and the program checks.
+  gchar* secret = g_uuid_string_random();
+  m_secret = secret;
+  g_free(secret);
+  m_origin = hostkit::PageOrigin(m_setup.url);
+  gchar* origin = g_strescape(m_origin.c_str(), nullptr);
+  const std::string hook = ReplaceAll(
+      ReplaceAll(ReplaceAll(kHookScript, "HEADLESS", m_setup.headless ? "true" : "false"), "SECRET",
+                 "'" + m_secret + "'"),
+      "ORIGIN", std::string("'") + origin + "'");
+  g_free(origin);
   WebKitUserScript* script = webkit_user_script_new(hook.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                                     WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
   webkit_user_content_manager_add_script(m_content, script);
@@ -242,15 +252,20 @@ void Browser::OnMessage(WebKitUserContentManager*, WebKitJavascriptResult* resul
   auto* b = static_cast<Browser*>(self);
   JSCValue* value = webkit_javascript_result_get_js_value(result);
   if (!jsc_value_is_array(value)) return;
-  JSCValue* kindValue = jsc_value_object_get_property_at_index(value, 0);
-  JSCValue* textValue = jsc_value_object_get_property_at_index(value, 1);
-  gchar* kind = jsc_value_to_string(kindValue);
-  gchar* text = jsc_value_to_string(textValue);
-  const std::string k = kind ? kind : "", t = text ? text : "";
-  g_free(kind);
-  g_free(text);
-  g_object_unref(kindValue);
-  g_object_unref(textValue);
+  std::string item[3];
+  for (unsigned i = 0; i < 3; ++i) {
+    JSCValue* v = jsc_value_object_get_property_at_index(value, i);
+    gchar* text = jsc_value_to_string(v);
+    item[i] = text ? text : "";
+    g_free(text);
+    g_object_unref(v);
+  }
+  // Any frame can post to the handler; only the hook knows the secret.
+  if (item[0] != b->m_secret) {
+    b->Print("tvwebkit: ignored a message from a frame that is not the page's");
+    return;
+  }
+  const std::string &k = item[1], &t = item[2];
   if (k == "console" || k == "log") {
     b->Print(t);
   } else if (k == "pass" || k == "fail") {
@@ -485,7 +500,8 @@ void Browser::OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self) {
   std::string what, body;
   if (parsed) {
     const char* path = g_uri_get_path(parsed);
-    what = path && *path == '/' ? path + 1 : "";
+    const std::string mine = "/" + b->m_secret + "/";
+    what = path && std::string(path).compare(0, mine.size(), mine) == 0 ? path + mine.size() : "";
     if (const char* query = g_uri_get_query(parsed)) {
       gchar* decoded = g_uri_unescape_string(query, nullptr);
       body = decoded ? decoded : "";
@@ -493,8 +509,18 @@ void Browser::OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self) {
     }
     g_uri_unref(parsed);
   }
+  // Only the page's origin (the hook's requests carry it; "null" for files).
+  SoupMessageHeaders* asked = webkit_uri_scheme_request_get_http_headers(request);
+  const char* from = asked ? soup_message_headers_get_one(asked, "Origin") : nullptr;
+  // File pages send "null" or "file://" (the pages next to them share it).
+  const std::string allowed = from && b->m_origin == "file://" && (std::string(from) == "null" || std::string(from) == "file://")
+                                  ? std::string(from) : b->m_origin;
+  if (!from || allowed.empty() || from != allowed) {
+    b->Print(std::string("tvwebkit: refused a request from ") + (from ? from : "no origin"));
+    what.clear();
+  }
   if (what != "sim" && what != "resident") {
-    GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "tvwebkit: no such request: %s", uri);
+    GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED, "tvwebkit: refused: %s", uri);
     webkit_uri_scheme_request_finish_error(request, error);
     g_error_free(error);
     return;
@@ -505,7 +531,7 @@ void Browser::OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self) {
   WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(answer.size()));
   webkit_uri_scheme_response_set_content_type(response, "text/plain; charset=utf-8");
   SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-  soup_message_headers_append(headers, "Access-Control-Allow-Origin", "*");
+  soup_message_headers_append(headers, "Access-Control-Allow-Origin", allowed.c_str());
   webkit_uri_scheme_response_set_http_headers(response, headers);  // takes the headers
   webkit_uri_scheme_request_finish_with_response(request, response);
   g_object_unref(response);

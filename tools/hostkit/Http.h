@@ -1,5 +1,5 @@
-// tvbridge's HTTP server: HTTP/1.1 on 127.0.0.1, one thread a connection,
-// written for hostile peers. A request is handed to the handler only once it
+// The tools' HTTP server (tvbridge, tvcollect): HTTP/1.1, one thread a
+// connection, written for hostile peers. A request is handed to the handler only once it
 // has been read whole (head and body); every refusal, the server's own
 // (malformed, too large, too slow) or the handler's (any status of 400 or
 // more), closes the connection, so that nothing a peer sent after a refused
@@ -8,7 +8,7 @@
 // Refused by the server itself, each with its status and the connection closed:
 //   400  a malformed request line or header, a Content-Length that is not
 //        one decimal number (or given twice)
-//   405  a method other than GET and POST
+//   405  a method not in Limits::methods (GET and POST)
 //   408  a request not read whole within Limits::request of its first byte
 //   413  a body longer than Limits::body
 //   414/431  a head longer than Limits::head, or more than Limits::headers headers
@@ -17,8 +17,8 @@
 // Limits::connections connections are served at once, and of the connections
 // of one peer address that have not yet sent a whole request at most
 // Limits::unfinished are kept (the oldest is closed for a new one).
-#ifndef TVBRIDGE_HTTP_H
-#define TVBRIDGE_HTTP_H
+#ifndef NPTV_HOSTKIT_HTTP_H
+#define NPTV_HOSTKIT_HTTP_H
 
 #include <chrono>
 #include <functional>
@@ -28,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-namespace tvbridge {
+namespace hostkit {
 namespace http {
 
 struct Limits {
@@ -39,6 +39,10 @@ struct Limits {
   std::chrono::milliseconds request{10000};
   std::size_t connections = 512;
   std::size_t unfinished = 128;
+  std::vector<std::string> methods{"GET", "POST"};
+  std::string name = "tvbridge";  // begins the server's own refusals ("NAME: why")
+  // Sent with every answer, refusals included, after the server's own.
+  std::vector<std::pair<std::string, std::string>> always;
 };
 
 struct Request {
@@ -58,7 +62,8 @@ struct Request {
 
 // What the handler answers. With `stream` set the answer is a stream: the
 // head is sent at once and `stream(write)` is called until it answers false
-// (or a write failed); `ended()` then runs and the connection closes.
+// (or a write failed) and the connection closes. `ended()` runs once the
+// answer (stream or not, refusal or not) is sent.
 struct Response {
   int status = 200;
   std::string type = "text/plain; charset=utf-8";
@@ -75,14 +80,15 @@ struct Response {
 
 using Handler = std::function<void(const Request&, Response&)>;
 
-// Headers sent with every answer: `extra` after the server's own
-// (X-Frame-Options: DENY, frame-ancestors 'none', nosniff, no-store).
+// Headers sent with every answer, before Limits::always and the response's
+// own: X-Frame-Options: DENY, frame-ancestors 'none', nosniff, no-store.
 class Server {
  public:
   Server(Handler handler, Limits limits = Limits());
   ~Server();
-  // Binds 127.0.0.1:port (0: any free port); answers the port, 0 on failure.
-  int Bind(int port);
+  // Binds address:port (an IPv4 address; port 0: any free port); answers
+  // the port, 0 on failure.
+  int Bind(int port, const std::string& address = "127.0.0.1");
   // Accepts connections until Stop; each is served on a thread of its own.
   void Run();
   // Stops accepting, closes every connection, waits (2 s at most) for their threads.
@@ -94,6 +100,6 @@ class Server {
 };
 
 }  // namespace http
-}  // namespace tvbridge
+}  // namespace hostkit
 
 #endif

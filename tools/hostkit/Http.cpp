@@ -14,7 +14,7 @@
 #include <set>
 #include <thread>
 
-namespace tvbridge {
+namespace hostkit {
 namespace http {
 
 using Clock = std::chrono::steady_clock;
@@ -49,6 +49,7 @@ const char* StatusText(int status) {
   switch (status) {
     case 100: return "Continue";
     case 200: return "OK";
+    case 204: return "No Content";
     case 400: return "Bad Request";
     case 403: return "Forbidden";
     case 404: return "Not Found";
@@ -139,7 +140,9 @@ void ParseHead(const std::string& head, const Limits& limits, Request& req) {
   if (req.version != "HTTP/1.1" && req.version != "HTTP/1.0") throw Bad{400, "not HTTP/1.x"};
   if (target.empty() || target[0] != '/' || target.find(' ') != std::string::npos)
     throw Bad{400, "a malformed request target"};
-  if (req.method != "GET" && req.method != "POST") throw Bad{405, "only GET and POST are served"};
+  bool allowed = false;
+  for (const std::string& m : limits.methods) allowed = allowed || m == req.method;
+  if (!allowed) throw Bad{405, "the method " + req.method.substr(0, 20) + " is not served"};
   std::size_t q = target.find('?');
   const std::string rawPath = target.substr(0, q);
   if (q != std::string::npos) req.query = target.substr(q + 1);
@@ -207,6 +210,7 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
     out += close ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
     out += "X-Frame-Options: DENY\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"
            "X-Content-Type-Options: nosniff\r\nCache-Control: no-store\r\n";
+    for (const auto& h : limits.always) out += h.first + ": " + h.second + "\r\n";
     for (const auto& h : res.headers) out += h.first + ": " + h.second + "\r\n";
     out += "\r\n";
     if (!stream) out += res.body;
@@ -268,7 +272,7 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
       } catch (const Bad& bad) {
         if (bad.status) {
           Response res;
-          res.Set(bad.status, "text/plain; charset=utf-8", "tvbridge: " + bad.reason + "\n");
+          res.Set(bad.status, "text/plain; charset=utf-8", limits.name + ": " + bad.reason + "\n");
           Refuse(fd, res);
         }
         break;
@@ -281,10 +285,11 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
         handler(req, res);
       } catch (const std::exception& e) {
         res = Response();
-        res.Set(500, "text/plain; charset=utf-8", std::string("tvbridge: ") + e.what() + "\n");
+        res.Set(500, "text/plain; charset=utf-8", limits.name + ": " + e.what() + "\n");
       }
       if (res.status >= 400) {
         Refuse(fd, res);
+        if (res.ended) res.ended();
         break;
       }
       if (res.stream) {
@@ -298,7 +303,9 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
       }
       const std::string conn = Lower(req.Header("connection"));
       bool close = conn == "close" || (conn != "keep-alive" && req.version == "HTTP/1.0");
-      if (!Answer(fd, res, close, false) || close) break;
+      const bool sent = Answer(fd, res, close, false);
+      if (res.ended) res.ended();
+      if (!sent || close) break;
     }
     Finished(fd, peer);
     std::lock_guard<std::mutex> lock(mu);
@@ -318,7 +325,9 @@ Server::~Server() {
   if (m_impl->listenFd >= 0) close(m_impl->listenFd);
 }
 
-int Server::Bind(int port) {
+int Server::Bind(int port, const std::string& address) {
+  in_addr ip{};
+  if (inet_pton(AF_INET, address.c_str(), &ip) != 1) return 0;
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return 0;
   int one = 1;
@@ -326,7 +335,7 @@ int Server::Bind(int port) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_addr = ip;
   socklen_t len = sizeof addr;
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 128) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
@@ -387,4 +396,4 @@ void Server::Stop() {
 }
 
 }  // namespace http
-}  // namespace tvbridge
+}  // namespace hostkit
