@@ -1,6 +1,8 @@
 // The extension's configuration and origin rule (see Config.h).
 #include "Config.h"
 
+#include "OriginRule.h"
+
 #include <cstdlib>
 
 #ifndef NPTV_WEBKIT_DEFAULT_MODULE
@@ -9,49 +11,17 @@
 
 namespace nptvwebkit {
 
-std::string Origin(const std::string& uri) {
-  GUri* parsed = g_uri_parse(uri.c_str(), G_URI_FLAGS_NONE, nullptr);
-  if (!parsed) return "";
-  std::string scheme = g_uri_get_scheme(parsed);
-  for (char& c : scheme) c = g_ascii_tolower(c);
-  std::string origin;
-  if (scheme == "file") {
-    origin = "file:";
-  } else if ((scheme == "http" || scheme == "https") && g_uri_get_host(parsed) &&
-             *g_uri_get_host(parsed) && !g_uri_get_userinfo(parsed)) {
-    char* host = g_ascii_strdown(g_uri_get_host(parsed), -1);
-    int port = g_uri_get_port(parsed);
-    int standard = scheme == "http" ? 80 : 443;
-    bool ipv6 = std::string(host).find(':') != std::string::npos;
-    origin = scheme + "://" + (ipv6 ? "[" : "") + host + (ipv6 ? "]" : "");
-    if (port > 0 && port != standard) origin += ":" + std::to_string(port);
-    g_free(host);
-  }
-  g_uri_unref(parsed);
-  return origin;
-}
-
 bool Allowed(const Config& config, const std::string& uri) {
-  std::string origin = Origin(uri);
+  const std::string origin = nptvorigin::OfUrl(uri);
   if (origin.empty()) return false;
-  return origin == "file:" || config.origins.count(origin) != 0;
+  return origin == "file://" || config.origins.count(origin) != 0;
 }
 
 namespace {
 
 void AddOrigin(Config* config, const std::string& text) {
-  // Exactly an origin: an http(s) URI with nothing after the authority but
-  // an optional "/".
-  bool exact = false;
-  std::string origin = Origin(text);
-  if (!origin.empty() && origin != "file:") {
-    GUri* parsed = g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, nullptr);
-    const char* path = g_uri_get_path(parsed);
-    exact = (!path || !*path || std::string(path) == "/") && !g_uri_get_query(parsed) &&
-            !g_uri_get_fragment(parsed);
-    g_uri_unref(parsed);
-  }
-  if (exact)
+  std::string origin;
+  if (nptvorigin::Listed(text, origin))
     config->origins.insert(origin);
   else
     config->problems.push_back("not an origin (scheme://host[:port], http or https): \"" + text +

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Config.h"
+#include "OriginRule.h"
 #include "Host.h"
 #include "Injected.h"
 #include "ObjectModel.h"
@@ -400,7 +401,7 @@ void Inject(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame) {
   // CSP sandbox) is no page of its URL's origin: it gets no TV.
   JSCValue* origin = jsc_context_evaluate(context, "self.origin", -1);
   gchar* originText = jsc_value_to_string(origin);
-  const bool opaque = originText && std::string(originText) == "null" && nptvwebkit::Origin(uri) != "file:";
+  const bool opaque = originText && std::string(originText) == "null" && nptvorigin::OfUrl(uri) != "file://";
   g_free(originText);
   g_object_unref(origin);
   if (opaque) {

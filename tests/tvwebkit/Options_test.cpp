@@ -1,5 +1,5 @@
 // tvwebkit's command line: what it accepts, what it refuses and with which
-// message, and the origins as the extension compares them.
+// message (the origins are the one rule's: webkit/tests/config_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -14,53 +14,6 @@ std::string NameOf(const std::string& text, size_t index) {
   for (char c : text) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   return name + "_" + std::to_string(index);
 }
-
-struct OriginCase {
-  const char* text;
-  const char* origin;  // nullptr: refused
-};
-
-class OriginTest : public testing::TestWithParam<OriginCase> {};
-
-TEST_P(OriginTest, Normalises) {
-  const OriginCase& c = GetParam();
-  std::string origin = "unchanged";
-  const bool ok = NormaliseOrigin(c.text, origin);
-  if (c.origin) {
-    EXPECT_TRUE(ok) << c.text;
-    EXPECT_EQ(origin, c.origin);
-  } else {
-    EXPECT_FALSE(ok) << c.text << " gave " << origin;
-    EXPECT_EQ(origin, "unchanged");
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Origins, OriginTest,
-    testing::Values(OriginCase{"http://127.0.0.1:8913", "http://127.0.0.1:8913"},
-                    OriginCase{"HTTP://Example.COM", "http://example.com"},
-                    OriginCase{"https://tv.example/", "https://tv.example"},
-                    OriginCase{"http://host:080", "http://host:80"},
-                    OriginCase{"http://[::1]:8080", "http://[::1]:8080"},
-                    OriginCase{"app+x.y-z://h", "app+x.y-z://h"},
-                    OriginCase{"http://host/path", nullptr},
-                    OriginCase{"http://host//", nullptr},
-                    OriginCase{"http://host?q", nullptr},
-                    OriginCase{"http://user@host", nullptr},
-                    OriginCase{"http://", nullptr},
-                    OriginCase{"http://:80", nullptr},
-                    OriginCase{"http://host:", nullptr},
-                    OriginCase{"http://host:0", nullptr},
-                    OriginCase{"http://host:65536", nullptr},
-                    OriginCase{"http://host:12a", nullptr},
-                    OriginCase{"http://[::1", nullptr},
-                    OriginCase{"http://[]", nullptr},
-                    OriginCase{"http://[::1]x", nullptr},
-                    OriginCase{"://host", nullptr},
-                    OriginCase{"1http://host", nullptr},
-                    OriginCase{"host:80", nullptr},
-                    OriginCase{"file:///tmp", nullptr}),
-    [](const testing::TestParamInfo<OriginCase>& i) { return NameOf(i.param.text, i.index); });
 
 struct ParseCase {
   std::vector<std::string> args;

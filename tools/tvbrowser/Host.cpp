@@ -1,6 +1,6 @@
 #include "Host.h"
 #include "Loopback.h"
-#include "PageOrigin.h"
+#include "OriginRule.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -167,7 +167,7 @@ void Host::OnWindowObjectCleared() {
   // Only the asked page's origin gets the hook (frames below the top one
   // never do: they are not given it, and cannot reach the top's of another origin).
   const std::string here = m_page->mainFrame()->url().toString(QUrl::FullyEncoded).toStdString();
-  if (!hostkit::SameOrigin(m_asked, here)) {
+  if (!nptvorigin::Same(m_asked, here)) {
     Print("tvbrowser: no hook for " + QString::fromStdString(here) + ", not of the asked page's origin");
     return;
   }

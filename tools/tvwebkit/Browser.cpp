@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "HookScript.h"  // kHookScript: hook.js
-#include "PageOrigin.h"
+#include "OriginRule.h"
 
 namespace {
 
@@ -177,7 +177,7 @@ void Browser::ConfigureContext() {
   gchar* secret = g_uuid_string_random();
   m_secret = secret;
   g_free(secret);
-  m_origin = hostkit::PageOrigin(m_setup.url);
+  m_origin = nptvorigin::OfUrl(m_setup.url);
   gchar* origin = g_strescape(m_origin.c_str(), nullptr);
   const std::string hook = ReplaceAll(
       ReplaceAll(ReplaceAll(kHookScript, "HEADLESS", m_setup.headless ? "true" : "false"), "SECRET",

@@ -58,7 +58,7 @@ class Browser {
   Options m_options;
   Setup m_setup;
   std::string m_secret;  // of this run: the hook's messages and requests carry it
-  std::string m_origin;  // the asked page's (hostkit::PageOrigin)
+  std::string m_origin;  // the asked page's (nptvorigin::OfUrl)
   GMainLoop* m_loop = nullptr;
   WebKitWebContext* m_context = nullptr;
   WebKitUserContentManager* m_content = nullptr;

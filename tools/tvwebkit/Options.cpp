@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "OriginRule.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <functional>
@@ -11,11 +13,6 @@ bool AllDigits(const std::string& s) {
   for (char c : s)
     if (!std::isdigit(static_cast<unsigned char>(c))) return false;
   return true;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 // N=TEXT with N one of 4000..4003.
@@ -32,50 +29,6 @@ bool ParseAppText(const std::string& text, int& n, std::string& value) {
 
 }  // namespace
 
-bool NormaliseOrigin(const std::string& text, std::string& origin) {
-  const auto sep = text.find("://");
-  if (sep == std::string::npos || sep == 0) return false;
-  const std::string scheme = Lower(text.substr(0, sep));
-  if (!std::isalpha(static_cast<unsigned char>(scheme[0]))) return false;
-  for (char c : scheme)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
-  std::string rest = text.substr(sep + 3);
-  if (!rest.empty() && rest.back() == '/') rest.pop_back();
-  if (rest.empty()) return false;
-  std::string host = rest, port;
-  if (rest[0] == '[') {  // an IPv6 literal
-    const auto close = rest.find(']');
-    if (close == std::string::npos || close == 1) return false;
-    host = rest.substr(0, close + 1);
-    const std::string after = rest.substr(close + 1);
-    if (!after.empty()) {
-      if (after[0] != ':') return false;
-      port = after.substr(1);
-      if (port.empty()) return false;
-    }
-    for (size_t i = 1; i < close; ++i)
-      if (!std::isxdigit(static_cast<unsigned char>(rest[i])) && rest[i] != ':' && rest[i] != '.') return false;
-  } else {
-    const auto colon = rest.find(':');
-    if (colon != std::string::npos) {
-      host = rest.substr(0, colon);
-      port = rest.substr(colon + 1);
-      if (port.empty()) return false;
-    }
-    if (host.empty()) return false;
-    for (char c : host)
-      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.' && c != '_') return false;
-  }
-  if (!port.empty()) {
-    if (!AllDigits(port) || port.size() > 5) return false;
-    const long p = std::strtol(port.c_str(), nullptr, 10);
-    if (p < 1 || p > 65535) return false;
-    port = std::to_string(p);
-  }
-  origin = scheme + "://" + Lower(host) + (port.empty() ? "" : ":" + port);
-  return true;
-}
-
 const char* UsageText() {
   return
       "usage: tvwebkit [options] PAGE\n"
@@ -89,7 +42,7 @@ const char* UsageText() {
       "  --plugin-dir DIR      the same as --module DIR/libnptv.so\n"
       "  --extension-dir DIR   folder of the web-process extension (default:\n"
       "                        $NPTV_WEBKIT_EXTENSION_DIR, else the one of this build)\n"
-      "  --origin ORIGIN       let pages of ORIGIN (scheme://host[:port]) use the TV\n"
+      "  --origin ORIGIN       let pages of ORIGIN (http(s)://host[:port]) use the TV\n"
       "                        besides file: pages (repeatable)\n"
       "  --app-text N=TEXT     answer the browser variable N (4000..4003) with TEXT\n"
       "  --screenshot FILE     write a PNG of the page when it gives its verdict\n"
@@ -142,8 +95,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
     } else if (a == "--origin") {
       if (!value(v)) return Own::kBad;
       std::string origin;
-      if (!NormaliseOrigin(v, origin)) {
-        error = "--origin: '" + v + "' is not scheme://host[:port]";
+      if (!nptvorigin::Listed(v, origin)) {
+        error = "--origin: '" + v + "' is not an origin (http or https://host[:port])";
         return Own::kBad;
       }
       o.origins.push_back(origin);

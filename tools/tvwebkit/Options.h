@@ -22,11 +22,6 @@ struct Options : PageOptions {
 // Parses argv[1..]; on a bad command line returns false and sets `error`.
 bool ParseOptions(const std::vector<std::string>& args, Options& out, std::string& error);
 
-// An origin as the extension compares them: scheme://host[:port], the scheme
-// and host in lower case, one trailing '/' dropped. False for anything else
-// (a path, a query, user info, an empty host, a port outside 1..65535).
-bool NormaliseOrigin(const std::string& text, std::string& origin);
-
 const char* UsageText();
 
 #endif

@@ -1,5 +1,6 @@
 // The extension's configuration and origin rule, without WebKit.
 #include "Config.h"
+#include "OriginRule.h"
 
 #include <gtest/gtest.h>
 
@@ -9,32 +10,58 @@ namespace {
 
 using nptvwebkit::Allowed;
 using nptvwebkit::Config;
-using nptvwebkit::Origin;
 using nptvwebkit::ReadConfig;
 
-TEST(Origin, OfUris) {
+// The one origin rule (OriginRule.h), which the extension, tvwebkit's --origin
+// and both programs' page hook follow: a page's URL and a text to list.
+TEST(Origin, OnePageUrlAndListedOriginTable) {
   struct Case {
-    const char* uri;
-    const char* origin;
+    const char* text;
+    const char* page;    // its origin as a page's URL ("" none)
+    const char* listed;  // as a listed origin (nullptr: refused)
   } cases[] = {
-      {"http://127.0.0.1:8913/index.html", "http://127.0.0.1:8913"},
-      {"HTTP://Example.COM/a?b#c", "http://example.com"},
-      {"http://example.com:80/", "http://example.com"},
-      {"https://example.com:443/x", "https://example.com"},
-      {"https://example.com:8443/x", "https://example.com:8443"},
-      {"http://example.com:443/", "http://example.com:443"},
-      {"http://[::1]:8080/", "http://[::1]:8080"},
-      {"file:///home/tv/app/index.html", "file:"},
-      {"FILE:///x", "file:"},
-      {"about:blank", ""},
-      {"data:text/html,<embed>", ""},
-      {"blob:http://example.com/1234", ""},
-      {"ftp://example.com/", ""},
-      {"http://user:pw@example.com/", ""},
-      {"not a uri", ""},
-      {"", ""},
+      {"http://127.0.0.1:8913", "http://127.0.0.1:8913", "http://127.0.0.1:8913"},
+      {"HTTP://Example.COM/", "http://example.com", "http://example.com"},
+      {"http://example.com:80", "http://example.com", "http://example.com"},
+      {"http://host:080", "http://host", "http://host"},
+      {"https://example.com:443/", "https://example.com", "https://example.com"},
+      {"https://example.com:8443", "https://example.com:8443", "https://example.com:8443"},
+      {"http://example.com:443", "http://example.com:443", "http://example.com:443"},
+      {"http://[::1]:8080/", "http://[::1]:8080", "http://[::1]:8080"},
+      {"http://[0:0:0:0:0:0:0:1]", "http://[::1]", "http://[::1]"},
+      {"http://127.1", "http://127.0.0.1", "http://127.0.0.1"},
+      {"http://0x7f.0.0.1:81", "http://127.0.0.1:81", "http://127.0.0.1:81"},
+      {"http://b\xc3\xbc" "cher.example", "http://xn--bcher-kva.example", "http://xn--bcher-kva.example"},
+      {"http://b%C3%BCcher.example", "http://xn--bcher-kva.example", "http://xn--bcher-kva.example"},
+      {"http://host/path?q#f", "http://host", nullptr},
+      {"http://host//", "http://host", nullptr},
+      {"http://host?q", "http://host", nullptr},
+      {"http://host:0", "", nullptr},
+      {"http://host:", "", nullptr},
+      {"http://host:65536", "", nullptr},
+      {"http://host:12a", "", nullptr},
+      {"http://user:pw@host", "", nullptr},
+      {"http://[::1", "", nullptr},
+      {"http://", "", nullptr},
+      {"file:///home/tv/app/index.html", "file://", nullptr},
+      {"FILE:///x", "file://", nullptr},
+      {"file://host/x", "file://", nullptr},
+      {"ftp://example.com", "", nullptr},
+      {"ws://example.com", "", nullptr},
+      {"app+x://h", "", nullptr},
+      {"about:blank", "", nullptr},
+      {"data:text/html,<embed>", "", nullptr},
+      {"blob:http://example.com/1234", "", nullptr},
+      {"host:80", "", nullptr},
+      {"not a uri", "", nullptr},
+      {"", "", nullptr},
   };
-  for (const Case& c : cases) EXPECT_EQ(Origin(c.uri), c.origin) << c.uri;
+  for (const Case& c : cases) {
+    EXPECT_EQ(nptvorigin::OfUrl(c.text), c.page) << c.text;
+    std::string listed = "untouched";
+    EXPECT_EQ(nptvorigin::Listed(c.text, listed), c.listed != nullptr) << c.text;
+    EXPECT_EQ(listed, c.listed ? c.listed : "untouched") << c.text;
+  }
 }
 
 class Env {
