@@ -32,8 +32,6 @@ cases=(
   'inspector beside the page|console.log("inspected"); tvbrowser.pass();|--timeout 60 --inspect|0|^inspected$'
   'tvbrowser:bad inspector port|tvbrowser.pass();|--remote-inspector 70000|2|--remote-inspector: .70000. is not a port number'
   'tvwebkit:page closes its window|window.close();|--timeout 60|1|^tvwebkit: FAIL: the page closed its window before giving a verdict$'
-  'tvwebkit:bad origin|tvbrowser.pass();|--origin http://host/path|2|--origin: .http://host/path. is not an origin'
-  'tvwebkit:browser variable out of range|tvbrowser.pass();|--app-text 4004=x|2|--app-text: .4004=x. is not N=TEXT'
   'tvwebkit:elements cannot be called|console.log("callable " + tvbrowser.elementCallable); tvbrowser.pass();|--timeout 60|0|^callable false$'
   'tvwebkit:memory of the web process|console.log("kib " + (tvbrowser.residentKiB() > 1000)); tvbrowser.pass();|--timeout 60|0|^kib true$'
   'tvwebkit:missing extension folder|tvbrowser.pass();|--extension-dir /nonexistent|2|no extension folder /nonexistent'

@@ -31,17 +31,15 @@ for _ in $(seq 1 100); do
 done
 [ -n "$port" ] || { echo "not ok - the HTTP server did not start"; cat "$work/http.log"; exit 1; }
 http=http://127.0.0.1:$port
-other=$((port == 65535 ? port - 1 : port + 1))
 
-# name | page (file or http) | options | lines that must be in the output (; separated)
+# name | page (file or http) | options | lines that must be in the output (; separated).
+# How origins compare (ports, names, schemes) is the origin rule's table
+# (webkit/tests/config_test.cpp); here, that the rule reaches the pages.
 cases=(
   "file page gets the TV|file||tv: yes"
   "HTTP page of an unlisted origin gets none|http||tv: no"
   "HTTP page of a listed origin gets it|http|--origin $http|tv: yes"
   "listed among others, with a trailing slash|http|--origin http://example.com --origin $http/|tv: yes"
-  "another port of the same host is another origin|http|--origin http://127.0.0.1:$other|tv: no"
-  "a host name is not its address|http|--origin http://localhost:$port|tv: no"
-  "https listed, the page over http|http|--origin https://127.0.0.1:$port|tv: no"
   "a frame of an unlisted origin in a listed page|http?frame=http://localhost:$port/configured.html|--origin $http|tv: yes;frame tv: no"
   "a sandboxed frame of a listed origin gets none|http:sandboxed.html|--origin $http|frame tv: no"
   "the same frame unsandboxed gets it|http:tv-frame-check.html|--origin $http|frame tv: yes"
