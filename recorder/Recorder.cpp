@@ -125,8 +125,12 @@ bool Forwarder::OnEvent(int type, std::string p1, std::string p2) {
   Recorder& r = Recorder::Get();
   std::int64_t t0 = Trace::NowUs();
   r.Add(c->id, Kind::kEvent, {p1, p2}, type, 0, -1, t0);
+  std::int64_t t1 = Trace::NowUs();
   bool result = c->module->OnEvent(type, std::move(p1), std::move(p2));
-  r.Add(c->id, Kind::kEventResult, {}, result, 0, Trace::NowUs() - t0);
+  std::int64_t t2 = Trace::NowUs();
+  r.Add(c->id, Kind::kEventResult, {}, result, 0, t2 - t0, t2);
+  // The framework's thread inside the recorder: both records made and queued.
+  r.trace->NoteEventWait(t1 - t0 + Trace::NowUs() - t2);
   return result;
 }
 

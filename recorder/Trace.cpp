@@ -257,6 +257,8 @@ void Trace::Finish() {
     WriteLine("{\"t\":" + std::to_string(NowUs()) + ",\"kind\":\"dropped\",\"count\":" +
               std::to_string(dropped_) + "}");
   dropped_ = 0;
+  WriteLine("{\"t\":" + std::to_string(NowUs()) + ",\"kind\":\"end\",\"longest_event_wait_us\":" +
+            std::to_string(longestEventWait_.load()) + "}");
   if (file_) std::fflush(file_);
 }
 

@@ -8,6 +8,7 @@
 #ifndef NPTV_RECORDER_TRACE_H
 #define NPTV_RECORDER_TRACE_H
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -50,6 +51,13 @@ class Trace {
   // for it); later records are written by the caller itself (the process is
   // ending).
   void Finish();
+  // The longest time the framework's thread spent in the recorder for one
+  // event, written in the "end" record by Finish.
+  void NoteEventWait(std::int64_t us) {
+    std::int64_t prev = longestEventWait_.load(std::memory_order_relaxed);
+    while (us > prev && !longestEventWait_.compare_exchange_weak(prev, us, std::memory_order_relaxed)) {
+    }
+  }
 
   static std::int64_t NowUs();
   static long ThreadId();
@@ -65,6 +73,7 @@ class Trace {
   std::condition_variable cv_, doneCv_;
   std::deque<Record> queue_;
   std::uint64_t dropped_ = 0;
+  std::atomic<std::int64_t> longestEventWait_{0};
   bool stop_ = false, finished_ = false;
   bool writerDone_ = false;  // the writer thread wrote all it was given and ended
   std::thread thread_;

@@ -6,6 +6,9 @@
 # password shows the recorded ones too.
 #   demo.sh RECORDER_DIR LIBQUV KNOWN_JSON TVSIM HARNESS CHECK PAGE PAGE_RUNNER...
 #   (PAGE_RUNNER: tests/e2e/pages.py with tvbrowser, without pages)
+# DEMO_REPLAY_HOST (e.g. tvwebkit) or DEMO_REPLAY_BRIDGE (bridge-test.mjs's
+# command up to its scenario): only the recording, then the replay in that
+# host too, or through tvbridge.
 set -u
 recorder_dir=$1 libquv=$2 known=$3 tvsim=$4 harness=$5 check=$6 page=$7
 shift 7
@@ -18,7 +21,7 @@ status=0
 demo() {
   local name=$1 config=$2 want=$3
   shift 3
-  env "$@" "${run_page[@]}" --config "$config" --arg=--script --arg="$harness" --arg=--script --arg="$check" \
+  env "$@" "${run_page[@]}" "${hosts[@]}" --config "$config" --arg=--script --arg="$harness" --arg=--script --arg="$check" \
     "$page" >"$work/$name.out" 2>&1
   local rc=$?
   if [ "$want" = PASS ] && [ $rc -ne 0 ]; then
@@ -29,8 +32,19 @@ demo() {
     echo "ok - demo $name (exit status $rc)"
   fi
 }
+hosts=()
 demo recorded "$known" PASS LD_LIBRARY_PATH="$recorder_dir" NPTV_QUV_LIBRARY="$libquv" \
   NPTV_QUV_TRACE="$work/demo.jsonl"
+replay=(QUV_SIM_REPLAY="$work/demo.jsonl" QUV_SIM_REPLAY_SPEED=none)
+if [ -n "${DEMO_REPLAY_HOST:-}" ]; then
+  hosts=(--host "$DEMO_REPLAY_HOST")
+  demo "replayed in tvbrowser and $(basename "$DEMO_REPLAY_HOST")" "$here/other.json" PASS "${replay[@]}"
+  exit $status
+elif [ -n "${DEMO_REPLAY_BRIDGE:-}" ]; then
+  # shellcheck disable=SC2086 # a command line
+  env "${replay[@]}" BRIDGE_TEST_TV="$here/other.json" $DEMO_REPLAY_BRIDGE demo || status=1
+  exit $status
+fi
 demo other-tv "$here/other.json" FAIL
 demo replayed "$here/other.json" PASS QUV_SIM_REPLAY="$work/demo.jsonl" QUV_SIM_REPLAY_SPEED=none
 demo recorded-with-password "$known" PASS LD_LIBRARY_PATH="$recorder_dir" NPTV_QUV_LIBRARY="$libquv" \

@@ -3,7 +3,8 @@
 # (quv_helper serve): a repeated command gets its recorded replies in order
 # and then the last one again, a command the trace lacks is answered by the
 # model and named in the log, the recorded events arrive in order; the
-# replay asked for by the environment and by the configuration file.
+# replay asked for by the environment and by the configuration file; the
+# events' planned times at several speeds.
 #   replay-events.sh QUV_HELPER [RUNNER...]
 set -u
 helper=$1
@@ -48,6 +49,15 @@ serve() {
     "$(grep -c 'replay: GetLanguage is not in the trace' "$work/$name.log")" 1
 }
 runner=("$@")
+# The planned schedule (logged, never timed): recorded spacing after the first
+# command (20, 30, 60 us) divided by the speed.
+for row in "0|+0 +0 +0" "1|+20 +30 +60" "2|+10 +15 +30" "0.5|+40 +60 +120" "none|not raised"; do
+  echo 'cmd GetCountry' | env QUV_LOG="$work/plan.log" QUV_SIM_REPLAY="$work/trace.jsonl" \
+    QUV_SIM_REPLAY_SPEED="${row%%|*}" "${runner[@]}" "$helper" serve >/dev/null 2>&1
+  expect "speed ${row%%|*}: the events planned at ${row#*|}" \
+    "$(grep -o '3 events.*' "$work/plan.log" | tr -d '\n' | sed 's/.*command) //; s/.*, //')" "${row#*|}"
+  rm -f "$work/plan.log"
+done
 serve environment QUV_SIM_REPLAY="$work/trace.jsonl" QUV_SIM_REPLAY_SPEED=0
 printf '{"replay": {"trace": "trace.jsonl", "speed": 0}}\n' >"$work/tv.json"
 serve configuration QUV_SIM_CONFIG="$work/tv.json"

@@ -44,6 +44,10 @@ done
 [ -s "$work/direct.jsonl" ] && { echo "not ok - a trace without the recorder"; status=1; }
 python3 "$check" journal "$work/recorded.jsonl" "$work/recorded.journal" pw-7319 || status=1
 python3 "$check" journal "$work/secrets.jsonl" "$work/secrets.journal" pw-7319 --secrets || status=1
+# A figure, not a check: the framework's thread's longest stay in the recorder
+# for one event of the 10,000-event burst (the trace's end record).
+grep -o '"longest_event_wait_us":[0-9]*' "$work/recorded.jsonl" ||
+  { echo "not ok - the trace has no end record"; status=1; }
 python3 "$check" drops "$work/full.jsonl" "$work/dropping.jsonl" || status=1
 # Rotation: the trace and the one before it, each within the limit.
 for f in "$work/rotating.jsonl" "$work/rotating.jsonl.1"; do

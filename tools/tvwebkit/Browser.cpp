@@ -129,8 +129,8 @@ void Browser::ConfigureContext() {
   webkit_web_context_set_web_extensions_initialization_user_data(m_context, g_variant_builder_end(&data));
 
   // WebKit's sandbox (bubblewrap) shows the web process only the system's
-  // folders: the module, the extension and the framework's socket, log and
-  // configuration must be bound into it.
+  // folders: the module, the extension and the framework's socket, log,
+  // configuration and the trace it replays must be bound into it.
   if (m_options.sandbox) {
     webkit_web_context_set_sandbox_enabled(m_context, TRUE);
     std::vector<std::string> paths = {m_setup.extensionDir};
@@ -141,7 +141,7 @@ void Browser::ConfigureContext() {
       return s;
     };
     paths.push_back(folderOf(m_setup.module));
-    for (const char* var : {"QUV_SIM_SOCKET", "QUV_LOG", "QUV_SIM_CONFIG"}) {
+    for (const char* var : {"QUV_SIM_SOCKET", "QUV_LOG", "QUV_SIM_CONFIG", "QUV_SIM_REPLAY"}) {
       const char* v = std::getenv(var);
       if (!v || !*v) continue;
       // The sandboxed web process sees neither this working folder nor the

@@ -31,7 +31,8 @@ import { open } from './browsers.mjs';
 const [tvbridge, repo, browserName, channel, scenario, ...rest] = process.argv.slice(2);
 if (!['http', 'isolated'].includes(channel)) throw new Error('CHANNEL: http or isolated, not ' + channel);
 const e2e = join(repo, 'tests/e2e');
-const KNOWN = join(e2e, 'config/known.json');
+// The simulated TV's configuration (BRIDGE_TEST_TV: another, e.g. a replayed TV's).
+const KNOWN = process.env.BRIDGE_TEST_TV || join(e2e, 'config/known.json');
 const LONG = 240_000;  // the machine is shared and loaded: generous waits, never timing checks
 
 let failed = 0;

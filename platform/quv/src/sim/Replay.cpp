@@ -29,6 +29,18 @@ Replay::Replay(Framework& framework, const std::string& path, double speed)
       events_.push_back({base < 0 ? 0 : r.t - base, r.conn, static_cast<int>(r.type), r.texts[0],
                          r.texts[1]});
   }
+  // The plan: each event's time after the first command, recorded spacing
+  // divided by the speed; one log line gives it (the first few).
+  std::string plan = "replay: " + path + ": " + std::to_string(events_.size()) + " events";
+  if (speed_ < 0) plan += ", not raised";
+  else if (!events_.empty()) plan += ", raised at (us after the first command)";
+  for (std::size_t i = 0; i < events_.size() && speed_ >= 0; ++i) {
+    Event& e = events_[i];
+    e.due = speed_ > 0 ? static_cast<std::int64_t>(e.at / speed_) : 0;
+    if (i < kPlanShown) plan += " +" + std::to_string(e.due);
+  }
+  if (speed_ >= 0 && events_.size() > kPlanShown) plan += " ...";
+  Complain(plan);
 }
 
 Replay::~Replay() {
@@ -66,10 +78,8 @@ void Replay::Run() {
   const auto start = std::chrono::steady_clock::now();
   for (const Event& e : events_) {
     std::unique_lock<std::mutex> lk(m_);
-    if (speed_ > 0) {
-      auto due = start + std::chrono::microseconds(static_cast<std::int64_t>(e.at / speed_));
-      cv_.wait_until(lk, due, [this] { return stop_; });
-    }
+    if (e.due > 0)
+      cv_.wait_until(lk, start + std::chrono::microseconds(e.due), [this] { return stop_; });
     if (stop_) return;
     lk.unlock();
     const std::vector<unsigned> to{e.conn};

@@ -42,12 +42,14 @@ class Replay {
 
  private:
   struct Event {
-    std::int64_t at;  // microseconds after the first command
+    std::int64_t at;   // microseconds after the first command, as recorded
     unsigned conn;
     int type;
     std::string p1, p2;
+    std::int64_t due = 0;  // ... as replayed: at / speed (0: as fast as possible)
   };
   void Run();
+  static constexpr std::size_t kPlanShown = 16;  // event times the log line gives
 
   Framework& framework_;
   std::mutex m_;
