@@ -74,9 +74,11 @@ int Summary(const quvimpl::Trace& trace) {
   std::printf("%zu commands on %d connections; %zu records dropped by the recorder\n",
               trace.commands.size(), connections, static_cast<std::size_t>(dropped));
   std::printf("%-28s %7s %7s %10s %10s\n", "command", "count", "errors", "median us", "p99 us");
-  for (auto& [name, us] : latency) {
+  for (auto& entry : latency) {
+    const std::string& name = entry.first;
+    auto& us = entry.second;
     std::sort(us.begin(), us.end());
-    auto at = [&](double q) { return us[std::min(us.size() - 1, static_cast<std::size_t>(q * us.size()))]; };
+    auto at = [&us](double q) { return us[std::min(us.size() - 1, static_cast<std::size_t>(q * us.size()))]; };
     std::printf("%-28s %7zu %7d %10lld %10lld\n", name.c_str(), us.size(), errors[name],
                 static_cast<long long>(at(0.5)), static_cast<long long>(at(0.99)));
   }
