@@ -328,13 +328,16 @@ stage_package() {
   quiet "$1" cmake --build --preset armhf-os -j"$jobs" || return 1
   quiet "$1" cmake --preset native || return 1
   quiet "$1" cmake --build --preset native -j"$jobs" --target nptv Quv tvsim tvbrowser nptv_wpe_extension || return 1
-  local version plugin_dir wpe_dir out line rc=0
+  local version plugin_dir wpe_dir recorder recorder_dir out line rc=0
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
   plugin_dir=$(sed -n 's/^NPTV_PLUGIN_DIR:STRING=//p' build/armhf-os/CMakeCache.txt)
   wpe_dir=$(sed -n 's/^NPTV_WPE_EXTENSION_DIR:STRING=//p' build/armhf-os/CMakeCache.txt)
+  recorder=$(sed -n 's/^NPTV_INSTALL_RECORDER:BOOL=//p' build/armhf-os/CMakeCache.txt)
+  recorder_dir=$(sed -n 's/^NPTV_RECORDER_DIR:STRING=//p' build/armhf-os/CMakeCache.txt)
   check "the armhf-os tree installs as a TV image takes it (log: $1)" quiet "$1" \
     cmake -DBUILD=build/armhf-os -DREADELF=arm-linux-gnueabihf-readelf -DPLUGIN_DIR="$plugin_dir" \
-          -DSIMULATOR=OFF -DWPE_DIR="$wpe_dir" -DMAP=module/nptv.map -P tests/package/check_install.cmake
+          -DSIMULATOR=OFF -DWPE_DIR="$wpe_dir" -DRECORDER="$recorder" -DRECORDER_DIR="$recorder_dir" \
+          -DMAP=module/nptv.map -P tests/package/check_install.cmake
   check "the recipes agree with the armhf-os build" quiet "$1" \
     cmake -DSOURCE="$repo" -DVERSION="$version" -DCACHE=build/armhf-os/CMakeCache.txt \
           -P tests/package/check_recipes.cmake
