@@ -33,7 +33,6 @@ cases=(
   'tvbrowser:bad inspector port|tvbrowser.pass();|--remote-inspector 70000|2|--remote-inspector: .70000. is not a port number'
   'tvwebkit:page closes its window|window.close();|--timeout 60|1|^tvwebkit: FAIL: the page closed its window before giving a verdict$'
   'tvwebkit:elements cannot be called|console.log("callable " + tvbrowser.elementCallable); tvbrowser.pass();|--timeout 60|0|^callable false$'
-  'tvwebkit:memory of the web process|console.log("kib " + (tvbrowser.residentKiB() > 1000)); tvbrowser.pass();|--timeout 60|0|^kib true$'
   'tvwebkit:missing extension folder|tvbrowser.pass();|--extension-dir /nonexistent|2|no extension folder /nonexistent'
 )
 

@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -72,25 +71,14 @@ void Hook::fail(const QString& message) { m_host->Verdict(false, message); }
 void Hook::log(const QString& message) { m_host->Print(message); }
 QString Hook::sim(const QString& requestLine) { return m_host->Sim(requestLine); }
 
-void Hook::collectGarbage() {
-  QWebSettings::clearMemoryCaches();  // also runs the script garbage collector
-  malloc_trim(0);
-}
-
-double Hook::residentKiB() {
-  // /proc/self/statm: total and resident size in pages.
-  std::FILE* f = std::fopen("/proc/self/statm", "r");
-  if (!f) return -1;
-  unsigned long total = 0, resident = 0;
-  const bool ok = std::fscanf(f, "%lu %lu", &total, &resident) == 2;
-  std::fclose(f);
-  return ok ? static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1024.0 : -1;
-}
-
 // ---- Host ------------------------------------------------------------------
 
 Host::Host(const Options& options, bool headless)
-    : m_options(options), m_headless(headless), m_hook(this), m_sim(EnvOr("QUV_SIM_SOCKET", "")) {
+    : m_options(options),
+      m_headless(headless),
+      m_hook(this),
+      m_sim(EnvOr("QUV_SIM_SOCKET", "")),
+      m_verdict("tvbrowser", [this](const std::string& line) { Print(QString::fromStdString(line)); }) {
   QWebSettings* s = QWebSettings::globalSettings();
   s->setAttribute(QWebSettings::PluginsEnabled, true);
   s->setAttribute(QWebSettings::JavascriptEnabled, true);
@@ -175,19 +163,17 @@ void Host::OnWindowObjectCleared() {
 }
 
 void Host::OnLoadFinished(bool ok) {
-  if (!ok && !m_decided) {
-    Print("tvbrowser: FAIL: the page could not be loaded: " + m_page->mainFrame()->requestedUrl().toString());
-    m_decided = true;
-    Finish(2);
+  if (!ok) {
+    const QString url = m_page->mainFrame()->requestedUrl().toString();
+    if (m_verdict.Fail(hostkit::kNotLoaded, "the page could not be loaded: " + url.toStdString())) Finish(m_verdict.code());
     return;
   }
   // Scripts given on the command line, on every load of the page.
   for (const std::string& name : m_options.scripts) {
     QFile file(QString::fromStdString(name));
     if (!file.open(QIODevice::ReadOnly)) {
-      Print("tvbrowser: FAIL: cannot read the script " + file.fileName());
-      m_decided = true;
-      Finish(2);
+      m_verdict.Fail(hostkit::kNotLoaded, "cannot read the script " + name);
+      Finish(hostkit::kNotLoaded);
       return;
     }
     m_page->mainFrame()->evaluateJavaScript(QString::fromUtf8(file.readAll()));
@@ -196,22 +182,14 @@ void Host::OnLoadFinished(bool ok) {
 }
 
 void Host::OnTimeout() {
-  if (m_decided) return;
-  m_decided = true;
-  Print(QString("tvbrowser: FAIL: timeout: the page gave no verdict within %1 s").arg(m_options.timeoutSeconds));
+  if (!m_verdict.Timeout(m_options.timeoutSeconds)) return;
   Screenshot("timeout");
-  Finish(3);
+  Finish(m_verdict.code());
 }
 
 void Host::Verdict(bool passed, const QString& message) {
-  if (m_decided) {
-    Print(QString("tvbrowser: ignored a second verdict (%1): %2").arg(passed ? "pass" : "fail", message));
-    return;
-  }
-  m_decided = true;
-  m_verdictCode = passed ? 0 : 1;
+  if (!m_verdict.Page(passed, message.toStdString())) return;
   m_timeout.stop();
-  Print(QString("tvbrowser: %1%2").arg(passed ? "PASS" : "FAIL", message.isEmpty() ? "" : ": " + message));
   // Leave the script call first: exit from the event loop.
   QTimer::singleShot(0, this, [this, passed] {
     Screenshot(passed ? "verdict" : "failure");
@@ -219,7 +197,7 @@ void Host::Verdict(bool passed, const QString& message) {
       Print("tvbrowser: staying open; close the window to quit");
       return;
     }
-    Finish(passed ? 0 : 1);
+    Finish(m_verdict.code());
   });
 }
 
@@ -236,19 +214,8 @@ QString Host::Sim(const QString& line) {
 }
 
 bool Host::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == m_window && event->type() == QEvent::Close && !m_finishing) {
-    if (m_decided) {
-      Finish(m_verdictCode);
-    } else if (m_options.stay) {
-      Print("tvbrowser: window closed");
-      m_decided = true;
-      Finish(0);
-    } else {
-      Print("tvbrowser: FAIL: the window was closed before the page gave a verdict");
-      m_decided = true;
-      Finish(1);
-    }
-  }
+  if (watched == m_window && event->type() == QEvent::Close && !m_finishing)
+    Finish(m_verdict.WindowClosed(m_options.stay));
   return QObject::eventFilter(watched, event);
 }
 
@@ -299,13 +266,6 @@ void Host::OnSignal() {
     if (!Screenshot("SIGUSR2")) Print("tvbrowser: SIGUSR2: no --screenshot file given");
     return;
   }
-  if (sig == SIGUSR1) {
-    if (!Screenshot("SIGUSR1")) Print("tvbrowser: SIGUSR1: no --screenshot file given");
-    m_decided = true;
-    Finish(0);
-    return;
-  }
-  Print(QString("tvbrowser: stopped by signal %1").arg(sig));
-  m_decided = true;
-  Finish(128 + sig);
+  if (sig == SIGUSR1 && !Screenshot("SIGUSR1")) Print("tvbrowser: SIGUSR1: no --screenshot file given");
+  Finish(m_verdict.Signal(sig));
 }

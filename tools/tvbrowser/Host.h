@@ -12,6 +12,7 @@
 
 #include "Options.h"
 #include "SimSocket.h"
+#include "Verdict.h"
 
 class QWebInspector;
 class QWebView;
@@ -45,11 +46,6 @@ class Hook : public QObject {
   Q_INVOKABLE void fail(const QString& message = QString());
   Q_INVOKABLE void log(const QString& message);
   Q_INVOKABLE QString sim(const QString& requestLine);
-  // The browser process's resident memory in KiB (for soak tests); -1 when unknown.
-  Q_INVOKABLE double residentKiB();
-  // Collects script garbage, empties the browser's memory caches and gives
-  // free heap back to the system, so that residentKiB() shows what is live.
-  Q_INVOKABLE void collectGarbage();
 
  private:
   Host* m_host;
@@ -98,8 +94,7 @@ class Host : public QObject {
   Hook m_hook;
   QTimer m_timeout;
   SimSocket m_sim;
-  bool m_decided = false;
-  int m_verdictCode = 1;
+  hostkit::Verdict m_verdict;
   bool m_finishing = false;
   QSocketNotifier* m_signalNotifier = nullptr;
 };

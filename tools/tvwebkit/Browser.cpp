@@ -1,7 +1,6 @@
 #include "Browser.h"
 
 #include <glib-unix.h>
-#include <libsoup/soup.h>
 
 #include <cerrno>
 #include <csignal>
@@ -11,8 +10,6 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include "HookScript.h"  // kHookScript: hook.js
-#include "OriginRule.h"
 
 namespace {
 
@@ -67,32 +64,19 @@ std::vector<pid_t> WebProcesses() {
   return pids;
 }
 
-double ResidentKiB(pid_t pid) {
-  const std::string path = "/proc/" + std::to_string(pid) + "/statm";
-  std::FILE* f = std::fopen(path.c_str(), "r");
-  if (!f) return -1;
-  unsigned long total = 0, resident = 0;
-  const bool ok = std::fscanf(f, "%lu %lu", &total, &resident) == 2;
-  std::fclose(f);
-  return ok ? static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1024.0 : -1;
-}
-
 struct SignalWatch {
   Browser* browser;
   int signal;
 };
 SignalWatch gWatches[4];
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
 }  // namespace
 
 Browser::Browser(const Options& options, Setup setup)
-    : m_options(options), m_setup(std::move(setup)), m_sim(EnvOr("QUV_SIM_SOCKET", "")) {
+    : m_options(options),
+      m_setup(std::move(setup)),
+      m_sim(EnvOr("QUV_SIM_SOCKET", "")),
+      m_verdict("tvwebkit", [this](const std::string& line) { Print(line); }) {
   m_loop = g_main_loop_new(nullptr, FALSE);
   ConfigureContext();
 }
@@ -160,34 +144,12 @@ void Browser::ConfigureContext() {
     webkit_web_context_set_sandbox_enabled(m_context, FALSE);
   }
 
-  // tvwebkit://host/WHAT: the hook's synchronous requests.
-  webkit_web_context_register_uri_scheme(m_context, "tvwebkit", &Browser::OnSchemeRequest, this, nullptr);
-  webkit_security_manager_register_uri_scheme_as_cors_enabled(
-      webkit_web_context_get_security_manager(m_context), "tvwebkit");
-
   if (m_options.automation) {
     webkit_web_context_set_automation_allowed(m_context, TRUE);
     g_signal_connect(m_context, "automation-started", G_CALLBACK(&Browser::OnAutomationStarted), this);
   }
 
-  m_content = webkit_user_content_manager_new();
-  g_signal_connect(m_content, "script-message-received::tvwebkit", G_CALLBACK(&Browser::OnMessage), this);
-  webkit_user_content_manager_register_script_message_handler(m_content, "tvwebkit");
-  // A secret of this run: what the hook sends and the program checks.
-  gchar* secret = g_uuid_string_random();
-  m_secret = secret;
-  g_free(secret);
-  m_origin = nptvorigin::OfUrl(m_setup.url);
-  gchar* origin = g_strescape(m_origin.c_str(), nullptr);
-  const std::string hook = ReplaceAll(
-      ReplaceAll(ReplaceAll(kHookScript, "HEADLESS", m_setup.headless ? "true" : "false"), "SECRET",
-                 "'" + m_secret + "'"),
-      "ORIGIN", std::string("'") + origin + "'");
-  g_free(origin);
-  WebKitUserScript* script = webkit_user_script_new(hook.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                    WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-  webkit_user_content_manager_add_script(m_content, script);
-  webkit_user_script_unref(script);
+  InstallHook();
 
   m_settings = webkit_settings_new();
   webkit_settings_set_enable_javascript(m_settings, TRUE);
@@ -248,43 +210,12 @@ void Browser::Print(const std::string& line) {
   std::fflush(stdout);
 }
 
-void Browser::OnMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self) {
-  auto* b = static_cast<Browser*>(self);
-  JSCValue* value = webkit_javascript_result_get_js_value(result);
-  if (!jsc_value_is_array(value)) return;
-  std::string item[3];
-  for (unsigned i = 0; i < 3; ++i) {
-    JSCValue* v = jsc_value_object_get_property_at_index(value, i);
-    gchar* text = jsc_value_to_string(v);
-    item[i] = text ? text : "";
-    g_free(text);
-    g_object_unref(v);
-  }
-  // Any frame can post to the handler; only the hook knows the secret.
-  if (item[0] != b->m_secret) {
-    b->Print("tvwebkit: ignored a message from a frame that is not the page's");
-    return;
-  }
-  const std::string &k = item[1], &t = item[2];
-  if (k == "console" || k == "log") {
-    b->Print(t);
-  } else if (k == "pass" || k == "fail") {
-    b->Verdict(k == "pass", t);
-  }
-}
-
 void Browser::Verdict(bool passed, const std::string& message) {
-  if (m_decided) {
-    Print(std::string("tvwebkit: ignored a second verdict (") + (passed ? "pass" : "fail") + "): " + message);
-    return;
-  }
-  m_decided = true;
-  m_code = passed ? 0 : 1;
+  if (!m_verdict.Page(passed, message)) return;
   if (m_timeoutId) {
     g_source_remove(m_timeoutId);
     m_timeoutId = 0;
   }
-  Print(std::string("tvwebkit: ") + (passed ? "PASS" : "FAIL") + (message.empty() ? "" : ": " + message));
   if (m_options.automation) return;  // the WebDriver session decides when it ends
   // Let the page's script run to its end first: what it says after the
   // verdict is still printed (a second verdict, as ignored).
@@ -293,13 +224,12 @@ void Browser::Verdict(bool passed, const std::string& message) {
       [](GObject*, GAsyncResult*, gpointer self) {
         auto* b = static_cast<Browser*>(self);
         if (b->m_finishing) return;
-        const bool passed = b->m_code == 0;
-        b->Screenshot(passed ? "verdict" : "failure", [b, passed] {
+        b->Screenshot(b->m_verdict.code() == hostkit::kPassed ? "verdict" : "failure", [b] {
           if (b->m_options.stay && !b->m_setup.headless) {
             b->Print("tvwebkit: staying open; close the window to quit");
             return;
           }
-          b->Finish(passed ? 0 : 1);
+          b->Finish(b->m_verdict.code());
         });
       },
       this);
@@ -320,11 +250,10 @@ gboolean Browser::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GErr
   if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
       g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
     return FALSE;
-  if (!b->m_decided && !b->m_options.automation) {
-    b->Print(std::string("tvwebkit: FAIL: the page could not be loaded: ") + uri + " (" + error->message + ")");
-    b->m_decided = true;
-    b->Finish(2);
-  }
+  if (!b->m_options.automation &&
+      b->m_verdict.Fail(hostkit::kNotLoaded,
+                        std::string("the page could not be loaded: ") + uri + " (" + error->message + ")"))
+    b->Finish(hostkit::kNotLoaded);
   return FALSE;
 }
 
@@ -334,48 +263,28 @@ void Browser::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTermination
   const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED ? "crashed"
                     : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "exceeded its memory limit"
                                                                          : "was terminated";
-  b->Print(std::string("tvwebkit: FAIL: the web process ") + why);
-  b->m_decided = true;
-  b->Finish(5);
+  b->m_verdict.Fail(hostkit::kEngineEnded, std::string("the web process ") + why);
+  b->Finish(hostkit::kEngineEnded);
 }
 
 void Browser::OnViewClose(WebKitWebView*, gpointer self) {
   auto* b = static_cast<Browser*>(self);
   // window.close() in a page, or the WebDriver session closing its window.
-  if (!b->m_decided && !b->m_options.automation && !b->m_options.stay) {
-    b->Print("tvwebkit: FAIL: the page closed its window before giving a verdict");
-    b->m_decided = true;
-    b->Finish(1);
-    return;
-  }
-  b->Finish(b->m_options.automation || !b->m_decided ? 0 : b->m_code);
+  if (!b->m_options.automation && !b->m_options.stay)
+    b->m_verdict.Fail(hostkit::kFailed, "the page closed its window before giving a verdict");
+  b->Finish(b->m_options.automation || !b->m_verdict.decided() ? hostkit::kPassed : b->m_verdict.code());
 }
 
 gboolean Browser::OnWindowDelete(GtkWidget*, GdkEvent*, gpointer self) {
   auto* b = static_cast<Browser*>(self);
-  if (b->m_decided) {
-    b->Finish(b->m_code);
-  } else if (b->m_options.stay || b->m_options.automation) {
-    b->Print("tvwebkit: window closed");
-    b->m_decided = true;
-    b->Finish(0);
-  } else {
-    b->Print("tvwebkit: FAIL: the window was closed before the page gave a verdict");
-    b->m_decided = true;
-    b->Finish(1);
-  }
+  b->Finish(b->m_verdict.WindowClosed(b->m_options.stay || b->m_options.automation));
   return TRUE;  // Finish destroys it
 }
 
 gboolean Browser::OnTimeout(gpointer self) {
   auto* b = static_cast<Browser*>(self);
   b->m_timeoutId = 0;
-  if (b->m_decided) return G_SOURCE_REMOVE;
-  b->m_decided = true;
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%g", b->m_options.timeoutSeconds);
-  b->Print(std::string("tvwebkit: FAIL: timeout: the page gave no verdict within ") + seconds + " s");
-  b->Screenshot("timeout", [b] { b->Finish(3); });
+  if (b->m_verdict.Timeout(b->m_options.timeoutSeconds)) b->Screenshot("timeout", [b] { b->Finish(hostkit::kTimedOut); });
   return G_SOURCE_REMOVE;
 }
 
@@ -387,14 +296,13 @@ gboolean Browser::OnSignal(gpointer data) {
     b->Screenshot("SIGUSR2", [] {});
     return G_SOURCE_CONTINUE;
   }
-  b->m_decided = true;
+  const int code = b->m_verdict.Signal(w->signal);
   if (w->signal == SIGUSR1) {
     if (b->m_options.screenshot.empty()) b->Print("tvwebkit: SIGUSR1: no --screenshot file given");
-    b->Screenshot("SIGUSR1", [b] { b->Finish(0); });
+    b->Screenshot("SIGUSR1", [b, code] { b->Finish(code); });
     return G_SOURCE_CONTINUE;
   }
-  b->Print("tvwebkit: stopped by signal " + std::to_string(w->signal));
-  b->Finish(128 + w->signal);
+  b->Finish(code);
   return G_SOURCE_CONTINUE;
 }
 
@@ -473,71 +381,6 @@ void Browser::Finish(int code) {
 }
 
 void Browser::Quit() { g_main_loop_quit(m_loop); }
-
-std::string Browser::Answer(const std::string& what, const std::string& body) {
-  if (what == "sim") {
-    std::string reply, error;
-    if (m_sim.Request(body, reply, error)) return reply;
-    Print("tvwebkit: control socket: " + error);
-    // A reply in the protocol's own shape, so that pages handle one format.
-    gchar* quoted = g_strescape(("tvwebkit: " + error).c_str(), nullptr);
-    std::string r = std::string("{\"ok\":false,\"error\":\"") + quoted + "\"}";
-    g_free(quoted);
-    return r;
-  }
-  if (what == "resident") {
-    double kib = 0;
-    for (pid_t p : WebProcesses()) kib += ResidentKiB(p);
-    return std::to_string(kib > 0 ? kib : -1);
-  }
-  return "";
-}
-
-void Browser::OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self) {
-  auto* b = static_cast<Browser*>(self);
-  const gchar* uri = webkit_uri_scheme_request_get_uri(request);
-  GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_ENCODED_QUERY, nullptr);
-  std::string what, body;
-  if (parsed) {
-    const char* path = g_uri_get_path(parsed);
-    const std::string mine = "/" + b->m_secret + "/";
-    what = path && std::string(path).compare(0, mine.size(), mine) == 0 ? path + mine.size() : "";
-    if (const char* query = g_uri_get_query(parsed)) {
-      gchar* decoded = g_uri_unescape_string(query, nullptr);
-      body = decoded ? decoded : "";
-      g_free(decoded);
-    }
-    g_uri_unref(parsed);
-  }
-  // Only the page's origin (the hook's requests carry it; "null" for files).
-  SoupMessageHeaders* asked = webkit_uri_scheme_request_get_http_headers(request);
-  const char* from = asked ? soup_message_headers_get_one(asked, "Origin") : nullptr;
-  // File pages send "null" or "file://" (the pages next to them share it).
-  const std::string allowed = from && b->m_origin == "file://" && (std::string(from) == "null" || std::string(from) == "file://")
-                                  ? std::string(from) : b->m_origin;
-  if (!from || allowed.empty() || from != allowed) {
-    b->Print(std::string("tvwebkit: refused a request from ") + (from ? from : "no origin"));
-    what.clear();
-  }
-  if (what != "sim" && what != "resident") {
-    GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED, "tvwebkit: refused: %s", uri);
-    webkit_uri_scheme_request_finish_error(request, error);
-    g_error_free(error);
-    return;
-  }
-  const std::string answer = b->Answer(what, body);
-  GBytes* bytes = g_bytes_new(answer.data(), answer.size());
-  GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(answer.size()));
-  webkit_uri_scheme_response_set_content_type(response, "text/plain; charset=utf-8");
-  SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-  soup_message_headers_append(headers, "Access-Control-Allow-Origin", allowed.c_str());
-  webkit_uri_scheme_response_set_http_headers(response, headers);  // takes the headers
-  webkit_uri_scheme_request_finish_with_response(request, response);
-  g_object_unref(response);
-  g_object_unref(stream);
-  g_bytes_unref(bytes);
-}
 
 void Browser::OnAutomationStarted(WebKitWebContext*, WebKitAutomationSession* session, gpointer self) {
   auto* b = static_cast<Browser*>(self);

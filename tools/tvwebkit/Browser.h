@@ -12,6 +12,7 @@
 
 #include "Options.h"
 #include "SimSocket.h"
+#include "Verdict.h"
 
 struct Setup {
   std::string module;        // the plug-in module the extension loads
@@ -34,6 +35,9 @@ class Browser {
 
  private:
   void ConfigureContext();
+  // The asked page's hook, its messages and the tvwebkit: scheme (PageHook.cpp).
+  void InstallHook();
+  std::string Sim(const std::string& line);
   WebKitWebView* CreateView(bool automation);
   void Print(const std::string& line);
   void Verdict(bool passed, const std::string& message);
@@ -41,7 +45,6 @@ class Browser {
   void Quit();
   // Writes the screenshot (if one was asked for), then calls `then`.
   void Screenshot(const std::string& why, std::function<void()> then);
-  std::string Answer(const std::string& what, const std::string& body);
 
   static void OnMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self);
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
@@ -66,11 +69,11 @@ class Browser {
   GtkWidget* m_window = nullptr;
   WebKitWebView* m_view = nullptr;
   SimSocket m_sim;
+  hostkit::Verdict m_verdict;
   guint m_timeoutId = 0;
   std::vector<guint> m_signalIds;
-  bool m_decided = false;
   bool m_finishing = false;
-  int m_code = 1;
+  int m_code = hostkit::kFailed;  // the exit status, once finishing
 };
 
 #endif

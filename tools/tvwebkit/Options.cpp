@@ -70,7 +70,6 @@ const char* UsageText() {
       "  tvbrowser.sim(json)   one JSON request line to the simulated TV's control\n"
       "                        socket ($QUV_SIM_SOCKET); returns its reply line\n"
       "  tvbrowser.headless    true when no one can see the window\n"
-      "  tvbrowser.residentKiB()  the web process's resident memory in KiB\n"
       "  tvbrowser.elementCallable  false: an element cannot be called as a function\n"
       "\n"
       "exit status: 0 passed, 1 failed, 2 bad command line or page not loaded,\n"

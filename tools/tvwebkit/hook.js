@@ -42,6 +42,5 @@
     fail: function (msg) { post('fail', msg); },
     log: function (msg) { post('log', msg); },
     sim: function (line) { return ask('sim', String(line)); },
-    residentKiB: function () { return Number(ask('resident')); },
   });
 })();
