@@ -118,23 +118,35 @@ TEST_F(Control, ConnectionsAndStateAreReported) {
 
 // ---- the socket -------------------------------------------------------------------
 
-int Connect(const std::string& path) {
-  sockaddr_un addr{};
+// A new socket, and the address of `path` for it.
+int Socket(const std::string& path, sockaddr_un& addr) {
+  addr = sockaddr_un{};
   addr.sun_family = AF_UNIX;
   std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  return socket(AF_UNIX, SOCK_STREAM, 0);
+}
+
+int Connect(const std::string& path) {
+  sockaddr_un addr;
+  int fd = Socket(path, addr);
   if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
   if (fd >= 0) close(fd);
   return -1;
 }
 
-void SendAll(int fd, const std::string& s) {
+// Sends what the peer takes of `s` (it may close first); how much that was.
+std::size_t Send(int fd, const std::string& s) {
   std::size_t done = 0;
-  while (done < s.size()) {
-    ssize_t n = send(fd, s.data() + done, s.size() - done, MSG_NOSIGNAL);
-    ASSERT_GT(n, 0);
-    done += static_cast<std::size_t>(n);
-  }
+  for (ssize_t n; done < s.size(); done += static_cast<std::size_t>(n))
+    if ((n = send(fd, s.data() + done, s.size() - done, MSG_NOSIGNAL)) <= 0) break;
+  return done;
+}
+
+void SendAll(int fd, const std::string& s) { ASSERT_EQ(Send(fd, s), s.size()); }
+
+void ReceiveTimeout(int fd, long seconds, long microseconds = 0) {
+  timeval tv{seconds, microseconds};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
 // Reads one line (blocking); empty when the peer closed first.
@@ -155,10 +167,8 @@ std::string ReadLine(int fd, std::string& pending) {
 
 // A socket file bound at path; listening when `listening`, else left stale.
 int Bound(const std::string& path, bool listening) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr;
+  int fd = Socket(path, addr);
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || (listening && listen(fd, 1) != 0))
     ADD_FAILURE() << "bind/listen " << path;
   if (!listening) close(fd);
@@ -200,17 +210,9 @@ TEST_F(Control, AnOverlongLineIsRefusedAndTheClientDropped) {
   int fd = Connect(path);
   ASSERT_GE(fd, 0);
   std::string pending;
-  // The server may drop the client before the whole line is sent: a send that
-  // fails once more than the limit went through is expected.
+  // The server may drop the client before the whole line is sent.
   const std::size_t limit = std::size_t(8) << 20;
-  const std::string line(limit + 70000, ' ');
-  std::size_t sent = 0;
-  while (sent < line.size()) {
-    ssize_t n = send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    sent += static_cast<std::size_t>(n);
-  }
-  EXPECT_GT(sent, limit);
+  EXPECT_GT(Send(fd, std::string(limit + 70000, ' ')), limit);
   json r = json::parse(ReadLine(fd, pending));
   EXPECT_EQ(r["ok"], false);
   EXPECT_NE(r["error"].get<std::string>().find("longer than"), std::string::npos);
@@ -278,8 +280,7 @@ TEST_F(Control, TheSocketServesItsOwnUserAndNoClientHoldsItUp) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   auto answered = [&] {  // a new client's request is answered (within 20 s)
     int fd = Connect(path);
-    timeval tv{20, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ReceiveTimeout(fd, 20);
     std::string pending;
     SendAll(fd, "{\"cmd\":\"connections\"}\n");
     bool ok = fd >= 0 && ReadLine(fd, pending).find("\"ok\":true") != std::string::npos;
@@ -299,15 +300,9 @@ TEST_F(Control, TheSocketServesItsOwnUserAndNoClientHoldsItUp) {
   for (int i = 0; i < 6; ++i) {
     int fd = Connect(path);
     holders.push_back(fd);
-    std::size_t sent = 0;
-    while (sent < part.size()) {
-      ssize_t n = send(fd, part.data() + sent, part.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<std::size_t>(n);
-    }
+    Send(fd, part);
     std::string pending;
-    timeval tv{0, 300000};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ReceiveTimeout(fd, 0, 300000);
     if (ReadLine(fd, pending).find("unfinished lines") != std::string::npos) ++dropped;
   }
   EXPECT_GE(dropped, 1) << "six clients hold 24 MiB of unfinished lines";
@@ -332,11 +327,10 @@ TEST_F(Control, TheSocketServesItsOwnUserAndNoClientHoldsItUp) {
   };
   EXPECT_EQ(asOther([&] {
               int fd = Connect(path);
-              timeval tv{20, 0};
-              setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-              std::string pending, request = "{\"cmd\":\"set\",\"key\":\"password\",\"value\":\"0000\"}\n";
               if (fd < 0) return 2;
-              (void)!send(fd, request.data(), request.size(), MSG_NOSIGNAL);  // it may be closed already
+              ReceiveTimeout(fd, 20);
+              std::string pending;
+              Send(fd, "{\"cmd\":\"set\",\"key\":\"password\",\"value\":\"0000\"}\n");  // it may be closed already
               return ReadLine(fd, pending).find("its own user only") != std::string::npos ? 0 : 1;
             }), 0) << "the server answers another uid";
   quvstub::StopControlSocket();
@@ -348,10 +342,8 @@ TEST_F(Control, TheSocketServesItsOwnUserAndNoClientHoldsItUp) {
   pid_t squatter = fork();
   if (squatter == 0) {
     if (setgid(other) != 0 || setuid(other) != 0) _exit(99);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, squat.c_str(), sizeof addr.sun_path - 1);
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr;
+    int fd = Socket(squat, addr);
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) _exit(98);
     if (write(ready[1], "x", 1) != 1) _exit(97);
     pause();

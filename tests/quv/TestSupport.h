@@ -7,18 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <atomic>
 
 #include <quv/CQuvPluginWrapper.h>
 #include <quvstub/Control.h>

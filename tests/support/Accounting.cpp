@@ -70,6 +70,24 @@ void MisuseLocked(std::string what) {
 
 bool IsLiveLocked(NPObject* o) { return o && L().live.count(o) != 0; }
 
+// f(layer) under the layer's lock.
+template <typename F>
+auto Locked(F f) {
+  std::lock_guard<std::mutex> lock(L().mu);
+  return f(L());
+}
+
+template <typename T>
+T Copy(T Layer::*field) {
+  return Locked([field](Layer& l) { return l.*field; });
+}
+
+template <typename T>
+void Record(std::vector<T> Layer::*records, T record) {
+  std::lock_guard<std::mutex> lock(L().mu);
+  (L().*records).push_back(std::move(record));
+}
+
 // True when `o` is alive; else a misuse of `entry` is noted.
 bool Alive(NPObject* o, const char* entry) {
   std::lock_guard<std::mutex> lock(L().mu);
@@ -163,10 +181,7 @@ bool InvokeDefaultEntry(NPP npp, NPObject* o, const NPVariant* args, uint32_t n,
     call.types.push_back(args[i].type);
     call.args.push_back(Text(args[i]));
   }
-  {
-    std::lock_guard<std::mutex> lock(L().mu);
-    L().invokeDefaults.push_back(std::move(call));
-  }
+  Record(&Layer::invokeDefaults, std::move(call));
   return Alive(o, "invokeDefault") && L().host.invokeDefault(npp, o, args, n, result);
 }
 
@@ -174,28 +189,19 @@ bool Evaluate(NPP npp, NPObject* o, NPString* script, NPVariant* result) {
   std::string text = script && script->UTF8Characters
                          ? std::string(script->UTF8Characters, script->UTF8Length)
                          : std::string();
-  {
-    std::lock_guard<std::mutex> lock(L().mu);
-    L().evaluates.push_back({npp, o, text, std::this_thread::get_id()});
-  }
+  Record(&Layer::evaluates, {npp, o, text, std::this_thread::get_id()});
   return Alive(o, "evaluate") && L().host.evaluate(npp, o, script, result);
 }
 
 // ---- Records ----------------------------------------------------------------------------
 
 NPError SetValue(NPP npp, NPPVariable variable, void* value) {
-  {
-    std::lock_guard<std::mutex> lock(L().mu);
-    L().setValues.push_back({npp, static_cast<int>(variable), value});
-  }
+  Record(&Layer::setValues, {npp, static_cast<int>(variable), value});
   return L().host.setvalue(npp, variable, value);
 }
 
 void InvalidateRect(NPP npp, NPRect* rect) {
-  {
-    std::lock_guard<std::mutex> lock(L().mu);
-    L().rects.push_back(*rect);
-  }
+  Record(&Layer::rects, *rect);
   L().host.invalidaterect(npp, rect);
 }
 
@@ -269,30 +275,19 @@ Layer& L() {
 }  // namespace
 
 void Reset() {
-  {
-    std::lock_guard<std::mutex> lock(L().mu);
-    Layer& l = L();
+  Locked([](Layer& l) {
     l.allocationsLeft = -1;
     l.failCreate = false;
-    l.misuses.clear();
     l.moreMisuses = 0;
-    l.invokeDefaults.clear();
-    l.evaluates.clear();
-    l.setValues.clear();
-    l.rects.clear();
-    l.asyncCalls.clear();
-    // Room for the records of a test made up front: recording a browser call
-    // then allocates nothing, so the out-of-memory suite's injected failures
-    // hit the module's allocations, never the browser's, whatever the
-    // compiler's inlining (a record that grew the vector threw into NPP_New).
-    l.invokeDefaults.reserve(kRecordRoom);
-    l.evaluates.reserve(kRecordRoom);
-    l.setValues.reserve(kRecordRoom);
-    l.rects.reserve(kRecordRoom);
-    l.asyncCalls.reserve(kRecordRoom);
-    l.misuses.reserve(kMisuseRoom);
     l.scriptStrings.clear();
-  }
+    l.misuses.clear();
+    l.misuses.reserve(kMisuseRoom);
+    // Room made up front: recording allocates nothing, so the out-of-memory
+    // suite's failures hit the module's allocations, never the browser's.
+    auto empty = [](auto&... records) { ((records.clear(), records.reserve(kRecordRoom)), ...); };
+    empty(l.invokeDefaults, l.evaluates, l.setValues, l.rects, l.asyncCalls);
+    return true;
+  });
   for (int v = 4000; v <= 4003; ++v) SetAppText(v, std::nullopt);
   SetUserAgent(std::string("TestBrowser/1.0 (TV)"));
   SetEvaluateResult(true);
@@ -310,35 +305,18 @@ LargeFunctionTable LargeFunctions(uint16_t size) {
   return t;
 }
 
-void FailAllocationsAfter(long n) {
-  std::lock_guard<std::mutex> lock(L().mu);
-  L().allocationsLeft = n < 0 ? -1 : n;
-}
+void FailAllocationsAfter(long n) { Locked([n](Layer& l) { return l.allocationsLeft = n < 0 ? -1 : n; }); }
+void FailObjectCreation(bool on) { Locked([on](Layer& l) { return l.failCreate = on; }); }
 
-void FailObjectCreation(bool on) {
-  std::lock_guard<std::mutex> lock(L().mu);
-  L().failCreate = on;
-}
+std::size_t LiveObjects() { return Locked([](Layer& l) { return l.live.size(); }); }
 
-std::size_t LiveObjects() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().live.size();
-}
-
-bool IsLive(NPObject* object) {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return IsLiveLocked(object);
-}
+bool IsLive(NPObject* object) { return Locked([object](Layer&) { return IsLiveLocked(object); }); }
 
 uint32_t RefCount(NPObject* object) {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return IsLiveLocked(object) ? object->referenceCount : 0;
+  return Locked([object](Layer&) { return IsLiveLocked(object) ? object->referenceCount : 0u; });
 }
 
-std::size_t OpenAllocations() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().blocks.size();
-}
+std::size_t OpenAllocations() { return Locked([](Layer& l) { return l.blocks.size(); }); }
 
 std::size_t IdentifierCount() { return GetCounts().identifiers; }
 
@@ -355,25 +333,10 @@ std::size_t CallCount(const std::string& entry) {
   return 0;
 }
 
-std::vector<InvokeDefaultCall> InvokeDefaultCalls() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().invokeDefaults;
-}
-
-std::vector<EvaluateCall> EvaluateCalls() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().evaluates;
-}
-
-std::vector<SetValueCall> SetValueCalls() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().setValues;
-}
-
-std::vector<NPRect> InvalidatedRects() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().rects;
-}
+std::vector<InvokeDefaultCall> InvokeDefaultCalls() { return Copy(&Layer::invokeDefaults); }
+std::vector<EvaluateCall> EvaluateCalls() { return Copy(&Layer::evaluates); }
+std::vector<SetValueCall> SetValueCalls() { return Copy(&Layer::setValues); }
+std::vector<NPRect> InvalidatedRects() { return Copy(&Layer::rects); }
 
 std::vector<AsyncCallRecord> TakeAsyncCalls() {
   DropAsyncCalls();
