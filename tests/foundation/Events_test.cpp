@@ -1,10 +1,8 @@
-// The framework-thread side of the event path: what OnEvent logs and queues
-// through NPN_PluginThreadAsyncCall, that a queued record whose owner was
-// destroyed meanwhile is dropped, and what the module assumes of the
-// framework library's threads (docs/firmware.md): events on any thread while
-// the main thread sends commands, events while an instance is still being
-// constructed, and a teardown that waits for the event in flight. Delivery to
-// the page is tested end to end with the test browser.
+// The framework-thread side of the event path: what OnEvent logs and queues,
+// records whose owner was destroyed dropped, and what the module assumes of
+// the library's threads (docs/firmware.md): events on any thread while the
+// main thread sends commands, during construction, and a teardown that waits
+// for the event in flight.
 #include <atomic>
 #include <condition_variable>
 #include <functional>

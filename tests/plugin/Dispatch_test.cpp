@@ -1,11 +1,7 @@
-// The 49 script methods: one row per method, in the order of the method table,
-// with the result of each method's shape for a reply of its kind (long
-// replies cut to the buffers: Misbehave_test.cpp). The answers
-// to an error reply, to a wrong argument count and without a TV, the
-// argument conversions with their log records, GetPluginInfo's items, and the
-// commands' argument slots are checked for every method against
-// types/tv-api.json by the script fuzz target (tests/fuzz), whose seeds hold
-// those cases.
+// The 49 script methods, one row each in the method table's order, with the
+// result of each shape for a reply of its kind. Error replies, argument
+// counts and conversions, no TV, and argument slots are checked for every
+// method against types/tv-api.json by the script fuzz target.
 #include "Support.h"
 #include "module/CPlugin.h"
 #include "script/ScriptablePluginObject.h"

@@ -1,11 +1,7 @@
 // A framework or browser that misbehaves: replies of 1 MiB (cut to each
-// method's buffer, the one place that checks those bounds) and replies
-// without any terminator, deliveries the browser refuses, a command that
-// blocks for seconds while events keep coming, and events on a connection
-// that was never opened. Each case shows what the page gets (a result, a delivered or
-// dropped event, a log record); the fixture's tear-down shows that nothing
-// leaked and no connection was left. (The event storm while instances are
-// destroyed is in Concurrency_test.cpp, which runs under ThreadSanitizer.)
+// method's buffer) and without a terminator, deliveries the browser refuses,
+// a command that blocks for seconds while events keep coming, events on a
+// connection never opened: what the page gets; the fixture checks for leaks.
 #include <atomic>
 #include <thread>
 

@@ -1,11 +1,8 @@
-// A browser for tests: the shipped NPAPI host (host/Host.h) with a layer
-// around its function table that accounts for what the plug-in does (live
-// objects and their reference counts, open NPN_MemAlloc blocks, calls of each
-// entry, misuse such as releasing a dead object), records what it asked for
-// (InvokeDefault, Evaluate, SetValue, InvalidateRect, async calls), and
-// injects failures. The layer's table is the host's table in use
-// (nphost::SetBrowser) from the start of the program; the host's own API is
-// reachable here too (testbrowser::Host, testbrowser::Invoke, ...).
+// A browser for tests: the shipped NPAPI host (host/Host.h) behind a layer
+// that accounts for what the plug-in does (live objects, references, open
+// NPN_MemAlloc blocks, calls per entry, misuse), records what it asked for,
+// and injects failures. The layer's table is the host's (nphost::SetBrowser)
+// from the start of the program.
 #ifndef NPTV_TESTS_SUPPORT_TESTBROWSER_H
 #define NPTV_TESTS_SUPPORT_TESTBROWSER_H
 

@@ -1,22 +1,12 @@
-// A probe plug-in for the extension's tests: loaded instead of libnptv.so, it
-// shows script what an NPAPI plug-in receives from the browser (variant types
-// and values, object identity) and makes the browser convert what it answers.
-// Each instance's script object has these methods:
-//   describe(...)          "type:value" per argument, joined by " | "
-//   give(kind)             a variant made here: int32 double true null void
-//                          utf8 latin1 nul self held window
-//   echo(x)                x back (strings copied, objects retained)
-//   hold(x) / isHeld(x) / releaseAll()   keep objects; identity by pointer
-//   call(f, ...) invoke(o, name, ...) get(o, name) set(o, name, v)
-//   has(o, name) hasMethod(o, name) remove(o, name) construct(f, ...)
-//   keys(o)                NPN_Enumerate's names, joined by ","
-//   evaluate(text)         NPN_Evaluate on the window object
-//   throwWith(message)     NPN_SetException, then success
-//   refuse()               answers failure
-//   later(f, count)        count NPN_PluginThreadAsyncCall from another
-//                          thread, each calling f(i), i = 0..count-1, in order
-//   agent() appText(n)     NPN_UserAgent, NPN_GetValue(n)
-//   attributes()           NPP_New's argument names and values, "name=value;" each
+// A probe plug-in loaded instead of libnptv.so: shows script what an NPAPI
+// plug-in receives (variant types and values, object identity) and makes the
+// browser convert what it answers. Script object methods:
+//   describe(...) "type:value" per argument, joined by " | "
+//   give(kind) int32 double true null void utf8 latin1 nul self held window
+//   echo(x); hold(x) isHeld(x) releaseAll(); call(f, ...) invoke(o, name, ...)
+//   get/set/has/hasMethod/remove(o, name[, v]) construct(f, ...) keys(o)
+//   evaluate(text) throwWith(message) refuse() agent() appText(n) attributes()
+//   later(f, count): count async calls from another thread, f(0..count-1)
 // and a property `value` that keeps what is set.
 #include <npfunctions.h>
 
