@@ -77,12 +77,8 @@ TEST_F(Control, EventsGoToEveryOpenConnectionWithTextOrHexParameters) {
   EXPECT_EQ(r["queued"], 2);
   EXPECT_TRUE(Request(R"({"cmd":"wait_events"})")["ok"]);
   for (Recorder* w : {&a, &b}) {
-    auto got = w->Got();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].type, 0);
-    EXPECT_EQ(got[0].p1, "3");
-    EXPECT_EQ(got[0].p2, Bytes({'A', 0xFF, 0}));
-    EXPECT_EQ(got[0].thread, quvstub::FrameworkThreadId());
+    ASSERT_EQ(w->Texts(), std::vector<std::string>{"3|" + Bytes({'A', 0xFF, 0})});
+    EXPECT_EQ(std::make_pair(w->Got()[0].type, w->Got()[0].thread), std::make_pair(0, quvstub::FrameworkThreadId()));
   }
   EXPECT_TRUE(closed.Got().empty());
 }
@@ -397,12 +393,7 @@ TEST_F(Control, TvsimDrivesTheTvOfARunningProcess) {
     EXPECT_NE(out.find(c.outputHas), std::string::npos) << out;
   }
   quvstub::WaitForEvents();
-  auto got = w.Got();
-  ASSERT_EQ(got.size(), 2u);  // the raised event, then the country change
-  EXPECT_EQ(got[0].p1, "3");
-  EXPECT_EQ(got[0].p2, "1");
-  EXPECT_EQ(got[1].p1, "2");
-  EXPECT_EQ(got[1].p2, "44");
+  EXPECT_EQ(w.Texts(), (std::vector<std::string>{"3|1", "2|44"}));  // the raised event, then the country change
   EXPECT_EQ(Cmd(w, {"IsValidPassword", "4321"}), "I1");
   EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
   EXPECT_EQ(Cmd(w, {"GetLanguage"}), "I9");

@@ -69,6 +69,12 @@ class Recorder : public Closing {
     std::lock_guard<std::mutex> lk(m_);
     return got_;
   }
+  // The events' texts, "p1|p2" each.
+  std::vector<std::string> Texts() {
+    std::vector<std::string> texts;
+    for (const Received& r : Got()) texts.push_back(r.p1 + "|" + r.p2);
+    return texts;
+  }
   void Forget() {
     std::lock_guard<std::mutex> lk(m_);
     got_.clear();
