@@ -31,11 +31,9 @@ struct Queued {
   std::thread::id thread;
 };
 
-// The module's browser is the test browser (tests/support), without
-// application texts or a window object; the async calls are taken from it
-// and run by the test (on this, the "main" thread). Tests may hook the async
-// call (on the calling thread) and the window object's NPN_GetValue (during
-// CPlugin's construction).
+// The module's browser is the test browser without application texts or a
+// window object; the test takes the async calls and runs them on this, the
+// "main" thread. Hooks: the async call, the window object's NPN_GetValue.
 struct Browser {
   static inline std::function<void()> onAsyncCall, onWindowObject;
   static inline std::size_t seen = 0;  // page calls before Invoked()'s
@@ -204,10 +202,9 @@ class Gate {
   bool entered_ = false, released_ = false;
 };
 
-// The library may call OnEvent on its own thread, on a thread of its own
-// making, or on the main thread itself. Meanwhile the main thread sends
-// commands (both Execute overloads) without waiting for the event, and the
-// page is never called from inside OnEvent: only from the queued record.
+// OnEvent on the library's thread, another thread or the main thread, while
+// the main thread sends commands (both overloads) without waiting; the page
+// is called only from the queued record, never inside OnEvent.
 TEST_F(EventTest, EventsOnAnyThreadWhileTheMainThreadSendsCommands) {
   enum class From { FrameworkThread, OtherThread, MainThread };
   const struct {
@@ -263,11 +260,9 @@ TEST_F(EventTest, EventsOnAnyThreadWhileTheMainThreadSendsCommands) {
   quvstub::TakeEventResults();
 }
 
-// The connection opens at the end of the TV object's constructor, the
-// instance (m_NPP) is set at the end of CPlugin's: an event the library
-// delivers in between reaches OnEvent, which drops it (returns false, queues
-// nothing). Raised here while CPlugin's constructor asks for the window
-// object.
+// The connection opens at the end of the TV object's constructor, m_NPP is
+// set at the end of CPlugin's: an event in between (raised here while
+// CPlugin asks for the window object) is dropped by OnEvent.
 TEST_F(EventTest, AnEventDuringConstructionIsDroppedAndLaterOnesDelivered) {
   std::size_t reached = 0;
   std::vector<bool> results;
@@ -295,12 +290,9 @@ TEST_F(EventTest, AnEventDuringConstructionIsDroppedAndLaterOnesDelivered) {
   EXPECT_TRUE(Browser::Invoked().empty());
 }
 
-// A library may deliver to a connection as soon as its Open has returned, on
-// its own thread, without any other synchronisation with the main thread:
-// the TV object must be complete by then. (Were the connection opened before
-// the TV object's constructors have finished, the delivering thread's virtual
-// OnEvent call would race with their writes to the object's virtual table
-// pointer, which ThreadSanitizer reports.)
+// A library may deliver as soon as Open has returned, on its own thread: the
+// TV object must be complete by then (else the virtual OnEvent call races
+// with the constructors' vtable writes, which ThreadSanitizer reports).
 TEST_F(EventTest, EventsRightAfterOpenFindTheTvObjectComplete) {
   std::atomic<bool> stop{false}, delivered{false};
   std::thread raiser([&] {
@@ -326,10 +318,9 @@ TEST_F(EventTest, EventsRightAfterOpenFindTheTvObjectComplete) {
   quvstub::TakeEventResults();
 }
 
-// Destroying an instance while the library is inside its OnEvent: the
-// teardown returns only after that OnEvent has returned (the library's Close
-// waits for it), nothing reaches the connection afterwards, and the record it
-// queued is dropped on the main thread.
+// Destroying an instance while the library is inside its OnEvent: teardown
+// returns after that OnEvent has (Close waits), nothing reaches the
+// connection afterwards, the queued record is dropped.
 TEST_F(EventTest, TeardownWaitsForTheEventInFlight) {
   NPP_t instance{};
   auto plugin = std::make_unique<CPlugin>(&instance);

@@ -1,8 +1,7 @@
 // Fuzz target: the reply decoders. An input is a capacity (two bytes, 0 to
-// 4095) and the reply bytes; every decoder reads the same reply. Each output
-// buffer is a heap block of exactly the capacity, so AddressSanitizer sees a
-// write past it, and the reply a heap copy of exactly its size (for replies
-// past the string's inline size), so it sees a read past it too.
+// 4095) and the reply bytes, read by every decoder. Output buffers and the
+// reply are heap blocks of exactly their size: AddressSanitizer sees any
+// access past them.
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
@@ -29,9 +28,8 @@ std::string AsciiText(const std::string& reply) {
   return rest.substr(0, rest.find('\0'));
 }
 
-// The whole text of a 'U' reply as UTF-8, with no limit: the units after the
-// marker in machine order, the last one dropped as the terminator, up to the
-// first 0 unit; an unpaired surrogate becomes U+FFFD.
+// A 'U' reply's whole text as UTF-8: the units after the marker, the last
+// dropped as terminator, up to the first 0 unit; a lone surrogate U+FFFD.
 std::string FullUtf8(const std::string& reply) {
   std::size_t n = reply.size() / 2;
   std::vector<UChar> units(n ? n - 1 : 0);

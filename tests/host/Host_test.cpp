@@ -12,9 +12,8 @@ namespace tb = testbrowser;
 
 namespace {
 
-// The module's own names (interned when it starts) keep their identity while
-// a page probes more names than the host keeps; a passing identifier answers
-// its name until its slot is taken again.
+// The module's own names keep their identity while a page probes more names
+// than the host keeps; a passing identifier answers its name until reused.
 TEST(HostBounds, InventedNamesStayWithinTheIdentifierRoom) {
   const NPNetscapeFuncs& b = tb::Browser();
   NPIdentifier own = tb::Id("GetCountry"), number = b.getintidentifier(7);

@@ -19,10 +19,9 @@ using namespace nphost;
 // ---- State ------------------------------------------------------------------
 
 // Back to a fresh browser: no application texts, a window object, the user
-// agent "TestBrowser/1.0 (TV)", no injected failures, all records, counts,
-// misuses and the async queue emptied (queued calls are dropped, not run). Interned identifiers are kept for the
-// life of the process, as a browser does. Objects still alive stay alive and
-// counted.
+// agent "TestBrowser/1.0 (TV)", no injected failures, records, counts,
+// misuses and async queue emptied (queued calls dropped). Identifiers and
+// live objects stay.
 void Reset();
 
 // A table that reports a larger `size` (a newer browser), with memory behind
@@ -49,9 +48,8 @@ bool IsLive(NPObject* object);
 uint32_t RefCount(NPObject* object);
 std::size_t OpenAllocations();
 std::size_t IdentifierCount();
-// Everything the plug-in did that a browser would not accept (freeing a block
-// it does not own, releasing a dead object, ...), one text each; past
-// kMisuseRoom texts a last one says how many more there were.
+// What the plug-in did that a browser would not accept, one text each; past
+// kMisuseRoom a last one says how many more.
 constexpr std::size_t kMisuseRoom = 64;
 std::vector<std::string> Misuses();
 // How often the plug-in called one entry, by its NPAPI field name ("memalloc").

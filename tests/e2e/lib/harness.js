@@ -135,23 +135,17 @@ var E2E = (function () {
   }
 
   // ---- TV objects --------------------------------------------------------------------
-  // Brings the <embed>'s plug-in instance to life. In tvbrowser touching the
-  // TV object does it (called as a function it answers 1); through
-  // /tv-bridge.js in a desktop browser, where an element cannot be called,
-  // the bridge's attach does. In tvwebkit, whose elements cannot be called
-  // either, the instance comes with the element: its methods tell.
+  // Brings the <embed>'s instance to life: calling it (tvbrowser, answers 1),
+  // the bridge's attach (/tv-bridge.js), or nothing (tvwebkit: its methods tell).
   function touch(e) {
     if (window.TVBridge) return window.TVBridge.attach(e);
     if (window.tvbrowser && tvbrowser.elementCallable === false) return typeof e.GetCountry === 'function' ? 1 : 0;
     return e();
   }
 
-  // What the host offers a page. A page asks before the checks that need it
-  // and runs in every host; what a host lacks is said, not failed:
-  //   'callable element'  an <embed> called as a function (Qt WebKit's plug-in
-  //                       elements; not WebKitGTK's, nor a desktop browser's)
-  //   'statistics'        the host's counts of plug-in objects (window.nptvStats)
-  //   'control socket'    the simulated TV's control socket (tvbrowser.sim)
+  // What the host offers a page; what it lacks is said, not failed:
+  //   'callable element' (an <embed> called as a function: Qt WebKit only),
+  //   'statistics' (window.nptvStats), 'control socket' (tvbrowser.sim).
   function offers(need) {
     const host = window.tvbrowser || {};
     const has = need === 'callable element' ? !window.TVBridge && host.elementCallable !== false

@@ -1,16 +1,11 @@
-// A small program for the tests that need a process of their own: the log
-// file named by QUV_LOG, and a clean exit with the framework thread running.
-//
-//   quv_helper log TEXT...     PrintLog each TEXT (with "%s") and exit
-//   quv_helper exit-busy N     open a connection, raise N events, exit at once
-//   quv_helper exit-late N     the same with a connection that outlives the
-//                              library's own state at exit
-//   quv_helper journal N       N commands, then "journal SIZE OLDEST NEWEST"
-//   quv_helper serve           a stand-in for a page: one open connection that
-//                              subscribes to every event kind, prints each
-//                              event it gets as a line "EVENT type p1 p2",
-//                              answers "cmd name args..." lines from stdin with
-//                              "REPLY <hex>", ends at end of input
+// A program for the tests that need a process of their own:
+//   quv_helper log TEXT...   PrintLog each TEXT (with "%s") to QUV_LOG's file
+//   quv_helper exit-busy N   open a connection, raise N events, exit at once
+//   quv_helper exit-late N   the same, the connection outliving the library's state
+//   quv_helper journal N     N commands, then "journal SIZE OLDEST NEWEST"
+//   quv_helper serve         a page's stand-in: subscribes to every event, prints
+//                            "EVENT type p1 p2", answers stdin's "cmd name args..."
+//                            with "REPLY <hex>", ends at end of input
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
