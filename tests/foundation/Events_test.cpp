@@ -44,13 +44,8 @@ struct Browser {
     onAsyncCall = nullptr;
     onWindowObject = nullptr;
     tb::ScriptHooks hooks;
-    hooks.queued = [] {
-      if (onAsyncCall) onAsyncCall();
-    };
-    hooks.window = [](NPP) -> NPObject* {
-      if (onWindowObject) onWindowObject();
-      return nullptr;
-    };
+    hooks.queued = [] { if (onAsyncCall) onAsyncCall(); };
+    hooks.window = [](NPP) -> NPObject* { if (onWindowObject) onWindowObject(); return nullptr; };
     tb::SetScriptHooks(hooks);
     tb::SetWindowObject(false);
     NPNFuncs = tb::Browser();
@@ -61,9 +56,7 @@ struct Browser {
       queued.push_back({c.npp, c.func, static_cast<ExecuteParam*>(c.data), c.thread});
     return queued;
   }
-  static void RunQueued() {
-    for (const Queued& q : Take()) q.func(q.record);
-  }
+  static void RunQueued() { for (const Queued& q : Take()) q.func(q.record); }
   // The string arguments of each call of a page function, joined.
   static std::vector<std::string> Invoked() {
     std::vector<std::string> all;
@@ -90,7 +83,6 @@ class EventTest : public nptv_test::FrameworkTest {
     Browser::RunQueued();  // every record freed
     EXPECT_EQ(tb::LiveObjects(), objects_) << "page objects leaked";
     EXPECT_TRUE(tb::Misuses().empty()) << ::testing::PrintToString(tb::Misuses());
-    // One Open and one Close per connection, nothing after Close.
     EXPECT_TRUE(quvstub::Misuses().empty()) << ::testing::PrintToString(quvstub::Misuses());
     NPNFuncs = saved_;
     FrameworkTest::TearDown();
@@ -172,8 +164,7 @@ TEST_F(EventTest, RecordsOutlivingTheirOwnerAreDropped) {
   }
 }
 
-// Tells the test that a thread has come (Enter), and holds it until released
-// (Pass: both).
+// Tells the test that a thread has come (Enter), and holds it until released (Pass: both).
 class Gate {
  public:
   void Enter() {
@@ -207,10 +198,7 @@ class Gate {
 // is called only from the queued record, never inside OnEvent.
 TEST_F(EventTest, EventsOnAnyThreadWhileTheMainThreadSendsCommands) {
   enum class From { FrameworkThread, OtherThread, MainThread };
-  const struct {
-    const char* what;
-    From from;
-  } cases[] = {
+  const struct { const char* what; From from; } cases[] = {
       {"the framework's thread", From::FrameworkThread},
       {"another thread", From::OtherThread},
       {"the main thread", From::MainThread},

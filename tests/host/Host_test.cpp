@@ -24,7 +24,7 @@ TEST(HostBounds, InventedNamesStayWithinTheIdentifierRoom) {
     last = tb::Id("probe" + std::to_string(i));
     EXPECT_FALSE(tb::HasProperty(probe, "probe" + std::to_string(i)));
   }
-  EXPECT_LE(tb::IdentifierCount(), nphost::kIdentifierRoom);
+  EXPECT_LE(tb::GetCounts().identifiers, nphost::kIdentifierRoom);
   EXPECT_EQ(tb::Id("GetCountry"), own);
   EXPECT_EQ(b.getintidentifier(7), number);
   EXPECT_EQ(tb::Id("probe" + std::to_string(invented - 1)), last);

@@ -1,6 +1,6 @@
 // A browser for tests: the shipped NPAPI host (host/Host.h) behind a layer
 // that accounts for what the plug-in does (live objects, references, open
-// NPN_MemAlloc blocks, calls per entry, misuse), records what it asked for,
+// NPN_MemAlloc blocks and calls, misuse), records what it asked for,
 // and injects failures. The layer's table is the host's (nphost::SetBrowser)
 // from the start of the program.
 #ifndef NPTV_TESTS_SUPPORT_TESTBROWSER_H
@@ -47,13 +47,12 @@ bool IsLive(NPObject* object);
 // 0 for an object that is not alive.
 uint32_t RefCount(NPObject* object);
 std::size_t OpenAllocations();
-std::size_t IdentifierCount();
 // What the plug-in did that a browser would not accept, one text each; past
 // kMisuseRoom a last one says how many more.
 constexpr std::size_t kMisuseRoom = 64;
 std::vector<std::string> Misuses();
-// How often the plug-in called one entry, by its NPAPI field name ("memalloc").
-std::size_t CallCount(const std::string& entry);
+// How often the plug-in called NPN_MemAlloc since the last Reset.
+std::size_t AllocationCalls();
 
 // ---- Records -------------------------------------------------------------------
 
