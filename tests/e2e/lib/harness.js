@@ -134,6 +134,11 @@ var E2E = (function () {
     return handler;
   }
 
+  // Resolves once pred() holds, looked at after every task (never on a clock).
+  function until(pred) {
+    return new Promise(function look(resolve) { if (pred()) resolve(); else setTimeout(look, 0, resolve); });
+  }
+
   // ---- TV objects --------------------------------------------------------------------
   // Brings the <embed>'s instance to life: calling it (tvbrowser, answers 1),
   // the bridge's attach (/tv-bridge.js), or nothing (tvwebkit: its methods tell).
@@ -229,6 +234,6 @@ var E2E = (function () {
 
   return {
     check: check, ok: ok, equalLists: equalLists, throws: throws, fmt: fmt,
-    sim: sim, raise: raise, embed: embed, offers: offers, callSelf: callSelf, remove: remove, carry: carry, counts: counts, finish: finish, api: api, readFile: readFile, recorder: recorder, run: run,
+    sim: sim, raise: raise, embed: embed, offers: offers, callSelf: callSelf, remove: remove, carry: carry, counts: counts, api: api, recorder: recorder, until: until, run: run,
   };
 })();
