@@ -1,6 +1,5 @@
-// The whole TV operations catalogue against the framework stand-in: for every
-// operation, the command it sends and what each kind of reply makes of its
-// result and its output.
+// The TV operations catalogue against the framework stand-in: per operation,
+// the command it sends and what each kind of reply makes of its result.
 #include <climits>
 #include <cstring>
 

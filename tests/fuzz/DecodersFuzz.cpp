@@ -151,8 +151,7 @@ void CheckUnicode(std::string reply, std::size_t capacity) {
              "GetUNICODE's %zu bytes are not a prefix of the %zu-byte conversion", length,
              full.size());
   if (length < full.size()) {
-    // Cut on a character boundary, and only because the next character
-    // does not fit before the terminator.
+    // Cut on a character boundary, only where the next does not fit before the terminator.
     const unsigned char next = static_cast<unsigned char>(full[length]);
     FUZZ_CHECK(!U8_IS_TRAIL(next), "GetUNICODE cut inside a character at %zu", length);
     std::size_t nextLength = U8_COUNT_TRAIL_BYTES(next) + 1;

@@ -42,8 +42,7 @@ json Snapshot() {
           Parse(quvstub::ControlRequest(R"({"cmd":"connections"})"))};
 }
 
-// The TV as the last request left it: the state a rejected request must
-// leave unchanged.
+// The TV as the last request left it (a rejected request leaves it unchanged).
 json current;
 
 void Request(const std::string& line) {
@@ -69,8 +68,7 @@ std::string ConfigPath() {
   return path;
 }
 
-// Loads a configuration file (as the stand-in does on its reset); returns
-// the log lines it wrote.
+// Loads a configuration file (as the stand-in does on reset); its log lines.
 std::vector<std::string> Load(const std::string& bytes) {
   {
     std::ofstream out(ConfigPath(), std::ios::binary | std::ios::trunc);

@@ -25,8 +25,7 @@ TEST_F(Concurrency, EventsWhileInstancesComeAndGo) {
     }
   });
 
-  // Handlers of destroyed instances are kept alive to the end, so that no
-  // later handler takes the same address and the counts stay per handler.
+  // Handlers of destroyed instances stay alive to the end: no address reused.
   struct Dead {
     NPObject* handler;
     std::size_t callsAtDeath;

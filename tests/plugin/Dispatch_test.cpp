@@ -157,9 +157,8 @@ TEST_F(Dispatch, NamesThatAreNoMethods) {
   EXPECT_TRUE(Commands().empty());
 }
 
-// The method lookup remembers identifiers it has seen; identifiers interned
-// anew (here: two rows trading theirs) must reach the rows they now belong
-// to, never the rows they were first seen for.
+// The lookup remembers identifiers; identifiers interned anew (two rows trading
+// theirs) reach the rows they now belong to.
 TEST_F(Dispatch, MethodsFollowTheirIdentifiersWhenInternedAnew) {
   const std::size_t country = 20, language = 22;  // rows of GetCountry and GetLanguage
   ASSERT_STREQ(MethodName(country), "GetCountry");

@@ -91,8 +91,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Every method, with the first argument list it accepts.
-  // (The password, a text that appears nowhere else, goes first.)
+  // Every method with the first argument list it accepts (the password, a text
+  // found nowhere else, first).
   const std::vector<std::vector<NPVariant>> tries = {
       {tb::String("pw-7319")}, {}, {tb::Int(1)}, {tb::Int(1), tb::Int(0)},
       {tb::Int(0), tb::Int(1), tb::Int(2)}};

@@ -1,7 +1,6 @@
-// The binary layout the browser and the module agree on, checked on the
-// machine the tests run on: under qemu for armhf, natively on x86-64. A
-// wrong field order, a missing entry or a stray member shifts every later
-// entry and makes the module call the wrong browser function.
+// The binary layout the browser and the module agree on, on the machine the
+// tests run on (qemu for armhf): a wrong field order or a missing entry shifts
+// every later one and makes the module call the wrong browser function.
 #include <cstddef>
 #include <cstdint>
 
@@ -9,8 +8,7 @@
 
 #include "module/NPNFuncs.h"
 
-// The armhf build fails outright if the module's table copy has the wrong
-// size; the tests below say which entry moved.
+// The armhf build fails if the table copy has the wrong size; these say which entry moved.
 #if defined(__arm__) && !defined(__aarch64__)
 static_assert(sizeof(NPNFuncs) == 212, "armhf: NPNFuncs through convertpoint");
 #endif
@@ -30,8 +28,7 @@ constexpr bool kX86_64 =
     false;
 #endif
 
-// Each table entry is one function pointer per word, numbered from word 1
-// after the two uint16_t header fields; the word size is the pointer size.
+// Entries are one pointer-sized word each, numbered from 1 after the two uint16_t fields.
 struct Entry {
   const char* name;
   size_t offset;

@@ -18,13 +18,8 @@ var E2E = (function () {
   }
 
   function record(ok, name, detail) {
-    if (ok) {
-      passed++;
-      console.log('ok - ' + name);
-    } else {
-      failed++;
-      console.log('not ok - ' + name + (detail ? ': ' + detail : ''));
-    }
+    if (ok) passed++; else failed++;
+    console.log(ok ? 'ok - ' + name : 'not ok - ' + name + (detail ? ': ' + detail : ''));
     return ok;
   }
 
@@ -45,9 +40,7 @@ var E2E = (function () {
     return record(a === b, name, 'got ' + shorten(a) + ', want ' + shorten(b));
   }
 
-  function shorten(s) {
-    return s.length > 600 ? s.slice(0, 600) + '…(' + s.length + ' chars)' : s;
-  }
+  const shorten = (s) => s.length > 600 ? s.slice(0, 600) + '…(' + s.length + ' chars)' : s;
 
   // The call must throw (a script error), and nothing else.
   function throws(name, fn) {
@@ -63,12 +56,8 @@ var E2E = (function () {
   // One JSON request, its parsed reply; a reply that is not ok stops the page.
   function sim(request) {
     const line = tvbrowser.sim(JSON.stringify(request));
-    let reply;
-    try {
-      reply = JSON.parse(line);
-    } catch (e) {
-      throw new Error('control socket: not JSON: ' + line);
-    }
+    let reply = null;
+    try { reply = JSON.parse(line); } catch (e) { throw new Error('control socket: not JSON: ' + line); }
     if (!reply.ok) throw new Error('control socket refused ' + JSON.stringify(request) + ': ' + line);
     return reply;
   }
@@ -184,19 +173,12 @@ var E2E = (function () {
     return e;
   }
 
-  function remove(e) {
-    e.parentNode.removeChild(e);
-  }
+  const remove = (e) => e.parentNode.removeChild(e);
 
   // ---- Running -----------------------------------------------------------------------
   // Checks that passed on an earlier load of the page (see soak.html).
-  function carry(n) {
-    passed += n;
-  }
-
-  function counts() {
-    return { passed: passed, failed: failed };
-  }
+  const carry = (n) => { passed += n; };
+  const counts = () => ({ passed: passed, failed: failed });
 
   function finish() {
     if (finished) return;
@@ -218,10 +200,8 @@ var E2E = (function () {
   function run(body) {
     function start() {
       try {
-        // A plug-in instance (and with it the simulated TV's control socket)
-        // comes to life when script first touches its <embed>.
-        const embeds = document.querySelectorAll('embed');
-        for (let i = 0; i < embeds.length; i++) touch(embeds[i]);
+        // Instances (and the control socket) come to life when script touches their <embed>.
+        Array.prototype.forEach.call(document.querySelectorAll('embed'), function (e) { touch(e); });
         Promise.resolve(body()).then(finish, abort);
       } catch (e) {
         abort(e);
