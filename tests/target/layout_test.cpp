@@ -40,24 +40,12 @@ struct Entry {
 
 TEST(TargetLayout, BrowserTableEntriesSitAtTheirWords) {
   const Entry entries[] = {
-      NPN_ENTRY(geturl, 1),
-      NPN_ENTRY(uagent, 8),
-      NPN_ENTRY(memalloc, 9),
-      NPN_ENTRY(memfree, 10),
-      NPN_ENTRY(getvalue, 17),
-      NPN_ENTRY(setvalue, 18),
-      NPN_ENTRY(invalidaterect, 19),
-      NPN_ENTRY(getstringidentifier, 22),
-      NPN_ENTRY(createobject, 28),
-      NPN_ENTRY(retainobject, 29),
-      NPN_ENTRY(releaseobject, 30),
-      NPN_ENTRY(invokeDefault, 32),
-      NPN_ENTRY(evaluate, 33),
-      NPN_ENTRY(releasevariantvalue, 39),
-      NPN_ENTRY(setexception, 40),
-      NPN_ENTRY(pluginthreadasynccall, 44),
-      NPN_ENTRY(construct, 45),
-      NPN_ENTRY(convertpoint, 52),
+      NPN_ENTRY(geturl, 1),          NPN_ENTRY(uagent, 8),           NPN_ENTRY(memalloc, 9),
+      NPN_ENTRY(memfree, 10),        NPN_ENTRY(getvalue, 17),        NPN_ENTRY(setvalue, 18),
+      NPN_ENTRY(invalidaterect, 19), NPN_ENTRY(getstringidentifier, 22), NPN_ENTRY(createobject, 28),
+      NPN_ENTRY(retainobject, 29),   NPN_ENTRY(releaseobject, 30),   NPN_ENTRY(invokeDefault, 32),
+      NPN_ENTRY(evaluate, 33),       NPN_ENTRY(releasevariantvalue, 39), NPN_ENTRY(setexception, 40),
+      NPN_ENTRY(pluginthreadasynccall, 44), NPN_ENTRY(construct, 45), NPN_ENTRY(convertpoint, 52),
   };
   for (const Entry& e : entries)
     EXPECT_EQ(e.offset, e.word * sizeof(void*)) << "NPNetscapeFuncs::" << e.name;
