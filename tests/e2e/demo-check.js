@@ -1,5 +1,4 @@
-// Drives the TV guide demo (demo/index.html) as a viewer would, against the
-// simulated TV of config/known.json; run with
+// Drives the TV guide demo as a viewer would, against config/known.json:
 //   tvbrowser --script lib/harness.js --script demo-check.js demo/index.html
 // The demo knows nothing of this: the checks read what it shows.
 'use strict';

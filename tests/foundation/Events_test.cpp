@@ -140,8 +140,7 @@ TEST_F(EventTest, OnEventLogsAndQueuesCopiesOfTypeZeroEvents) {
   EXPECT_TRUE(Browser::Invoked().empty());
 }
 
-// A record that reaches the main thread after its owner was destroyed is
-// dropped, also when a new object lives at the same address by then.
+// A record reaching the main thread after its owner was destroyed is dropped, even when a new object lives at its address.
 TEST_F(EventTest, RecordsOutlivingTheirOwnerAreDropped) {
   alignas(CQuvBase) unsigned char storage[sizeof(CQuvBase)];
   for (bool reused : {false, true}) {

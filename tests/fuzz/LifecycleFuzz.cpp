@@ -207,9 +207,8 @@ class Script {
 
   void Pump() {
     quvstub::WaitForEvents();
-    // What the model expects: every pending event, for every instance that
-    // was alive when it was raised and still is, with the handler it holds
-    // now.
+    // Expected: every pending event, for each instance alive when it was
+    // raised and still, with the handler it holds now.
     std::vector<Call> expected;
     for (const Event& e : pending_)
       for (const Slot& s : slots_) {

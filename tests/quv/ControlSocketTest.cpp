@@ -261,11 +261,10 @@ TEST_F(Control, AStaleSocketFileIsReplacedAndOtherFilesAreLeftAlone) {
   std::remove(live.c_str());
 }
 
-// The socket is its user's: mode 0600 whatever the umask; a client of
-// another uid is refused by the server (even through a socket file opened to
-// all), and tvsim refuses a server of another uid; a client that does not
-// read its replies, or clients holding unfinished lines, cost bounded memory
-// and never stop the others from being served.
+// The socket is its user's: mode 0600 whatever the umask, a client of another
+// uid refused (even through a file opened to all), tvsim refusing a server of
+// another uid; clients that do not read, or hold unfinished lines, cost
+// bounded memory and never stop the others from being served.
 TEST_F(Control, TheSocketServesItsOwnUserAndNoClientHoldsItUp) {
   const std::string path = TempPath("own.sock");
   const mode_t mask = umask(0);
@@ -410,8 +409,7 @@ TEST_F(Control, TvsimDrivesTheTvOfARunningProcess) {
   EXPECT_NE(out.find("cannot connect"), std::string::npos) << out;
 }
 
-// Another process, its socket from QUV_SIM_SOCKET (over a stale file), driven
-// by tvsim; the socket file is gone when it ends.
+// Another process serving QUV_SIM_SOCKET (over a stale file), driven by tvsim; the file goes at its end.
 TEST(ControlProcess, QuvSimSocketServesFromTheFirstWrapperToTheEnd) {
   const std::string path = TempPath("proc.sock");
   const std::string out = TempPath("proc.out");
