@@ -6,6 +6,7 @@
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <vector>
@@ -65,9 +66,7 @@ std::unique_ptr<unsigned char[]> Buffer(std::size_t capacity) {
 }
 
 bool Untouched(const unsigned char* b, std::size_t capacity) {
-  for (std::size_t i = 0; i < capacity; ++i)
-    if (b[i] != kUntouched) return false;
-  return true;
+  return std::all_of(b, b + capacity, [](unsigned char c) { return c == kUntouched; });
 }
 
 // The length of the text in the buffer; the terminator must lie inside it.

@@ -165,8 +165,7 @@ TEST_F(Dispatch, MethodsFollowTheirIdentifiersWhenInternedAnew) {
   ASSERT_STREQ(MethodName(language), "GetLanguage");
   const struct {
     bool swapped;
-    const char* called;
-    const char* sent;
+    const char *called, *sent;
   } steps[] = {
       {false, "GetCountry", "GetCountry"},   // seen once: remembered
       {false, "GetLanguage", "GetLanguage"},

@@ -29,8 +29,7 @@ class Misbehave : public TvObjectTest {};
 
 TEST_F(Misbehave, RepliesOfAnySizeAndWithoutTerminator) {
   struct Case {
-    const char* what;
-    const char* method;
+    const char *what, *method;
     std::vector<NPVariant> args;
     std::string reply;
     NPVariantType type;

@@ -66,8 +66,7 @@ TEST_F(Property, ValuesThatStoreNothing) {
   ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(f)));
   ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::String("kept")));
   struct Case {
-    const char* what;
-    const char* name;
+    const char *what, *name;
     NPVariant value;
     bool ok;
   };

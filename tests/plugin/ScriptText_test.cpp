@@ -23,8 +23,7 @@ std::string Quote(const std::string& text) {
 
 struct Case {
   const char* what;
-  std::string text;
-  std::string literal;
+  std::string text, literal;
 };
 
 TEST(ScriptText, EachTextBecomesTheLiteralThatDecodesToIt) {

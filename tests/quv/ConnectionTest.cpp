@@ -12,8 +12,6 @@ namespace {
 
 class Connection : public QuvTest {};
 
-// ---- forced replies --------------------------------------------------------
-
 struct ForcedCase {
   const char* what;
   int times;
@@ -53,8 +51,6 @@ TEST_F(Connection, Utf16ReplyEncodesLittleEndianWithTerminator) {
   };
   for (const auto& c : cases) EXPECT_EQ(quvstub::Utf16Reply(c.utf8), c.reply) << c.utf8;
 }
-
-// ---- connections -------------------------------------------------------------
 
 TEST_F(Connection, ConnectionsShowOpenTextsAndLifetime) {
   const auto before = quvstub::Connections().size();
@@ -128,8 +124,6 @@ TEST_F(Connection, MisuseOfAConnectionIsRecordedAndLogged) {
   }
 }
 
-// ---- events --------------------------------------------------------------------
-
 // A connection whose OnEvent holds the framework thread until told to go on.
 class Gate : public Closing {
  public:
@@ -199,8 +193,6 @@ TEST_F(Connection, OnEventMayCallTheLibraryAndCloseItself) {
   EXPECT_EQ(w.reply, "I44");
 }
 
-// ---- log -------------------------------------------------------------------------
-
 // Each PrintLog call is one captured entry with its module and level: the
 // module's records in tests/plugin/Log_test.cpp and tests/foundation.
 TEST_F(Connection, PrintLogFromManyThreadsKeepsEveryCallWhole) {
@@ -243,9 +235,7 @@ TEST(QuvLog, QuvLogNamesAFileThatIsAppendedToDashIsStderrUnsetNowhere) {
 // switches it off for the whole process.
 TEST(QuvJournal, BoundedAndSwitchable) {
   const struct {
-    const char* env;
-    const char* commands;
-    const char* kept;
+    const char *env, *commands, *kept;
   } runs[] = {
       {"QUV_JOURNAL=0", "3", "journal 0 - -\n"},
       {"-u QUV_JOURNAL", "4096", "journal 4096 0 4095\n"},
@@ -259,8 +249,6 @@ TEST(QuvJournal, BoundedAndSwitchable) {
     EXPECT_EQ(out, r.kept) << r.env << ", " << r.commands << " commands";
   }
 }
-
-// ---- the end of the library ------------------------------------------------------
 
 TEST(QuvLifetime, ProcessExitsCleanlyWithEventsInFlight) {
   for (const char* mode : {"exit-busy ", "exit-late "}) {

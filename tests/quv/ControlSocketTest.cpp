@@ -228,8 +228,7 @@ TEST_F(Control, AStaleSocketFileIsReplacedAndOtherFilesAreLeftAlone) {
 
   struct Case {
     const char* what;
-    std::string path;
-    std::string complaint;
+    std::string path, complaint;
   };
   const std::string plain = TempPath("plain-file");
   WriteFile(plain, "keep me");

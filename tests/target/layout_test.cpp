@@ -65,9 +65,7 @@ TEST(TargetLayout, PluginTableEntriesSitAtTheirWords) {
 // Absolute sizes as the browsers of each target lay them out.
 struct Size {
   const char* what;
-  size_t actual;
-  size_t arm32;
-  size_t x86_64;
+  size_t actual, arm32, x86_64;
 };
 
 TEST(TargetLayout, SizesMatchTheTarget) {
