@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# The Debian packages of a release, made and checked: cpack in the armhf -Os
-# tree and in the native tree (both built, with the WPE extension), lintian on
-# every package, the control fields, and the amd64 packages unpacked into a
-# scratch root (dpkg -x) whose module tvbrowser loads from its installed place
-# to answer a page against the installed stand-in, and cog with the installed
-# WPE extension too.
-# usage: debs.sh REPO_ROOT ARMHF_TREE NATIVE_TREE VERSION
+# The Debian packages of a release, made (cpack in the armhf -Os and the
+# native tree) and checked: lintian, the control fields, and the amd64
+# packages unpacked (dpkg -x) into a scratch root whose module tvbrowser, and
+# whose WPE extension cog, load from their installed places to pass a page.
 # Prints "ok - ..." / "not ok - ..." per check; exit status 1 if one failed.
 set -u
 root=$1 armhf=$2 native=$3 version=$4

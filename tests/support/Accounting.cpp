@@ -238,8 +238,7 @@ void Reset() {
     l.scriptStrings.clear();
     l.misuses.clear();
     l.misuses.reserve(kMisuseRoom);
-    // Room made up front: recording allocates nothing, so the out-of-memory
-    // suite's failures hit the module's allocations, never the browser's.
+    // Room made up front: recording allocates nothing (the out-of-memory suite fails the module's only).
     auto empty = [](auto&... records) { ((records.clear(), records.reserve(kRecordRoom)), ...); };
     empty(l.invokeDefaults, l.evaluates, l.setValues, l.rects, l.asyncCalls);
     return true;

@@ -1,6 +1,5 @@
-// The end-to-end pages' harness: checks, waits on events (never on time),
-// the simulated TV's control socket, and the verdict to tvbrowser.
-// Every check prints one line; the page passes when no check failed.
+// The end-to-end pages' harness: checks (one line each; the page passes when
+// none failed), waits on events (never on time), the control socket, the verdict.
 'use strict';
 
 var E2E = (function () {
@@ -87,8 +86,7 @@ var E2E = (function () {
   }
 
   // ---- Events ----------------------------------------------------------------------
-  // A recorder: a handler function that keeps every call's two arguments and
-  // wakes waiters when enough calls arrived.
+  // A recorder: a handler keeping every call's arguments, waking waiters.
   function recorder(label) {
     const calls = [];
     const waiters = [];
@@ -160,8 +158,7 @@ var E2E = (function () {
     }
   }
 
-  // A new <embed type="application/tv"> in the page; its plug-in instance is
-  // created when script first touches it.
+  // A new <embed type="application/tv"> in the page, its instance brought to life.
   function embed(id) {
     const e = document.createElement('embed');
     e.type = 'application/tv';
@@ -195,8 +192,7 @@ var E2E = (function () {
     finish();
   }
 
-  // Runs the test body after the page has loaded; the body may return a
-  // promise. Any exception fails the page.
+  // Runs the body (it may return a promise) once the page has loaded; any exception fails the page.
   function run(body) {
     function start() {
       try {
