@@ -1,5 +1,4 @@
-// Drives the TV guide demo (demo/index.html) as a viewer would, against the
-// simulated TV of config/known.json; run with
+// Drives the TV guide demo as a viewer would, against config/known.json:
 //   tvbrowser --script lib/harness.js --script demo-check.js demo/index.html
 // The demo knows nothing of this: the checks read what it shows.
 'use strict';
@@ -28,11 +27,8 @@
   }
 
   E2E.run(function () {
-    // What the TV says, as the guide shows it.
-    // The guide's clock is the browser's clock (the TV object has no clock
-    // of its own to read) shown in the TV's local time: 90 minutes east of
-    // UTC here. It refreshes every second, so it shows this second or one
-    // a moment ago.
+    // What the TV says, as the guide shows it. Its clock is the browser's in
+    // the TV's local time (UTC+90 min), refreshed every second.
     function local(ms) {
       const d = new Date(ms + 90 * 60 * 1000);
       const two = function (n) { return (n < 10 ? '0' : '') + n; };

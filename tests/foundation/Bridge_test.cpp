@@ -1,6 +1,5 @@
-// The connection: what the constructor opens and logs, and the texts that
-// each Execute overload hands the framework. (What the destructor releases
-// shows in the plug-in suites' and the lifecycle fuzz target's accounting.)
+// The connection: what the constructor opens and logs, and the texts each
+// Execute overload hands the framework.
 #include <climits>
 #include <memory>
 #include <regex>

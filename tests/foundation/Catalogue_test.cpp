@@ -1,6 +1,5 @@
-// The whole TV operations catalogue against the framework stand-in: for every
-// operation, the command it sends and what each kind of reply makes of its
-// result and its output.
+// The TV operations catalogue against the framework stand-in: per operation,
+// the command it sends and what each kind of reply makes of its result.
 #include <climits>
 #include <cstring>
 
@@ -97,9 +96,8 @@ const Row kCatalogue[] = {
 };
 // clang-format on
 
-// The replies each operation is tried with, and what each shape makes of them.
-// The texts are far longer than the callers' buffers: they are cut at the
-// default capacities (300, 256 and 512 bytes), and never written past them.
+// The replies each operation is tried with, and what each shape makes of them;
+// texts far longer than the default capacities (300, 256 and 512 bytes).
 const std::string kReplies[] = {"Eno", "I42", "I-1", "", "A" + std::string(40000, 'x'),
                                 nptv_test::U16Reply(std::u16string(20000, u'\u00e9'))};
 enum What { kUntouched, kStored, kText };

@@ -1,10 +1,8 @@
-// The framework-thread side of the event path: what OnEvent logs and queues
-// through NPN_PluginThreadAsyncCall, that a queued record whose owner was
-// destroyed meanwhile is dropped, and what the module assumes of the
-// framework library's threads (docs/firmware.md): events on any thread while
-// the main thread sends commands, events while an instance is still being
-// constructed, and a teardown that waits for the event in flight. Delivery to
-// the page is tested end to end with the test browser.
+// The framework-thread side of the event path: what OnEvent logs and queues,
+// records whose owner was destroyed dropped, and what the module assumes of
+// the library's threads (docs/firmware.md): events on any thread while the
+// main thread sends commands, during construction, and a teardown that waits
+// for the event in flight.
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -33,11 +31,9 @@ struct Queued {
   std::thread::id thread;
 };
 
-// The module's browser is the test browser (tests/support), without
-// application texts or a window object; the async calls are taken from it
-// and run by the test (on this, the "main" thread). Tests may hook the async
-// call (on the calling thread) and the window object's NPN_GetValue (during
-// CPlugin's construction).
+// The module's browser is the test browser without application texts or a
+// window object; the test takes the async calls and runs them on this, the
+// "main" thread. Hooks: the async call, the window object's NPN_GetValue.
 struct Browser {
   static inline std::function<void()> onAsyncCall, onWindowObject;
   static inline std::size_t seen = 0;  // page calls before Invoked()'s
@@ -48,13 +44,8 @@ struct Browser {
     onAsyncCall = nullptr;
     onWindowObject = nullptr;
     tb::ScriptHooks hooks;
-    hooks.queued = [] {
-      if (onAsyncCall) onAsyncCall();
-    };
-    hooks.window = [](NPP) -> NPObject* {
-      if (onWindowObject) onWindowObject();
-      return nullptr;
-    };
+    hooks.queued = [] { if (onAsyncCall) onAsyncCall(); };
+    hooks.window = [](NPP) -> NPObject* { if (onWindowObject) onWindowObject(); return nullptr; };
     tb::SetScriptHooks(hooks);
     tb::SetWindowObject(false);
     NPNFuncs = tb::Browser();
@@ -65,9 +56,7 @@ struct Browser {
       queued.push_back({c.npp, c.func, static_cast<ExecuteParam*>(c.data), c.thread});
     return queued;
   }
-  static void RunQueued() {
-    for (const Queued& q : Take()) q.func(q.record);
-  }
+  static void RunQueued() { for (const Queued& q : Take()) q.func(q.record); }
   // The string arguments of each call of a page function, joined.
   static std::vector<std::string> Invoked() {
     std::vector<std::string> all;
@@ -94,7 +83,6 @@ class EventTest : public nptv_test::FrameworkTest {
     Browser::RunQueued();  // every record freed
     EXPECT_EQ(tb::LiveObjects(), objects_) << "page objects leaked";
     EXPECT_TRUE(tb::Misuses().empty()) << ::testing::PrintToString(tb::Misuses());
-    // One Open and one Close per connection, nothing after Close.
     EXPECT_TRUE(quvstub::Misuses().empty()) << ::testing::PrintToString(quvstub::Misuses());
     NPNFuncs = saved_;
     FrameworkTest::TearDown();
@@ -152,8 +140,7 @@ TEST_F(EventTest, OnEventLogsAndQueuesCopiesOfTypeZeroEvents) {
   EXPECT_TRUE(Browser::Invoked().empty());
 }
 
-// A record that reaches the main thread after its owner was destroyed is
-// dropped, also when a new object lives at the same address by then.
+// A record reaching the main thread after its owner was destroyed is dropped, even when a new object lives at its address.
 TEST_F(EventTest, RecordsOutlivingTheirOwnerAreDropped) {
   alignas(CQuvBase) unsigned char storage[sizeof(CQuvBase)];
   for (bool reused : {false, true}) {
@@ -176,8 +163,7 @@ TEST_F(EventTest, RecordsOutlivingTheirOwnerAreDropped) {
   }
 }
 
-// Tells the test that a thread has come (Enter), and holds it until released
-// (Pass: both).
+// Tells the test that a thread has come (Enter), and holds it until released (Pass: both).
 class Gate {
  public:
   void Enter() {
@@ -206,16 +192,12 @@ class Gate {
   bool entered_ = false, released_ = false;
 };
 
-// The library may call OnEvent on its own thread, on a thread of its own
-// making, or on the main thread itself. Meanwhile the main thread sends
-// commands (both Execute overloads) without waiting for the event, and the
-// page is never called from inside OnEvent: only from the queued record.
+// OnEvent on the library's thread, another thread or the main thread, while
+// the main thread sends commands (both overloads) without waiting; the page
+// is called only from the queued record, never inside OnEvent.
 TEST_F(EventTest, EventsOnAnyThreadWhileTheMainThreadSendsCommands) {
   enum class From { FrameworkThread, OtherThread, MainThread };
-  const struct {
-    const char* what;
-    From from;
-  } cases[] = {
+  const struct { const char* what; From from; } cases[] = {
       {"the framework's thread", From::FrameworkThread},
       {"another thread", From::OtherThread},
       {"the main thread", From::MainThread},
@@ -265,11 +247,9 @@ TEST_F(EventTest, EventsOnAnyThreadWhileTheMainThreadSendsCommands) {
   quvstub::TakeEventResults();
 }
 
-// The connection opens at the end of the TV object's constructor, the
-// instance (m_NPP) is set at the end of CPlugin's: an event the library
-// delivers in between reaches OnEvent, which drops it (returns false, queues
-// nothing). Raised here while CPlugin's constructor asks for the window
-// object.
+// The connection opens at the end of the TV object's constructor, m_NPP is
+// set at the end of CPlugin's: an event in between (raised here while
+// CPlugin asks for the window object) is dropped by OnEvent.
 TEST_F(EventTest, AnEventDuringConstructionIsDroppedAndLaterOnesDelivered) {
   std::size_t reached = 0;
   std::vector<bool> results;
@@ -297,12 +277,9 @@ TEST_F(EventTest, AnEventDuringConstructionIsDroppedAndLaterOnesDelivered) {
   EXPECT_TRUE(Browser::Invoked().empty());
 }
 
-// A library may deliver to a connection as soon as its Open has returned, on
-// its own thread, without any other synchronisation with the main thread:
-// the TV object must be complete by then. (Were the connection opened before
-// the TV object's constructors have finished, the delivering thread's virtual
-// OnEvent call would race with their writes to the object's virtual table
-// pointer, which ThreadSanitizer reports.)
+// A library may deliver as soon as Open has returned, on its own thread: the
+// TV object must be complete by then (else the virtual OnEvent call races
+// with the constructors' vtable writes, which ThreadSanitizer reports).
 TEST_F(EventTest, EventsRightAfterOpenFindTheTvObjectComplete) {
   std::atomic<bool> stop{false}, delivered{false};
   std::thread raiser([&] {
@@ -328,10 +305,9 @@ TEST_F(EventTest, EventsRightAfterOpenFindTheTvObjectComplete) {
   quvstub::TakeEventResults();
 }
 
-// Destroying an instance while the library is inside its OnEvent: the
-// teardown returns only after that OnEvent has returned (the library's Close
-// waits for it), nothing reaches the connection afterwards, and the record it
-// queued is dropped on the main thread.
+// Destroying an instance while the library is inside its OnEvent: teardown
+// returns after that OnEvent has (Close waits), nothing reaches the
+// connection afterwards, the queued record is dropped.
 TEST_F(EventTest, TeardownWaitsForTheEventInFlight) {
   NPP_t instance{};
   auto plugin = std::make_unique<CPlugin>(&instance);

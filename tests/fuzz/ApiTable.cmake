@@ -1,6 +1,5 @@
-# Writes ApiTable.inc: one row per method of types/tv-api.json (the page
-# developers' description of the TV object), for the script-call fuzz target.
-# Run at configure time; re-run whenever the description changes.
+# Writes ApiTable.inc at configure time: one row per method of types/tv-api.json
+# (the page developers' description), for the script-call fuzz target.
 function(nptv_write_api_table json_path out_path)
   file(READ ${json_path} api)
   set(rows "")

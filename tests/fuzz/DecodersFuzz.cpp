@@ -1,12 +1,12 @@
 // Fuzz target: the reply decoders. An input is a capacity (two bytes, 0 to
-// 4095) and the reply bytes; every decoder reads the same reply. Each output
-// buffer is a heap block of exactly the capacity, so AddressSanitizer sees a
-// write past it, and the reply a heap copy of exactly its size (for replies
-// past the string's inline size), so it sees a read past it too.
+// 4095) and the reply bytes, read by every decoder. Output buffers and the
+// reply are heap blocks of exactly their size: AddressSanitizer sees any
+// access past them.
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <vector>
@@ -29,9 +29,8 @@ std::string AsciiText(const std::string& reply) {
   return rest.substr(0, rest.find('\0'));
 }
 
-// The whole text of a 'U' reply as UTF-8, with no limit: the units after the
-// marker in machine order, the last one dropped as the terminator, up to the
-// first 0 unit; an unpaired surrogate becomes U+FFFD.
+// A 'U' reply's whole text as UTF-8: the units after the marker, the last
+// dropped as terminator, up to the first 0 unit; a lone surrogate U+FFFD.
 std::string FullUtf8(const std::string& reply) {
   std::size_t n = reply.size() / 2;
   std::vector<UChar> units(n ? n - 1 : 0);
@@ -67,9 +66,7 @@ std::unique_ptr<unsigned char[]> Buffer(std::size_t capacity) {
 }
 
 bool Untouched(const unsigned char* b, std::size_t capacity) {
-  for (std::size_t i = 0; i < capacity; ++i)
-    if (b[i] != kUntouched) return false;
-  return true;
+  return std::all_of(b, b + capacity, [](unsigned char c) { return c == kUntouched; });
 }
 
 // The length of the text in the buffer; the terminator must lie inside it.
@@ -153,8 +150,7 @@ void CheckUnicode(std::string reply, std::size_t capacity) {
              "GetUNICODE's %zu bytes are not a prefix of the %zu-byte conversion", length,
              full.size());
   if (length < full.size()) {
-    // Cut on a character boundary, and only because the next character
-    // does not fit before the terminator.
+    // Cut on a character boundary, only where the next does not fit before the terminator.
     const unsigned char next = static_cast<unsigned char>(full[length]);
     FUZZ_CHECK(!U8_IS_TRAIL(next), "GetUNICODE cut inside a character at %zu", length);
     std::size_t nextLength = U8_COUNT_TRAIL_BYTES(next) + 1;

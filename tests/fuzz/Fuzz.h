@@ -1,7 +1,6 @@
-// Shared pieces of the fuzz targets: the property check that aborts (so that
-// libFuzzer, and the replay driver, report the input), a reader that takes
-// typed values from the front of an input, and the C library's reading of a
-// decimal text clamped to 32 bits.
+// Shared by the fuzz targets: the aborting property check (libFuzzer and the
+// replay driver report the input), a reader of typed values from the input's
+// front, and strtol of a decimal text clamped to 32 bits.
 #ifndef NPTV_TESTS_FUZZ_FUZZ_H
 #define NPTV_TESTS_FUZZ_FUZZ_H
 
@@ -36,8 +35,8 @@ inline int StrtolClamped(const std::string& text) {
   return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
 }
 
-// Reads from the front of the input; past its end every read yields 0 or
-// the empty text, so every input, however short, is a complete program.
+// Reads from the input's front; past its end every read yields 0 or the empty
+// text, so every input is a complete program.
 class Reader {
  public:
   Reader(const uint8_t* data, std::size_t size) : p_(data), n_(size) {}

@@ -1,21 +1,12 @@
-// Fuzz target: instances, their OnEvent handlers and the event path. An
-// input is a script of operations on up to three instances: create, destroy,
-// drop the page's reference to a TV object, set OnEvent (a function, a name,
-// other types), read it back, raise an event with any texts (up to 1 MiB),
-// pump the main-thread queue, call a method.
-//
-// A model follows the script: which instances are alive and what handler
-// each holds. Events are queued by the framework for every open connection
-// and reach the page when the queue is pumped, with the handler the instance
-// holds at that moment. Properties: at every pump the handlers that ran are
-// exactly those of the model (so no handler of a destroyed instance ever
-// runs), a function handler receives the two texts up to their first byte 0,
-// a name handler's evaluated text is exactly name("p1","p2"); with those
-// bytes (with event texts quoted, NPTV_QUOTE_EVENT_TEXTS: the two texts
-// written as the literals whose decoding tests/plugin/ScriptText_test.cpp
-// checks); OnEvent reads back what was set; and at the end of the script
-// everything is released: no object, reference, NPN_MemAlloc block or
-// framework connection left, nothing the browser or the framework would refuse.
+// Fuzz target: up to three instances, their OnEvent handlers and the event
+// path: create, destroy, drop the page's TV object, set OnEvent (function,
+// name, other types), read it back, raise an event (texts up to 1 MiB), pump
+// the main-thread queue, call a method. A model follows which instances live
+// and which handler each holds. At every pump the handlers that ran are the
+// model's (none of a destroyed instance); a function gets the texts up to
+// their first byte 0, a name handler's script is name("p1","p2"); (quoted
+// literals with NPTV_QUOTE_EVENT_TEXTS); OnEvent reads back what was set; at
+// the end no object, reference, block or connection is left, and no misuse.
 #include <algorithm>
 #include <cstring>
 #include <tuple>
@@ -216,9 +207,8 @@ class Script {
 
   void Pump() {
     quvstub::WaitForEvents();
-    // What the model expects: every pending event, for every instance that
-    // was alive when it was raised and still is, with the handler it holds
-    // now.
+    // Expected: every pending event, for each instance alive when it was
+    // raised and still, with the handler it holds now.
     std::vector<Call> expected;
     for (const Event& e : pending_)
       for (const Slot& s : slots_) {
@@ -313,10 +303,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   FUZZ_CHECK(tb::RefCount(tb::WindowObject()) == 1, "the window object has %u references",
              tb::RefCount(tb::WindowObject()));
   FUZZ_CHECK(tb::OpenAllocations() == 0, "%zu NPN_MemAlloc blocks open", tb::OpenAllocations());
-  std::vector<std::string> misuses = tb::Misuses();
-  FUZZ_CHECK(misuses.empty(), "the browser saw misuse: %s", misuses[0].c_str());
-  std::vector<std::string> framework = quvstub::Misuses();
-  FUZZ_CHECK(framework.empty(), "the framework saw misuse: %s", framework[0].c_str());
+  FUZZ_CHECK(tb::Misuses().empty(), "the browser saw misuse: %s", tb::Misuses()[0].c_str());
+  FUZZ_CHECK(quvstub::Misuses().empty(), "the framework saw misuse: %s", quvstub::Misuses()[0].c_str());
   FUZZ_CHECK(quvstub::Connections().empty(), "%zu framework connections left",
              quvstub::Connections().size());
   return 0;

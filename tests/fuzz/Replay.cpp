@@ -1,6 +1,5 @@
-// Runs a fuzz target's entry point on stored inputs, without libFuzzer: every
-// file named, and every file in every folder named (sorted). The target
-// aborts on a violated property; this prints how many inputs passed.
+// Runs a fuzz target's entry point on stored inputs without libFuzzer: every
+// file named and every file in every folder named (sorted); counts the passes.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>

@@ -1,17 +1,11 @@
-// Fuzz target: the simulated TV's own inputs, its control requests and its
-// configuration file. The first byte of an input chooses what the rest is:
-//   0  request lines (any bytes, split at line breaks)
-//   1  a request: one JSON value read from MessagePack, with a known "cmd"
-//   2  configuration file bytes
-//   3  a configuration: one JSON value read from MessagePack
-// Properties: every request gets one reply line, a JSON object whose "ok"
-// says whether it was taken; a rejected one carries a clear "error" text and
-// leaves the TV as it was (its state, journal and connections); a
-// configuration file is read with every problem on one log line of its own
-// (exactly one for a file that is not a JSON object); and whatever state a
-// file leads to, that state written back as a configuration file is read
-// without a complaint and gives the same state. A hang is reported by
-// libFuzzer's timeout.
+// Fuzz target: the simulated TV's control requests and configuration file.
+// The first byte chooses: 0 request lines, 1 a request from MessagePack,
+// 2 configuration file bytes, 3 a configuration from MessagePack.
+// Every request gets one JSON reply line whose "ok" says whether it was
+// taken; a rejected one has an "error" and leaves the TV as it was. Every
+// problem of a configuration file is one log line (exactly one for a file
+// that is not a JSON object); the resulting state, written back as a file,
+// is read without complaint and gives the same state.
 #include <unistd.h>
 
 #include <fstream>
@@ -48,8 +42,7 @@ json Snapshot() {
           Parse(quvstub::ControlRequest(R"({"cmd":"connections"})"))};
 }
 
-// The TV as the last request left it: the state a rejected request must
-// leave unchanged.
+// The TV as the last request left it (a rejected request leaves it unchanged).
 json current;
 
 void Request(const std::string& line) {
@@ -75,8 +68,7 @@ std::string ConfigPath() {
   return path;
 }
 
-// Loads a configuration file (as the stand-in does on its reset); returns
-// the log lines it wrote.
+// Loads a configuration file (as the stand-in does on reset); its log lines.
 std::vector<std::string> Load(const std::string& bytes) {
   {
     std::ofstream out(ConfigPath(), std::ios::binary | std::ios::trunc);

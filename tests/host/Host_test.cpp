@@ -12,9 +12,8 @@ namespace tb = testbrowser;
 
 namespace {
 
-// The module's own names (interned when it starts) keep their identity while
-// a page probes more names than the host keeps; a passing identifier answers
-// its name until its slot is taken again.
+// The module's own names keep their identity while a page probes more names
+// than the host keeps; a passing identifier answers its name until reused.
 TEST(HostBounds, InventedNamesStayWithinTheIdentifierRoom) {
   const NPNetscapeFuncs& b = tb::Browser();
   NPIdentifier own = tb::Id("GetCountry"), number = b.getintidentifier(7);
@@ -25,7 +24,7 @@ TEST(HostBounds, InventedNamesStayWithinTheIdentifierRoom) {
     last = tb::Id("probe" + std::to_string(i));
     EXPECT_FALSE(tb::HasProperty(probe, "probe" + std::to_string(i)));
   }
-  EXPECT_LE(tb::IdentifierCount(), nphost::kIdentifierRoom);
+  EXPECT_LE(tb::GetCounts().identifiers, nphost::kIdentifierRoom);
   EXPECT_EQ(tb::Id("GetCountry"), own);
   EXPECT_EQ(b.getintidentifier(7), number);
   EXPECT_EQ(tb::Id("probe" + std::to_string(invented - 1)), last);

@@ -8,8 +8,7 @@ get_filename_component(dir "${LIBQUV}" DIRECTORY)
 # The library is the other compiler's: its .comment names that compiler.
 execute_process(COMMAND ${READELF} -p .comment ${LIBQUV} OUTPUT_VARIABLE comment RESULT_VARIABLE rc)
 get_filename_component(compiler "${EXPECT_COMPILER}" NAME)
-# (Every library carries "GCC: " from the C runtime's start files; clang adds
-# its own line.)
+# (Every library has "GCC: " from the C runtime's start files; clang adds its own.)
 if(compiler MATCHES "^clang")
   set(by_clang TRUE)
 else()

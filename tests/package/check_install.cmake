@@ -1,16 +1,11 @@
-# Installs a build tree into a scratch DESTDIR, as a TV image would take it,
-# and checks the tree:
+# Installs a build tree into a scratch DESTDIR, as a TV image would take it:
 #   cmake -DBUILD=build/armhf-os -DREADELF=... -DPLUGIN_DIR=lib/browser-plugins
 #         -DSIMULATOR=ON|OFF -DMAP=module/nptv.map [-DLIBDIR=lib] [-DDESTDIR=...]
 #         [-DLIBQUV=libQuv.so -DPYTHON=python3] [-DWPE_DIR=lib/nptv/wpe]
 #         -P check_install.cmake
-# - exactly the expected files, no more (nothing of the tests, no stand-in
-#   unless SIMULATOR, the WPE extension in WPE_DIR when given), no fewer;
-# - the module in PLUGIN_DIR, stripped (its exports are checked on every
-#   built tree, tests/target);
-# - no RPATH or RUNPATH in any installed ELF file, none unstripped;
-# - with LIBQUV (a library of the build machine's architecture): the
-#   installed check-framework checks it against the installed module.
+# Exactly the expected files (nothing of the tests); every ELF file stripped,
+# without RPATH or RUNPATH; with LIBQUV, the installed check-framework checks
+# it against the installed module.
 cmake_minimum_required(VERSION 3.25)
 foreach(var BUILD READELF PLUGIN_DIR SIMULATOR MAP)
   if(NOT DEFINED ${var})

@@ -1,16 +1,9 @@
-# The image-build recipes in packaging/ must agree with the build they
-# describe, so that neither can drift:
-#   cmake -DSOURCE=repo -DVERSION=1.0.0 -DCACHE=build/x/CMakeCache.txt
-#         -P check_recipes.cmake
-# - they name the release's version (project(nptv VERSION ...));
-# - every -D option they pass is a cache variable of the configured tree;
-# - the paths they package are those of the install rules (the tree's
-#   CMAKE_INSTALL_LIBDIR, CMAKE_INSTALL_BINDIR, CMAKE_INSTALL_DATADIR,
-#   NPTV_PLUGIN_DIR and NPTV_WPE_EXTENSION_DIR, with the prefix /usr);
-# - the WPE extension is an option of both, off by default, which builds
-#   the WPE flavour alone;
-# - the licence they name is the LICENSE file (its checksum for Yocto);
-# - every Buildroot option nptv.mk reads is defined in Config.in.
+# The image-build recipes in packaging/ agree with the build they describe:
+#   cmake -DSOURCE=repo -DVERSION=1.0.0 -DCACHE=build/x/CMakeCache.txt -P check_recipes.cmake
+# the version, every -D option a cache variable of the tree, the packaged
+# paths those of the install rules (prefix /usr), the WPE extension an option
+# off by default, the licence (its checksum for Yocto), and every Buildroot
+# option nptv.mk reads defined in Config.in.
 cmake_minimum_required(VERSION 3.25)
 foreach(var SOURCE VERSION CACHE)
   if(NOT DEFINED ${var})
@@ -116,13 +109,8 @@ endif()
 
 foreach(row IN LISTS table)
   string(REPLACE "|" ";" row "${row}")
-  list(GET row 0 file)
-  list(GET row 1 regex)
-  list(LENGTH row cells)
   set(want "")
-  if(cells GREATER 2)
-    list(GET row 2 want)
-  endif()
+  list(POP_FRONT row file regex want)
   file(READ ${file} text)
   file(RELATIVE_PATH shown ${SOURCE} ${file})
   if(NOT text MATCHES "${regex}")

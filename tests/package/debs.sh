@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# The Debian packages of a release, made and checked: cpack in the armhf -Os
-# tree and in the native tree (both built, with the WPE extension), lintian on
-# every package, the control fields, and the amd64 packages unpacked into a
-# scratch root (dpkg -x) whose module tvbrowser loads from its installed place
-# to answer a page against the installed stand-in, and cog with the installed
-# WPE extension too.
-# usage: debs.sh REPO_ROOT ARMHF_TREE NATIVE_TREE VERSION
+# The Debian packages of a release, made (cpack in the armhf -Os and the
+# native tree) and checked: lintian, the control fields, and the amd64
+# packages unpacked (dpkg -x) into a scratch root whose module tvbrowser, and
+# whose WPE extension cog, load from their installed places to pass a page.
 # Prints "ok - ..." / "not ok - ..." per check; exit status 1 if one failed.
 set -u
 root=$1 armhf=$2 native=$3 version=$4
@@ -63,37 +60,34 @@ $arm_wpe|nptv-wpe|armhf
 $amd_wpe|nptv-wpe|amd64
 EOF
 
-# The armhf module's Depends are its measured runtime floor, which the
-# firmware notes record ("armhf, g++, default ABI"): the same figures.
-row=$(grep -m1 '^| armhf, g++, default ABI |' "$doc")
-glibc=$(grep -oE 'GLIBC_[0-9.]+' <<<"$row" | head -n1); glibc=${glibc#GLIBC_}
-gcc_s=$(grep -oE 'GCC_[0-9.]+' <<<"$row" | head -n1); gcc_s=${gcc_s#GCC_}
-runtime=$(sed -nE 's/.*\| *GCC ([0-9.]+) or later *\|.*/\1/p' <<<"$row")
-want="libc6 (>= $glibc), libgcc-s1 (>= $gcc_s), libstdc++6 (>= $runtime), python3, binutils"
+# The armhf Depends: the runtime floor DOC's row "armhf, g++, default ABI" records.
+floor() {
+  local row glibc gcc_s
+  row=$(grep -m1 '^| armhf, g++, default ABI |' "$1")
+  glibc=$(grep -oE 'GLIBC_[0-9.]+' <<<"$row" | head -n1)
+  gcc_s=$(grep -oE 'GCC_[0-9.]+' <<<"$row" | head -n1)
+  echo "libc6 (>= ${glibc#GLIBC_}), libgcc-s1 (>= ${gcc_s#GCC_}), libstdc++6 (>= $(sed -nE 's/.*\| *GCC ([0-9.]+) or later *\|.*/\1/p' <<<"$row"))"
+}
+want="$(floor "$doc"), python3, binutils"
 got=$(field "$arm_deb" Depends)
 check "armhf Depends are the documented floor: '$want' (got '$got')" test "$got" = "$want"
 # The amd64 ones come from dpkg-shlibdeps: the same three runtimes, versioned.
+runtimes='libc6 \(>= [0-9.]+\), libgcc-s1 \(>= [0-9.]+\), libstdc\+\+6 \(>= [0-9.]+\)'
 got=$(field "$amd_deb" Depends)
 check "amd64 Depends name libc6, libgcc-s1 and libstdc++6 with versions, python3, binutils (got '$got')" \
-  bash -c "grep -qE '^(python3, binutils, )?libc6 \\(>= [0-9.]+\\), libgcc-s1 \\(>= [0-9.]+\\), libstdc\\+\\+6 \\(>= [0-9.]+\\)(, python3, binutils)?$' <<<'$got'"
+  grep -qE "^(python3, binutils, )?$runtimes(, python3, binutils)?$" <<<"$got"
 got=$(field "$sim_deb" Depends)
 check "nptv-simulator Depends include ICU (got '$got')" grep -q 'libicu[0-9]* (>= ' <<<"$got"
 for deb in "${rec_debs[@]}"; do
   got=$(field "$deb" Depends)
-  check "$(basename "$deb") Depends are the C and C++ runtimes (got '$got')" \
-    bash -c "grep -qE '^libc6 \\(>= [0-9.]+\\), libgcc-s1 \\(>= [0-9.]+\\), libstdc\\+\\+6 \\(>= [0-9.]+\\)$' <<<'$got'"
+  check "$(basename "$deb") Depends are the C and C++ runtimes (got '$got')" grep -qE "^$runtimes$" <<<"$got"
   check "$(basename "$deb") holds the recorder in its own folder" \
     bash -c "dpkg-deb -c '$deb' | grep -q ' ./usr/lib/nptv-recorder/libQuv.so$'"
 done
 
-# nptv-wpe: on nptv of the same version; on the armhf side the runtime floor
-# docs/wpe-tv.md gives, then WPE WebKit and GLib as their armhf packages say
-# (shlibs); on the amd64 side dpkg-shlibdeps'. The extension alone in its folder.
-row=$(grep -m1 '^| armhf, g++, default ABI |' "$root/docs/wpe-tv.md")
-glibc=$(grep -oE 'GLIBC_[0-9.]+' <<<"$row" | head -n1); glibc=${glibc#GLIBC_}
-gcc_s=$(grep -oE 'GCC_[0-9.]+' <<<"$row" | head -n1); gcc_s=${gcc_s#GCC_}
-runtime=$(sed -nE 's/.*\| *GCC ([0-9.]+) or later *\|.*/\1/p' <<<"$row")
-want="nptv (= $version), libc6 (>= $glibc), libgcc-s1 (>= $gcc_s), libstdc++6 (>= $runtime), libwpewebkit-1.1-0 (>= "
+# nptv-wpe: on nptv of the same version, the floor docs/wpe-tv.md gives (armhf)
+# or dpkg-shlibdeps' (amd64), WPE WebKit and GLib; the extension alone in its folder.
+want="nptv (= $version), $(floor "$root/docs/wpe-tv.md"), libwpewebkit-1.1-0 (>= "
 got=$(field "$arm_wpe" Depends)
 check "armhf nptv-wpe Depends: nptv, the documented floor, WPE WebKit, GLib (got '$got')" \
   bash -c "[[ '$got' == '$want'*', libglib2.0-0 (>= '* ]]"

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# The typings as page developers get them: packs types/ with npm, installs the
-# tarball into a scratch page project, and type-checks a page against it.
+# The typings as page developers get them: types/ packed with npm, installed
+# into a scratch page project, a page type-checked against it.
 # usage: typings.sh REPO_ROOT VERSION
-# Checks: types/package.json has the release's version; the tarball holds
-# exactly package.json, README.md and tv.d.ts; a page passes tsc, its one
-# misuse an expected error (so the package's declarations are the ones in
-# use). Exit 77 (skipped) without npm, node or TypeScript.
+# The version is the release's; the tarball holds package.json, README.md and
+# tv.d.ts only; the page passes tsc but for its one misuse. Exit 77 without
+# npm, node or TypeScript.
 set -u
 root=$1 version=$2
 tsc=$root/node_modules/typescript/bin/tsc

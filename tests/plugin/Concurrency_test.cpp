@@ -1,11 +1,8 @@
 // The framework's thread raises events without pause while the main thread
-// creates instances, uses them, destroys them (sometimes with records of theirs
-// still queued) and pumps the async queue. Nothing may reach a destroyed
-// instance or its released handler, and nothing may leak. Meant to run under
-// ThreadSanitizer and AddressSanitizer too. This is also the event storm
-// while NPP_Destroy runs of the misbehaving-framework cases (Misbehave_test).
-// Events keep coming while instances are constructed as well: the connection
-// opens only once the TV object is complete.
+// creates, uses and destroys instances (records of theirs still queued) and
+// pumps the async queue, also while instances are constructed: nothing
+// reaches a destroyed instance or its released handler, nothing leaks. Meant
+// for ThreadSanitizer and AddressSanitizer too.
 #include <atomic>
 #include <thread>
 
@@ -28,8 +25,7 @@ TEST_F(Concurrency, EventsWhileInstancesComeAndGo) {
     }
   });
 
-  // Handlers of destroyed instances are kept alive to the end, so that no
-  // later handler takes the same address and the counts stay per handler.
+  // Handlers of destroyed instances stay alive to the end: no address reused.
   struct Dead {
     NPObject* handler;
     std::size_t callsAtDeath;

@@ -1,11 +1,7 @@
-// The 49 script methods: one row per method, in the order of the method table,
-// with the result of each method's shape for a reply of its kind (long
-// replies cut to the buffers: Misbehave_test.cpp). The answers
-// to an error reply, to a wrong argument count and without a TV, the
-// argument conversions with their log records, GetPluginInfo's items, and the
-// commands' argument slots are checked for every method against
-// types/tv-api.json by the script fuzz target (tests/fuzz), whose seeds hold
-// those cases.
+// The 49 script methods, one row each in the method table's order, with the
+// result of each shape for a reply of its kind. Error replies, argument
+// counts and conversions, no TV, and argument slots are checked for every
+// method against types/tv-api.json by the script fuzz target.
 #include "Support.h"
 #include "module/CPlugin.h"
 #include "script/ScriptablePluginObject.h"
@@ -161,17 +157,15 @@ TEST_F(Dispatch, NamesThatAreNoMethods) {
   EXPECT_TRUE(Commands().empty());
 }
 
-// The method lookup remembers identifiers it has seen; identifiers interned
-// anew (here: two rows trading theirs) must reach the rows they now belong
-// to, never the rows they were first seen for.
+// The lookup remembers identifiers; identifiers interned anew (two rows trading
+// theirs) reach the rows they now belong to.
 TEST_F(Dispatch, MethodsFollowTheirIdentifiersWhenInternedAnew) {
   const std::size_t country = 20, language = 22;  // rows of GetCountry and GetLanguage
   ASSERT_STREQ(MethodName(country), "GetCountry");
   ASSERT_STREQ(MethodName(language), "GetLanguage");
   const struct {
     bool swapped;
-    const char* called;
-    const char* sent;
+    const char *called, *sent;
   } steps[] = {
       {false, "GetCountry", "GetCountry"},   // seen once: remembered
       {false, "GetLanguage", "GetLanguage"},

@@ -1,6 +1,5 @@
 // The shipped libnptv.so as a browser sees it: loaded with dlopen, driven only
-// through its exported entry points and the tables they fill (which symbols it
-// exports is checked on every built tree: tests/target).
+// through its exported entry points and the tables they fill.
 #include <gtest/gtest.h>
 
 #include <cstring>

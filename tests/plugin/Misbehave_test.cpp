@@ -1,11 +1,7 @@
 // A framework or browser that misbehaves: replies of 1 MiB (cut to each
-// method's buffer, the one place that checks those bounds) and replies
-// without any terminator, deliveries the browser refuses, a command that
-// blocks for seconds while events keep coming, and events on a connection
-// that was never opened. Each case shows what the page gets (a result, a delivered or
-// dropped event, a log record); the fixture's tear-down shows that nothing
-// leaked and no connection was left. (The event storm while instances are
-// destroyed is in Concurrency_test.cpp, which runs under ThreadSanitizer.)
+// method's buffer) and without a terminator, deliveries the browser refuses,
+// a command that blocks for seconds while events keep coming, events on a
+// connection never opened: what the page gets; the fixture checks for leaks.
 #include <atomic>
 #include <thread>
 
@@ -33,8 +29,7 @@ class Misbehave : public TvObjectTest {};
 
 TEST_F(Misbehave, RepliesOfAnySizeAndWithoutTerminator) {
   struct Case {
-    const char* what;
-    const char* method;
+    const char *what, *method;
     std::vector<NPVariant> args;
     std::string reply;
     NPVariantType type;
@@ -92,11 +87,9 @@ TEST_F(Misbehave, RepliesOfAnySizeAndWithoutTerminator) {
   }
 }
 
-// A delivery the browser refuses (no memory for the call text or the
-// argument copies, an evaluation that fails) loses that event only, with a
-// log record where the module writes one; the next event arrives. (Which
-// handler gets what, texts of 1 MiB and with bytes 0 among them, is the
-// lifecycle fuzz target's, tests/fuzz.)
+// A delivery the browser refuses (no memory for the call text or the copies,
+// a failed evaluation) loses that event only, logged where the module logs;
+// the next event arrives.
 TEST_F(Misbehave, ARefusedDeliveryLosesOnlyThatEvent) {
   struct Case {
     const char* what;
@@ -143,8 +136,7 @@ TEST_F(Misbehave, ExecuteThatBlocksForSecondsWhileEventsArrive) {
   ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(f)));
   quvstub::SetReply("GetCountry", "I44", 1);
   quvstub::SetDelay("GetCountry", 2000);
-  // The framework keeps raising events for as long as the command blocks
-  // the main thread (bounded, so the queue stays small).
+  // The framework raises events for as long as the command blocks (bounded).
   std::atomic<bool> returned{false};
   std::atomic<int> raised{0};
   std::thread framework([&] {
@@ -163,8 +155,7 @@ TEST_F(Misbehave, ExecuteThatBlocksForSecondsWhileEventsArrive) {
   EXPECT_EQ(result.value.intValue, 44);
   ASSERT_GT(raised.load(), 0) << "no event came while the command blocked: the case was not exercised";
 
-  // Nothing ran on the blocked main thread; every event waits its turn and
-  // then arrives once, in order.
+  // Nothing ran on the blocked main thread; then every event arrives once, in order.
   quvstub::WaitForEvents();
   EXPECT_TRUE(tb::InvokeDefaultCalls().empty());
   const auto results = quvstub::TakeEventResults();
@@ -230,8 +221,7 @@ TEST_F(Misbehave, EventsOnAConnectionThatWasNeverOpened) {
     std::size_t records = 0;
     for (const std::string& t : LogTexts())
       records += t.find("type : " + std::to_string(c.type) + ", param1 : p, param2 : q") != std::string::npos;
-    // One record per connection the event reached: the fixture's open one
-    // gets ordinary events, the unopened one only forced ones.
+    // One record per connection reached: the open one gets ordinary events, the unopened one forced ones.
     EXPECT_EQ(records, 1u);
     quvstub::CaptureLog(false);
   }

@@ -1,7 +1,6 @@
-// NPP_New when memory runs out: every allocation that instance creation makes
-// on the main thread is made to fail in turn. Each time NPP_New must either
-// succeed or answer NPERR_OUT_OF_MEMORY_ERROR with nothing left behind: no
-// plug-in data, no framework connection, no browser object or block.
+// NPP_New when each allocation of instance creation on the main thread fails
+// in turn: it succeeds or answers NPERR_OUT_OF_MEMORY_ERROR, leaving no
+// plug-in data, connection, browser object or block behind.
 #include <cstdlib>
 #include <new>
 
@@ -20,8 +19,7 @@ void* Allocate(std::size_t size) {
 
 }  // namespace
 
-// These operators pair malloc with free themselves; the compiler's check for
-// mismatched allocation functions does not see that.
+// These operators pair malloc with free themselves (the compiler cannot see that).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {

@@ -1,6 +1,5 @@
 // The OnEvent property, the default call, and the object classes' defaults.
-// Which handler a read returns when both kinds are set, and that setting one
-// kind keeps the other, is checked by the lifecycle fuzz target (tests/fuzz).
+// (Which handler a read returns when both kinds are set: the lifecycle fuzz target.)
 #include <cstring>
 
 #include "Support.h"
@@ -51,9 +50,7 @@ TEST_F(Property, FunctionHandlerReferences) {
   EXPECT_EQ(tb::RefCount(g), 1u) << "the handler is released with the instance";
 }
 
-// A copy of exactly the script's bytes, the old name freed. (That reads
-// hand back a copy of their own: the lifecycle fuzz target, which releases
-// what it reads and reads again.)
+// A copy of exactly the script's bytes, the old name freed.
 TEST_F(Property, NameHandlerIsCopiedWithinItsLength) {
   ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::String("first")));
   NPVariant longer = tb::String("handlerXYZ");
@@ -69,8 +66,7 @@ TEST_F(Property, ValuesThatStoreNothing) {
   ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::Object(f)));
   ASSERT_TRUE(tb::SetProperty(tv, "OnEvent", tb::String("kept")));
   struct Case {
-    const char* what;
-    const char* name;
+    const char *what, *name;
     NPVariant value;
     bool ok;
   };

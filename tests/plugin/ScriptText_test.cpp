@@ -1,6 +1,5 @@
-// Event texts as JavaScript string literals: the literal of every text, byte
-// for byte, and its length. Built in every configuration (the writing is
-// compiled whether or not name handlers use it).
+// Event texts as JavaScript string literals, byte for byte, and their length;
+// built in every configuration.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,8 +23,7 @@ std::string Quote(const std::string& text) {
 
 struct Case {
   const char* what;
-  std::string text;
-  std::string literal;
+  std::string text, literal;
 };
 
 TEST(ScriptText, EachTextBecomesTheLiteralThatDecodesToIt) {
@@ -53,8 +51,7 @@ TEST(ScriptText, EachTextBecomesTheLiteralThatDecodesToIt) {
        "\"gr\xc3\xbc\xc3\x9f" "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80\""},
       {"U+FFFD itself stays", "\xef\xbf\xbd", "\"\xef\xbf\xbd\""},
       {"the highest code point stays", "\xf4\x8f\xbf\xbf", "\"\xf4\x8f\xbf\xbf\""},
-      // Ill-formed UTF-8: one U+FFFD per maximal subpart, and never a byte
-      // after it swallowed (an ASCII quote stays a quote to escape).
+      // Ill-formed UTF-8: one U+FFFD per maximal subpart, no byte after it swallowed.
       {"a lone continuation byte", "\x80", R"("\uFFFD")"},
       {"bytes that never occur", "\xc0\xc1\xf5\xff", R"("\uFFFD\uFFFD\uFFFD\uFFFD")"},
       {"an overlong encoding of a quote", "\xc0\xa2", R"("\uFFFD\uFFFD")"},

@@ -1,9 +1,7 @@
-// Shared fixture of the in-process plug-in suites: the module linked in,
-// loaded by the test browser through its entry points, the framework
-// stand-in's simulator off (every command answers "E" unless a reply is
-// forced), and an accounting check after every test: no live object, no open
-// browser allocation, no framework connection left, nothing the browser would
-// refuse.
+// Fixture of the in-process plug-in suites: the module linked in, loaded by
+// the test browser, the stand-in's simulator off (commands answer "E" unless
+// a reply is forced); after each test no live object, open allocation,
+// connection or misuse.
 #ifndef NPTV_TESTS_PLUGIN_SUPPORT_H
 #define NPTV_TESTS_PLUGIN_SUPPORT_H
 

@@ -1,8 +1,6 @@
-// The configuration file of the simulated TV (QUV_SIM_CONFIG): good keys
-// override the default state; every problem is one clear log line and leaves
-// the default for what could not be read. That the state, written back as a
-// configuration, reads without a problem into the same state is checked for
-// any file by the simtv fuzz target (tests/fuzz).
+// The simulated TV's configuration file (QUV_SIM_CONFIG): good keys override
+// the default state; every problem is one clear log line and leaves that
+// default. (Round trips of any file: the simtv fuzz target.)
 #include <nlohmann/json.hpp>
 
 #include "TestSupport.h"

@@ -2,15 +2,6 @@
 // misuse, events, the log, the journal's bound, and the clean end of the
 // library. (The journal's texts: tests/foundation/Bridge_test.cpp through the
 // module, ControlSocketTest.cpp byte for byte with their connection.)
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
 #include <quv/CQUVDebug.h>
 
 #include "TestSupport.h"
@@ -20,8 +11,6 @@ using namespace quvtest;
 namespace {
 
 class Connection : public QuvTest {};
-
-// ---- forced replies --------------------------------------------------------
 
 struct ForcedCase {
   const char* what;
@@ -43,9 +32,7 @@ TEST_F(Connection, ForcedRepliesAreUsedTheirNumberOfTimes) {
     Recorder w;
     quvstub::SetReply("GetCountry", "I3", c.times);
     quvstub::SetReply("GetLanguage", "I9", -1);  // another command is not touched
-    for (const auto& want : c.expected) {
-      EXPECT_EQ(Cmd(w, {"GetCountry"}), want);
-    }
+    for (const auto& want : c.expected) EXPECT_EQ(Cmd(w, {"GetCountry"}), want);
     EXPECT_EQ(Cmd(w, {"GetLanguage"}), "I9");
   }
 }
@@ -54,8 +41,7 @@ TEST_F(Connection, ForcedRepliesAreUsedTheirNumberOfTimes) {
 // module in tests/foundation/Bridge_test.cpp, at 1 MiB in tests/plugin.
 TEST_F(Connection, Utf16ReplyEncodesLittleEndianWithTerminator) {
   struct Case {
-    std::string utf8;
-    std::string reply;
+    std::string utf8, reply;
   };
   const std::vector<Case> cases = {
       {"TV", Bytes({'U', 'T', 0, 'V', 0, 0, 0})},
@@ -63,12 +49,8 @@ TEST_F(Connection, Utf16ReplyEncodesLittleEndianWithTerminator) {
       {"a\xFF" "b", Bytes({'U', 'a', 0, 0xFD, 0xFF, 'b', 0, 0, 0})},        // bad byte
       {std::string("a\0b", 3), Bytes({'U', 'a', 0, 0, 0, 'b', 0, 0, 0})},  // NUL kept
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(quvstub::Utf16Reply(c.utf8), c.reply) << c.utf8;
-  }
+  for (const auto& c : cases) EXPECT_EQ(quvstub::Utf16Reply(c.utf8), c.reply) << c.utf8;
 }
-
-// ---- connections -------------------------------------------------------------
 
 TEST_F(Connection, ConnectionsShowOpenTextsAndLifetime) {
   const auto before = quvstub::Connections().size();
@@ -142,18 +124,10 @@ TEST_F(Connection, MisuseOfAConnectionIsRecordedAndLogged) {
   }
 }
 
-// ---- events --------------------------------------------------------------------
-
-// Delivery to every open connection in order on the framework thread, and a
-// Close that waits for the delivery in flight, are checked through the module
-// that relies on them (tests/foundation/Events_test.cpp, tests/plugin).
-
 // A connection whose OnEvent holds the framework thread until told to go on.
 class Gate : public Closing {
  public:
-  Gate() {
-    Open("TV", "1.0", "TV|widgetpath|");
-  }
+  Gate() { Open("TV", "1.0", "TV|widgetpath|"); }
   ~Gate() override { Close(); }
   bool OnEvent(int, std::string, std::string) override {
     std::unique_lock<std::mutex> lk(m);
@@ -193,9 +167,7 @@ TEST_F(Connection, EventsQueuedBeforeCloseAreDroppedAfterIt) {
 // An OnEvent may call back into the library (log, commands, even Close).
 class Reentrant : public Closing {
  public:
-  Reentrant() {
-    Open("TV", "1.0", "TV|widgetpath|");
-  }
+  Reentrant() { Open("TV", "1.0", "TV|widgetpath|"); }
   ~Reentrant() override { Close(); }
   bool OnEvent(int type, std::string p1, std::string) override {
     quv::CQUVDebug::PrintLog(0, 4, "event %d", type);
@@ -220,8 +192,6 @@ TEST_F(Connection, OnEventMayCallTheLibraryAndCloseItself) {
   EXPECT_EQ(w.count.load(), 2);
   EXPECT_EQ(w.reply, "I44");
 }
-
-// ---- log -------------------------------------------------------------------------
 
 // Each PrintLog call is one captured entry with its module and level: the
 // module's records in tests/plugin/Log_test.cpp and tests/foundation.
@@ -265,9 +235,7 @@ TEST(QuvLog, QuvLogNamesAFileThatIsAppendedToDashIsStderrUnsetNowhere) {
 // switches it off for the whole process.
 TEST(QuvJournal, BoundedAndSwitchable) {
   const struct {
-    const char* env;
-    const char* commands;
-    const char* kept;
+    const char *env, *commands, *kept;
   } runs[] = {
       {"QUV_JOURNAL=0", "3", "journal 0 - -\n"},
       {"-u QUV_JOURNAL", "4096", "journal 4096 0 4095\n"},
@@ -281,8 +249,6 @@ TEST(QuvJournal, BoundedAndSwitchable) {
     EXPECT_EQ(out, r.kept) << r.env << ", " << r.commands << " commands";
   }
 }
-
-// ---- the end of the library ------------------------------------------------------
 
 TEST(QuvLifetime, ProcessExitsCleanlyWithEventsInFlight) {
   for (const char* mode : {"exit-busy ", "exit-late "}) {

@@ -77,12 +77,8 @@ TEST_F(Control, EventsGoToEveryOpenConnectionWithTextOrHexParameters) {
   EXPECT_EQ(r["queued"], 2);
   EXPECT_TRUE(Request(R"({"cmd":"wait_events"})")["ok"]);
   for (Recorder* w : {&a, &b}) {
-    auto got = w->Got();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].type, 0);
-    EXPECT_EQ(got[0].p1, "3");
-    EXPECT_EQ(got[0].p2, Bytes({'A', 0xFF, 0}));
-    EXPECT_EQ(got[0].thread, quvstub::FrameworkThreadId());
+    ASSERT_EQ(w->Texts(), std::vector<std::string>{"3|" + Bytes({'A', 0xFF, 0})});
+    EXPECT_EQ(std::make_pair(w->Got()[0].type, w->Got()[0].thread), std::make_pair(0, quvstub::FrameworkThreadId()));
   }
   EXPECT_TRUE(closed.Got().empty());
 }
@@ -118,23 +114,35 @@ TEST_F(Control, ConnectionsAndStateAreReported) {
 
 // ---- the socket -------------------------------------------------------------------
 
-int Connect(const std::string& path) {
-  sockaddr_un addr{};
+// A new socket, and the address of `path` for it.
+int Socket(const std::string& path, sockaddr_un& addr) {
+  addr = sockaddr_un{};
   addr.sun_family = AF_UNIX;
   std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  return socket(AF_UNIX, SOCK_STREAM, 0);
+}
+
+int Connect(const std::string& path) {
+  sockaddr_un addr;
+  int fd = Socket(path, addr);
   if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
   if (fd >= 0) close(fd);
   return -1;
 }
 
-void SendAll(int fd, const std::string& s) {
+// Sends what the peer takes of `s` (it may close first); how much that was.
+std::size_t Send(int fd, const std::string& s) {
   std::size_t done = 0;
-  while (done < s.size()) {
-    ssize_t n = send(fd, s.data() + done, s.size() - done, MSG_NOSIGNAL);
-    ASSERT_GT(n, 0);
-    done += static_cast<std::size_t>(n);
-  }
+  for (ssize_t n; done < s.size(); done += static_cast<std::size_t>(n))
+    if ((n = send(fd, s.data() + done, s.size() - done, MSG_NOSIGNAL)) <= 0) break;
+  return done;
+}
+
+void SendAll(int fd, const std::string& s) { ASSERT_EQ(Send(fd, s), s.size()); }
+
+void ReceiveTimeout(int fd, long seconds, long microseconds = 0) {
+  timeval tv{seconds, microseconds};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
 // Reads one line (blocking); empty when the peer closed first.
@@ -155,10 +163,8 @@ std::string ReadLine(int fd, std::string& pending) {
 
 // A socket file bound at path; listening when `listening`, else left stale.
 int Bound(const std::string& path, bool listening) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr;
+  int fd = Socket(path, addr);
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || (listening && listen(fd, 1) != 0))
     ADD_FAILURE() << "bind/listen " << path;
   if (!listening) close(fd);
@@ -200,17 +206,9 @@ TEST_F(Control, AnOverlongLineIsRefusedAndTheClientDropped) {
   int fd = Connect(path);
   ASSERT_GE(fd, 0);
   std::string pending;
-  // The server may drop the client before the whole line is sent: a send that
-  // fails once more than the limit went through is expected.
+  // The server may drop the client before the whole line is sent.
   const std::size_t limit = std::size_t(8) << 20;
-  const std::string line(limit + 70000, ' ');
-  std::size_t sent = 0;
-  while (sent < line.size()) {
-    ssize_t n = send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    sent += static_cast<std::size_t>(n);
-  }
-  EXPECT_GT(sent, limit);
+  EXPECT_GT(Send(fd, std::string(limit + 70000, ' ')), limit);
   json r = json::parse(ReadLine(fd, pending));
   EXPECT_EQ(r["ok"], false);
   EXPECT_NE(r["error"].get<std::string>().find("longer than"), std::string::npos);
@@ -230,8 +228,7 @@ TEST_F(Control, AStaleSocketFileIsReplacedAndOtherFilesAreLeftAlone) {
 
   struct Case {
     const char* what;
-    std::string path;
-    std::string complaint;
+    std::string path, complaint;
   };
   const std::string plain = TempPath("plain-file");
   WriteFile(plain, "keep me");
@@ -263,11 +260,10 @@ TEST_F(Control, AStaleSocketFileIsReplacedAndOtherFilesAreLeftAlone) {
   std::remove(live.c_str());
 }
 
-// The socket is its user's: mode 0600 whatever the umask; a client of
-// another uid is refused by the server (even through a socket file opened to
-// all), and tvsim refuses a server of another uid; a client that does not
-// read its replies, or clients holding unfinished lines, cost bounded memory
-// and never stop the others from being served.
+// The socket is its user's: mode 0600 whatever the umask, a client of another
+// uid refused (even through a file opened to all), tvsim refusing a server of
+// another uid; clients that do not read, or hold unfinished lines, cost
+// bounded memory and never stop the others from being served.
 TEST_F(Control, TheSocketServesItsOwnUserAndNoClientHoldsItUp) {
   const std::string path = TempPath("own.sock");
   const mode_t mask = umask(0);
@@ -278,8 +274,7 @@ TEST_F(Control, TheSocketServesItsOwnUserAndNoClientHoldsItUp) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   auto answered = [&] {  // a new client's request is answered (within 20 s)
     int fd = Connect(path);
-    timeval tv{20, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ReceiveTimeout(fd, 20);
     std::string pending;
     SendAll(fd, "{\"cmd\":\"connections\"}\n");
     bool ok = fd >= 0 && ReadLine(fd, pending).find("\"ok\":true") != std::string::npos;
@@ -299,15 +294,9 @@ TEST_F(Control, TheSocketServesItsOwnUserAndNoClientHoldsItUp) {
   for (int i = 0; i < 6; ++i) {
     int fd = Connect(path);
     holders.push_back(fd);
-    std::size_t sent = 0;
-    while (sent < part.size()) {
-      ssize_t n = send(fd, part.data() + sent, part.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<std::size_t>(n);
-    }
+    Send(fd, part);
     std::string pending;
-    timeval tv{0, 300000};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ReceiveTimeout(fd, 0, 300000);
     if (ReadLine(fd, pending).find("unfinished lines") != std::string::npos) ++dropped;
   }
   EXPECT_GE(dropped, 1) << "six clients hold 24 MiB of unfinished lines";
@@ -332,11 +321,10 @@ TEST_F(Control, TheSocketServesItsOwnUserAndNoClientHoldsItUp) {
   };
   EXPECT_EQ(asOther([&] {
               int fd = Connect(path);
-              timeval tv{20, 0};
-              setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-              std::string pending, request = "{\"cmd\":\"set\",\"key\":\"password\",\"value\":\"0000\"}\n";
               if (fd < 0) return 2;
-              (void)!send(fd, request.data(), request.size(), MSG_NOSIGNAL);  // it may be closed already
+              ReceiveTimeout(fd, 20);
+              std::string pending;
+              Send(fd, "{\"cmd\":\"set\",\"key\":\"password\",\"value\":\"0000\"}\n");  // it may be closed already
               return ReadLine(fd, pending).find("its own user only") != std::string::npos ? 0 : 1;
             }), 0) << "the server answers another uid";
   quvstub::StopControlSocket();
@@ -348,10 +336,8 @@ TEST_F(Control, TheSocketServesItsOwnUserAndNoClientHoldsItUp) {
   pid_t squatter = fork();
   if (squatter == 0) {
     if (setgid(other) != 0 || setuid(other) != 0) _exit(99);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, squat.c_str(), sizeof addr.sun_path - 1);
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr;
+    int fd = Socket(squat, addr);
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) _exit(98);
     if (write(ready[1], "x", 1) != 1) _exit(97);
     pause();
@@ -405,12 +391,7 @@ TEST_F(Control, TvsimDrivesTheTvOfARunningProcess) {
     EXPECT_NE(out.find(c.outputHas), std::string::npos) << out;
   }
   quvstub::WaitForEvents();
-  auto got = w.Got();
-  ASSERT_EQ(got.size(), 2u);  // the raised event, then the country change
-  EXPECT_EQ(got[0].p1, "3");
-  EXPECT_EQ(got[0].p2, "1");
-  EXPECT_EQ(got[1].p1, "2");
-  EXPECT_EQ(got[1].p2, "44");
+  EXPECT_EQ(w.Texts(), (std::vector<std::string>{"3|1", "2|44"}));  // the raised event, then the country change
   EXPECT_EQ(Cmd(w, {"IsValidPassword", "4321"}), "I1");
   EXPECT_EQ(Cmd(w, {"GetCountry"}), "E");
   EXPECT_EQ(Cmd(w, {"GetLanguage"}), "I9");
@@ -427,8 +408,7 @@ TEST_F(Control, TvsimDrivesTheTvOfARunningProcess) {
   EXPECT_NE(out.find("cannot connect"), std::string::npos) << out;
 }
 
-// Another process, its socket from QUV_SIM_SOCKET (over a stale file), driven
-// by tvsim; the socket file is gone when it ends.
+// Another process serving QUV_SIM_SOCKET (over a stale file), driven by tvsim; the file goes at its end.
 TEST(ControlProcess, QuvSimSocketServesFromTheFirstWrapperToTheEnd) {
   const std::string path = TempPath("proc.sock");
   const std::string out = TempPath("proc.out");

@@ -7,18 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <atomic>
 
 #include <quv/CQuvPluginWrapper.h>
 #include <quvstub/Control.h>
@@ -69,6 +68,12 @@ class Recorder : public Closing {
   std::vector<Received> Got() {
     std::lock_guard<std::mutex> lk(m_);
     return got_;
+  }
+  // The events' texts, "p1|p2" each.
+  std::vector<std::string> Texts() {
+    std::vector<std::string> texts;
+    for (const Received& r : Got()) texts.push_back(r.p1 + "|" + r.p2);
+    return texts;
   }
   void Forget() {
     std::lock_guard<std::mutex> lk(m_);

@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# The demo app's session recorded through the recorder, then replayed on a
-# simulated TV that holds other values (other.json): the demo shows the
-# recorded ones. The same TV without the replay shows its own (the check
-# fails there), and the configuration made by tvsim from a trace that kept the
-# password shows the recorded ones too.
+# The demo recorded through the recorder, then replayed on a simulated TV of
+# other values (other.json): it shows the recorded ones; without the replay
+# it does not; a configuration tvsim makes from a trace with the password
+# shows them too.
 #   demo.sh RECORDER_DIR LIBQUV KNOWN_JSON TVSIM HARNESS CHECK PAGE PAGE_RUNNER...
-#   (PAGE_RUNNER: tests/e2e/pages.py with tvbrowser, without pages)
-# DEMO_REPLAY_HOST (e.g. tvwebkit) or DEMO_REPLAY_BRIDGE (bridge-test.mjs's
-# command up to its scenario): only the recording, then the replay in that
-# host too, or through tvbridge.
+# DEMO_REPLAY_HOST (a host program) or DEMO_REPLAY_BRIDGE (bridge-test.mjs's
+# command up to its scenario): the recording, then the replay there only.
 set -u
 recorder_dir=$1 libquv=$2 known=$3 tvsim=$4 harness=$5 check=$6 page=$7
 shift 7

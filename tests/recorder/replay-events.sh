@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# The simulated TV answering from a trace, in a process of its own
-# (quv_helper serve): a repeated command gets its recorded replies in order
-# and then the last one again, a command the trace lacks is answered by the
-# model and named in the log, the recorded events arrive in order; the
-# replay asked for by the environment and by the configuration file; the
-# events' planned times at several speeds.
+# The simulated TV answering from a trace (quv_helper serve): a repeated
+# command gets its recorded replies in order, then the last again; one the
+# trace lacks is the model's and logged; the events arrive in order; asked for
+# by the environment and by the configuration; planned times at several speeds.
 #   replay-events.sh QUV_HELPER [RUNNER...]
 set -u
 helper=$1

@@ -1,10 +1,8 @@
-// One browser session with the module, whichever libQuv.so it finds: every TV
-// method is called, events are raised through the simulated TV's control
-// socket (a burst, then another while the instance is destroyed), and what a
-// page would see is printed. Run against the stand-in and through the
-// recorder in front of it, the two outputs must be the same.
+// One browser session with the module and whichever libQuv.so it finds: every
+// method called, events raised through the control socket (a burst, then more
+// while the instance is destroyed), what a page would see printed; the same
+// with the stand-in and through the recorder in front of it.
 //   recorder-session MODULE SOCKET EVENTS LATE
-// EVENTS in the burst, LATE while the instance is destroyed.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -93,8 +91,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Every method, with the first argument list it accepts.
-  // (The password, a text that appears nowhere else, goes first.)
+  // Every method with the first argument list it accepts (the password, a text
+  // found nowhere else, first).
   const std::vector<std::vector<NPVariant>> tries = {
       {tb::String("pw-7319")}, {}, {tb::Int(1)}, {tb::Int(1), tb::Int(0)},
       {tb::Int(0), tb::Int(1), tb::Int(2)}};

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# The recorder in front of a libQuv.so, in a whole browser session
-# (recorder-session): the session prints the same with and without it, the
-# trace holds the library's journal, drops are counted, the password is kept
-# out unless asked for.
+# The recorder in front of a libQuv.so in a whole session (recorder-session):
+# the same output with and without it, the trace holds the library's
+# journal, drops counted, the password out unless asked for.
 #   session.sh SESSION MODULE LIBQUV RECORDER_DIR CHECK_PY [RUNNER...]
-# RUNNER (qemu-arm and its options) runs the session program. The library in
-# front is chosen by preloading it: its SONAME is then taken for libQuv.so.
+# RUNNER (qemu-arm ...) runs the session; the library in front is preloaded.
 set -u
 session=$1 module=$2 libquv=$3 recorder_dir=$4 check=$5
 shift 5

@@ -1,7 +1,6 @@
 // The self-test page in Chromium or Firefox through tvbridge, driven by real
-// key presses; the TV events it asks for are caused through tvsim, and the
-// simulated TV's state must be the same before and after. run.py starts this
-// with SELFTEST_QUERY, SELFTEST_SHOT and SELFTEST_TVSIM set.
+// key presses, TV events through tvsim, the TV's state the same before and
+// after. run.py sets SELFTEST_QUERY, SELFTEST_SHOT and SELFTEST_TVSIM.
 //   node browser.mjs TVBRIDGE chromium|firefox CONFIG.json
 import { execFileSync, spawn } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';

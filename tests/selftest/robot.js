@@ -1,9 +1,7 @@
-// The tester, for the WebKit hosts (tvbrowser, tvwebkit, cog): added to a
-// copy of the self-test page with robot-config.js (ROBOT). It presses the
-// remote's keys (keydown events, the page's only input), causes the TV events
-// the page asks for through the simulated TV (tvbrowser.sim where the host
-// has it, "driver:" lines to tvsim in cog), and when the report has gone out
-// compares the simulated TV's state with the state before the run.
+// The tester for the WebKit hosts, added to a copy of the self-test page: it
+// presses the remote's keys (keydown), causes the TV events the page asks for
+// (tvbrowser.sim, or "driver:" lines in cog), and after the report compares
+// the simulated TV's state with the one before the run.
 (function () {
   'use strict';
   // (Without the plug-in there is no simulated TV to ask: null.)

@@ -1,8 +1,7 @@
-// The test layer around the host's function table (see TestBrowser.h): every
-// entry counts its calls and forwards; the entries of memory, object life and
-// script calls account for what they do, refuse misuse (and say so) instead
-// of forwarding it, record, and fail when told to.
-#include <atomic>
+// The test layer around the host's function table (see TestBrowser.h): the
+// entries of memory, object life and script calls account for what they do,
+// refuse misuse (and say so) instead of forwarding it, record, and fail when
+// told to; the others are the host's.
 #include <cstring>
 #include <deque>
 #include <map>
@@ -16,15 +15,12 @@ namespace testbrowser {
 namespace {
 
 constexpr std::size_t kRecordRoom = 256;
-constexpr std::size_t kEntries = sizeof(NPNetscapeFuncs) / sizeof(void*) + 1;
 
 struct Layer {
   std::mutex mu;
   NPNetscapeFuncs host;   // the host's own entries
-  NPNetscapeFuncs inner;  // the host's, with the accounting entries in place
-  NPNetscapeFuncs table;  // the counted entries, given to the plug-in
-  const char* names[kEntries] = {};
-  std::atomic<std::size_t> calls[kEntries] = {};
+  NPNetscapeFuncs table;  // the host's with the accounting entries in place, given to the plug-in
+  std::size_t allocationCalls = 0;
   long allocationsLeft = -1;
   bool failCreate = false;
   std::unordered_set<NPObject*> live;
@@ -41,26 +37,6 @@ struct Layer {
 
 Layer& L();
 
-template <typename Entry>
-std::size_t Slot(Entry NPNetscapeFuncs::*field) {
-  const NPNetscapeFuncs& t = L().table;
-  return static_cast<std::size_t>(reinterpret_cast<const char*>(&(t.*field)) -
-                                  reinterpret_cast<const char*>(&t)) /
-         sizeof(void*);
-}
-
-// Counting allocates nothing: the out-of-memory suite fails every allocation
-// of the module in turn, never the browser's.
-template <typename Entry, Entry NPNetscapeFuncs::*Field>
-struct Counted;
-template <typename R, typename... A, R (*NPNetscapeFuncs::*Field)(A...)>
-struct Counted<R (*)(A...), Field> {
-  static R Call(A... args) {
-    L().calls[Slot(Field)].fetch_add(1, std::memory_order_relaxed);
-    return (L().inner.*Field)(args...);
-  }
-};
-
 void MisuseLocked(std::string what) {
   if (L().misuses.size() < kMisuseRoom)
     L().misuses.push_back(std::move(what));
@@ -69,6 +45,24 @@ void MisuseLocked(std::string what) {
 }
 
 bool IsLiveLocked(NPObject* o) { return o && L().live.count(o) != 0; }
+
+// f(layer) under the layer's lock.
+template <typename F>
+auto Locked(F f) {
+  std::lock_guard<std::mutex> lock(L().mu);
+  return f(L());
+}
+
+template <typename T>
+T Copy(T Layer::*field) {
+  return Locked([field](Layer& l) { return l.*field; });
+}
+
+template <typename T>
+void Record(std::vector<T> Layer::*records, T record) {
+  std::lock_guard<std::mutex> lock(L().mu);
+  (L().*records).push_back(std::move(record));
+}
 
 // True when `o` is alive; else a misuse of `entry` is noted.
 bool Alive(NPObject* o, const char* entry) {
@@ -82,6 +76,7 @@ bool Alive(NPObject* o, const char* entry) {
 
 void* MemAlloc(uint32_t size) {
   std::lock_guard<std::mutex> lock(L().mu);
+  ++L().allocationCalls;
   if (L().allocationsLeft == 0) return nullptr;
   if (L().allocationsLeft > 0) --L().allocationsLeft;
   void* p = L().host.memalloc(size);
@@ -151,8 +146,9 @@ template <typename Entry, Entry NPNetscapeFuncs::*Field>
 struct OnLive;
 template <typename R, typename... A, R (*NPNetscapeFuncs::*Field)(NPP, NPObject*, A...)>
 struct OnLive<R (*)(NPP, NPObject*, A...), Field> {
+  static inline const char* name;
   static R Call(NPP npp, NPObject* o, A... args) {
-    return Alive(o, L().names[Slot(Field)]) && (L().host.*Field)(npp, o, args...);
+    return Alive(o, name) && (L().host.*Field)(npp, o, args...);
   }
 };
 
@@ -163,10 +159,7 @@ bool InvokeDefaultEntry(NPP npp, NPObject* o, const NPVariant* args, uint32_t n,
     call.types.push_back(args[i].type);
     call.args.push_back(Text(args[i]));
   }
-  {
-    std::lock_guard<std::mutex> lock(L().mu);
-    L().invokeDefaults.push_back(std::move(call));
-  }
+  Record(&Layer::invokeDefaults, std::move(call));
   return Alive(o, "invokeDefault") && L().host.invokeDefault(npp, o, args, n, result);
 }
 
@@ -174,28 +167,19 @@ bool Evaluate(NPP npp, NPObject* o, NPString* script, NPVariant* result) {
   std::string text = script && script->UTF8Characters
                          ? std::string(script->UTF8Characters, script->UTF8Length)
                          : std::string();
-  {
-    std::lock_guard<std::mutex> lock(L().mu);
-    L().evaluates.push_back({npp, o, text, std::this_thread::get_id()});
-  }
+  Record(&Layer::evaluates, {npp, o, text, std::this_thread::get_id()});
   return Alive(o, "evaluate") && L().host.evaluate(npp, o, script, result);
 }
 
 // ---- Records ----------------------------------------------------------------------------
 
 NPError SetValue(NPP npp, NPPVariable variable, void* value) {
-  {
-    std::lock_guard<std::mutex> lock(L().mu);
-    L().setValues.push_back({npp, static_cast<int>(variable), value});
-  }
+  Record(&Layer::setValues, {npp, static_cast<int>(variable), value});
   return L().host.setvalue(npp, variable, value);
 }
 
 void InvalidateRect(NPP npp, NPRect* rect) {
-  {
-    std::lock_guard<std::mutex> lock(L().mu);
-    L().rects.push_back(*rect);
-  }
+  Record(&Layer::rects, *rect);
   L().host.invalidaterect(npp, rect);
 }
 
@@ -211,53 +195,30 @@ void PluginThreadAsyncCall(NPP npp, void (*func)(void*), void* data) {
   L().host.pluginthreadasynccall(npp, func, data);
 }
 
-#define NPTV_ENTRIES(X)                                                                      \
-  X(geturl) X(posturl) X(requestread) X(newstream) X(write) X(destroystream) X(status)     \
-  X(uagent) X(memalloc) X(memfree) X(memflush) X(reloadplugins) X(getJavaEnv)              \
-  X(getJavaPeer) X(geturlnotify) X(posturlnotify) X(getvalue) X(setvalue)                  \
-  X(invalidaterect) X(invalidateregion) X(forceredraw) X(getstringidentifier)              \
-  X(getstringidentifiers) X(getintidentifier) X(identifierisstring) X(utf8fromidentifier) \
-  X(intfromidentifier) X(createobject) X(retainobject) X(releaseobject) X(invoke)          \
-  X(invokeDefault) X(evaluate) X(getproperty) X(setproperty) X(removeproperty)             \
-  X(hasproperty) X(hasmethod) X(releasevariantvalue) X(setexception)                      \
-  X(pushpopupsenabledstate) X(poppopupsenabledstate) X(enumerate) X(pluginthreadasynccall) \
-  X(construct) X(getvalueforurl) X(setvalueforurl) X(getauthenticationinfo)               \
-  X(scheduletimer) X(unscheduletimer) X(popupcontextmenu) X(convertpoint)
-
-Layer* Make() {
-  Layer* l = new Layer;  // never destroyed: late calls stay harmless
-  l->host = l->inner = nphost::Functions();
-  NPNetscapeFuncs& f = l->inner;
-  f.memalloc = MemAlloc;
-  f.memfree = MemFree;
-  f.createobject = CreateObject;
-  f.retainobject = RetainObject;
-  f.releaseobject = ReleaseObject;
-  f.releasevariantvalue = ReleaseVariantValue;
-  f.invokeDefault = InvokeDefaultEntry;
-  f.evaluate = Evaluate;
-#define NPTV_ON_LIVE(field) f.field = OnLive<decltype(f.field), &NPNetscapeFuncs::field>::Call;
-  NPTV_ON_LIVE(invoke) NPTV_ON_LIVE(getproperty) NPTV_ON_LIVE(setproperty)
-  NPTV_ON_LIVE(removeproperty) NPTV_ON_LIVE(hasproperty) NPTV_ON_LIVE(hasmethod)
-  NPTV_ON_LIVE(enumerate) NPTV_ON_LIVE(construct)
-#undef NPTV_ON_LIVE
-  f.setvalue = SetValue;
-  f.invalidaterect = InvalidateRect;
-  f.pluginthreadasynccall = PluginThreadAsyncCall;
-  l->table = l->host;
-  return l;
-}
-
 Layer& L() {
   static Layer* layer = [] {
-    Layer* l = Make();
-#define NPTV_COUNT(field)                                                                \
-  l->table.field = Counted<decltype(l->table.field), &NPNetscapeFuncs::field>::Call; \
-  l->names[static_cast<std::size_t>(reinterpret_cast<char*>(&l->table.field) -           \
-                                    reinterpret_cast<char*>(&l->table)) /                \
-           sizeof(void*)] = #field;
-    NPTV_ENTRIES(NPTV_COUNT)
-#undef NPTV_COUNT
+    Layer* l = new Layer;  // never destroyed: late calls stay harmless
+    l->host = l->table = nphost::Functions();
+    NPNetscapeFuncs& f = l->table;
+    f.memalloc = MemAlloc;
+    f.memfree = MemFree;
+    f.createobject = CreateObject;
+    f.retainobject = RetainObject;
+    f.releaseobject = ReleaseObject;
+    f.releasevariantvalue = ReleaseVariantValue;
+    f.invokeDefault = InvokeDefaultEntry;
+    f.evaluate = Evaluate;
+#define NPTV_ON_LIVE(field)                                               \
+  using field##_t = OnLive<decltype(f.field), &NPNetscapeFuncs::field>; \
+  f.field = field##_t::Call;                                              \
+  field##_t::name = #field;
+    NPTV_ON_LIVE(invoke) NPTV_ON_LIVE(getproperty) NPTV_ON_LIVE(setproperty)
+    NPTV_ON_LIVE(removeproperty) NPTV_ON_LIVE(hasproperty) NPTV_ON_LIVE(hasmethod)
+    NPTV_ON_LIVE(enumerate) NPTV_ON_LIVE(construct)
+#undef NPTV_ON_LIVE
+    f.setvalue = SetValue;
+    f.invalidaterect = InvalidateRect;
+    f.pluginthreadasynccall = PluginThreadAsyncCall;
     nphost::SetBrowser(&l->table);
     return l;
   }();
@@ -269,37 +230,25 @@ Layer& L() {
 }  // namespace
 
 void Reset() {
-  {
-    std::lock_guard<std::mutex> lock(L().mu);
-    Layer& l = L();
+  Locked([](Layer& l) {
     l.allocationsLeft = -1;
+    l.allocationCalls = 0;
     l.failCreate = false;
-    l.misuses.clear();
     l.moreMisuses = 0;
-    l.invokeDefaults.clear();
-    l.evaluates.clear();
-    l.setValues.clear();
-    l.rects.clear();
-    l.asyncCalls.clear();
-    // Room for the records of a test made up front: recording a browser call
-    // then allocates nothing, so the out-of-memory suite's injected failures
-    // hit the module's allocations, never the browser's, whatever the
-    // compiler's inlining (a record that grew the vector threw into NPP_New).
-    l.invokeDefaults.reserve(kRecordRoom);
-    l.evaluates.reserve(kRecordRoom);
-    l.setValues.reserve(kRecordRoom);
-    l.rects.reserve(kRecordRoom);
-    l.asyncCalls.reserve(kRecordRoom);
-    l.misuses.reserve(kMisuseRoom);
     l.scriptStrings.clear();
-  }
+    l.misuses.clear();
+    l.misuses.reserve(kMisuseRoom);
+    // Room made up front: recording allocates nothing (the out-of-memory suite fails the module's only).
+    auto empty = [](auto&... records) { ((records.clear(), records.reserve(kRecordRoom)), ...); };
+    empty(l.invokeDefaults, l.evaluates, l.setValues, l.rects, l.asyncCalls);
+    return true;
+  });
   for (int v = 4000; v <= 4003; ++v) SetAppText(v, std::nullopt);
   SetUserAgent(std::string("TestBrowser/1.0 (TV)"));
   SetEvaluateResult(true);
   SetScriptHooks(ScriptHooks());
   DropAsyncCalls();
   SetWindowObject(true);
-  for (auto& c : L().calls) c.store(0);
 }
 
 LargeFunctionTable LargeFunctions(uint16_t size) {
@@ -310,37 +259,19 @@ LargeFunctionTable LargeFunctions(uint16_t size) {
   return t;
 }
 
-void FailAllocationsAfter(long n) {
-  std::lock_guard<std::mutex> lock(L().mu);
-  L().allocationsLeft = n < 0 ? -1 : n;
-}
+void FailAllocationsAfter(long n) { Locked([n](Layer& l) { return l.allocationsLeft = n < 0 ? -1 : n; }); }
+void FailObjectCreation(bool on) { Locked([on](Layer& l) { return l.failCreate = on; }); }
 
-void FailObjectCreation(bool on) {
-  std::lock_guard<std::mutex> lock(L().mu);
-  L().failCreate = on;
-}
+std::size_t LiveObjects() { return Locked([](Layer& l) { return l.live.size(); }); }
 
-std::size_t LiveObjects() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().live.size();
-}
-
-bool IsLive(NPObject* object) {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return IsLiveLocked(object);
-}
+bool IsLive(NPObject* object) { return Locked([object](Layer&) { return IsLiveLocked(object); }); }
 
 uint32_t RefCount(NPObject* object) {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return IsLiveLocked(object) ? object->referenceCount : 0;
+  return Locked([object](Layer&) { return IsLiveLocked(object) ? object->referenceCount : 0u; });
 }
 
-std::size_t OpenAllocations() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().blocks.size();
-}
+std::size_t OpenAllocations() { return Locked([](Layer& l) { return l.blocks.size(); }); }
 
-std::size_t IdentifierCount() { return GetCounts().identifiers; }
 
 std::vector<std::string> Misuses() {
   std::lock_guard<std::mutex> lock(L().mu);
@@ -349,31 +280,12 @@ std::vector<std::string> Misuses() {
   return all;
 }
 
-std::size_t CallCount(const std::string& entry) {
-  for (std::size_t i = 0; i < kEntries; ++i)
-    if (L().names[i] && entry == L().names[i]) return L().calls[i].load();
-  return 0;
-}
+std::size_t AllocationCalls() { return Locked([](Layer& l) { return l.allocationCalls; }); }
 
-std::vector<InvokeDefaultCall> InvokeDefaultCalls() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().invokeDefaults;
-}
-
-std::vector<EvaluateCall> EvaluateCalls() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().evaluates;
-}
-
-std::vector<SetValueCall> SetValueCalls() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().setValues;
-}
-
-std::vector<NPRect> InvalidatedRects() {
-  std::lock_guard<std::mutex> lock(L().mu);
-  return L().rects;
-}
+std::vector<InvokeDefaultCall> InvokeDefaultCalls() { return Copy(&Layer::invokeDefaults); }
+std::vector<EvaluateCall> EvaluateCalls() { return Copy(&Layer::evaluates); }
+std::vector<SetValueCall> SetValueCalls() { return Copy(&Layer::setValues); }
+std::vector<NPRect> InvalidatedRects() { return Copy(&Layer::rects); }
 
 std::vector<AsyncCallRecord> TakeAsyncCalls() {
   DropAsyncCalls();

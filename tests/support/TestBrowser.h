@@ -1,11 +1,8 @@
-// A browser for tests: the shipped NPAPI host (host/Host.h) with a layer
-// around its function table that accounts for what the plug-in does (live
-// objects and their reference counts, open NPN_MemAlloc blocks, calls of each
-// entry, misuse such as releasing a dead object), records what it asked for
-// (InvokeDefault, Evaluate, SetValue, InvalidateRect, async calls), and
-// injects failures. The layer's table is the host's table in use
-// (nphost::SetBrowser) from the start of the program; the host's own API is
-// reachable here too (testbrowser::Host, testbrowser::Invoke, ...).
+// A browser for tests: the shipped NPAPI host (host/Host.h) behind a layer
+// that accounts for what the plug-in does (live objects, references, open
+// NPN_MemAlloc blocks and calls, misuse), records what it asked for,
+// and injects failures. The layer's table is the host's (nphost::SetBrowser)
+// from the start of the program.
 #ifndef NPTV_TESTS_SUPPORT_TESTBROWSER_H
 #define NPTV_TESTS_SUPPORT_TESTBROWSER_H
 
@@ -22,10 +19,9 @@ using namespace nphost;
 // ---- State ------------------------------------------------------------------
 
 // Back to a fresh browser: no application texts, a window object, the user
-// agent "TestBrowser/1.0 (TV)", no injected failures, all records, counts,
-// misuses and the async queue emptied (queued calls are dropped, not run). Interned identifiers are kept for the
-// life of the process, as a browser does. Objects still alive stay alive and
-// counted.
+// agent "TestBrowser/1.0 (TV)", no injected failures, records, counts,
+// misuses and async queue emptied (queued calls dropped). Identifiers and
+// live objects stay.
 void Reset();
 
 // A table that reports a larger `size` (a newer browser), with memory behind
@@ -51,14 +47,12 @@ bool IsLive(NPObject* object);
 // 0 for an object that is not alive.
 uint32_t RefCount(NPObject* object);
 std::size_t OpenAllocations();
-std::size_t IdentifierCount();
-// Everything the plug-in did that a browser would not accept (freeing a block
-// it does not own, releasing a dead object, ...), one text each; past
-// kMisuseRoom texts a last one says how many more there were.
+// What the plug-in did that a browser would not accept, one text each; past
+// kMisuseRoom a last one says how many more.
 constexpr std::size_t kMisuseRoom = 64;
 std::vector<std::string> Misuses();
-// How often the plug-in called one entry, by its NPAPI field name ("memalloc").
-std::size_t CallCount(const std::string& entry);
+// How often the plug-in called NPN_MemAlloc since the last Reset.
+std::size_t AllocationCalls();
 
 // ---- Records -------------------------------------------------------------------
 

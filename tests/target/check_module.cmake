@@ -1,26 +1,15 @@
 # Checks on the built module as a file, the way the TV's firmware sees it:
 #   cmake -DREADELF=... -DMODULE=libnptv.so -DCHECK=<name> [...] -P check_module.cmake
-# With -DKIND=extension the file is the WPE web-process extension
-# (libnptv-wpe.so) instead: its exports are exactly the version script's, and
-# its DT_NEEDED the runtimes and the libraries its row in -DDOC names.
-# CHECK is one of
-#   exports    the dynamic symbols it defines: the entry points and NPNFuncs,
-#              nothing outside the version script (-DMAP=nptv.map)
-#   npnfuncs   NPNFuncs is a data object of -DNPNFUNCS_SIZE bytes
-#   needed     the DT_NEEDED libraries: libQuv.so by its name, the C/C++
-#              runtimes and ICU, nothing else (and the sanitizer runtimes
-#              with -DSANITIZED=ON)
-#   abi        ELF class, machine and float ABI of -DMACHINE (ARM or X86_64)
-#   hardening  no text relocations, no executable stack
-#   runpath    no RPATH or RUNPATH (the TV's loader paths only)
-#   quvabi     its imports from libQuv.so that pass std::string are in the
-#              string ABI the build was configured for (-DCXX11_ABI=ON/OFF);
-#              with OFF nothing it imports is in the C++11 ABI
-#   versions   the newest GLIBC, GLIBCXX, CXXABI and GCC version nodes it
-#              needs, and the GCC runtime that means, are those of the row
-#              -DVARIANT="armhf, g++, default ABI" (or similar) in the firmware
-#              notes (-DDOC=docs/firmware.md); prints them ("floor: ..."),
-#              and only that without -DVARIANT
+# -DKIND=extension: the WPE web-process extension (libnptv-wpe.so) instead:
+# exports exactly the version script's, DT_NEEDED as its row in -DDOC names.
+# CHECK: exports (only the version script's, -DMAP), npnfuncs (a data object
+# of -DNPNFUNCS_SIZE bytes), needed (libQuv.so by name, the C/C++ runtimes,
+# ICU; sanitizer runtimes with -DSANITIZED=ON), abi (-DMACHINE ARM or X86_64),
+# hardening (no text relocations or executable stack), runpath (none),
+# quvabi (the std::string imports from libQuv.so in the -DCXX11_ABI
+# configured), versions (the newest GLIBC, GLIBCXX, CXXABI and GCC nodes
+# needed and the GCC runtime that means, printed as "floor: ..."; with
+# -DVARIANT also checked against that row of -DDOC's table).
 cmake_minimum_required(VERSION 3.25)
 
 foreach(var READELF MODULE CHECK)
@@ -200,27 +189,19 @@ elseif(CHECK STREQUAL "abi")
       fail("flags '${flags}': expected EABI version 5 with the hard-float ABI")
     endif()
     readelf(attrs -A)
-    string(REGEX MATCH "Tag_CPU_arch: ([^\n]+)" _ "${attrs}")
-    set(cpu "${CMAKE_MATCH_1}")
-    string(REGEX MATCH "Tag_FP_arch: ([^\n]+)" _ "${attrs}")
-    set(fp "${CMAKE_MATCH_1}")
-    string(REGEX MATCH "Tag_Advanced_SIMD_arch: ([^\n]+)" _ "${attrs}")
-    set(simd "${CMAKE_MATCH_1}")
-    string(REGEX MATCH "Tag_ABI_VFP_args: ([^\n]+)" _ "${attrs}")
-    set(vfpargs "${CMAKE_MATCH_1}")
-    message(STATUS "cpu ${cpu}, fp ${fp}, simd '${simd}', float args ${vfpargs}")
-    if(NOT cpu STREQUAL "v7")
-      fail("built for CPU architecture '${cpu}', expected v7")
-    endif()
-    if(NOT fp STREQUAL "VFPv3-D16")
-      fail("built for FPU '${fp}', expected VFPv3-D16")
-    endif()
-    if(simd MATCHES "NEON")
-      fail("uses NEON ('${simd}'), which not every armhf TV core has")
-    endif()
-    if(NOT vfpargs STREQUAL "VFP registers")
-      fail("passes floats in '${vfpargs}', expected VFP registers")
-    endif()
+    # attribute | the value it must have (!: must not match) | in words
+    foreach(row "CPU_arch|^v7$|v7" "FP_arch|^VFPv3-D16$|VFPv3-D16" "ABI_VFP_args|^VFP registers$|VFP registers"
+                "Advanced_SIMD_arch|!NEON|no NEON, which not every armhf TV core has")
+      string(REPLACE "|" ";" row "${row}")
+      list(POP_FRONT row tag want words)
+      string(REGEX MATCH "Tag_${tag}: [^\n]+" value "${attrs}")
+      string(REPLACE "Tag_${tag}: " "" value "${value}")
+      message(STATUS "Tag_${tag}: '${value}'")
+      string(REGEX REPLACE "^!" "" unwanted "${want}")
+      if((want MATCHES "^!" AND value MATCHES "${unwanted}") OR (NOT want MATCHES "^!" AND NOT value MATCHES "${want}"))
+        fail("Tag_${tag} is '${value}', expected ${words}")
+      endif()
+    endforeach()
   elseif(MACHINE STREQUAL "X86_64")
     if(NOT class STREQUAL "ELF64" OR NOT machine MATCHES "X86-64")
       fail("is ${class} ${machine}, expected ELF64 X86-64")

@@ -1,7 +1,6 @@
-// The binary layout the browser and the module agree on, checked on the
-// machine the tests run on: under qemu for armhf, natively on x86-64. A
-// wrong field order, a missing entry or a stray member shifts every later
-// entry and makes the module call the wrong browser function.
+// The binary layout the browser and the module agree on, on the machine the
+// tests run on (qemu for armhf): a wrong field order or a missing entry shifts
+// every later one and makes the module call the wrong browser function.
 #include <cstddef>
 #include <cstdint>
 
@@ -9,8 +8,7 @@
 
 #include "module/NPNFuncs.h"
 
-// The armhf build fails outright if the module's table copy has the wrong
-// size; the tests below say which entry moved.
+// The armhf build fails if the table copy has the wrong size; these say which entry moved.
 #if defined(__arm__) && !defined(__aarch64__)
 static_assert(sizeof(NPNFuncs) == 212, "armhf: NPNFuncs through convertpoint");
 #endif
@@ -30,8 +28,7 @@ constexpr bool kX86_64 =
     false;
 #endif
 
-// Each table entry is one function pointer per word, numbered from word 1
-// after the two uint16_t header fields; the word size is the pointer size.
+// Entries are one pointer-sized word each, numbered from 1 after the two uint16_t fields.
 struct Entry {
   const char* name;
   size_t offset;
@@ -43,24 +40,12 @@ struct Entry {
 
 TEST(TargetLayout, BrowserTableEntriesSitAtTheirWords) {
   const Entry entries[] = {
-      NPN_ENTRY(geturl, 1),
-      NPN_ENTRY(uagent, 8),
-      NPN_ENTRY(memalloc, 9),
-      NPN_ENTRY(memfree, 10),
-      NPN_ENTRY(getvalue, 17),
-      NPN_ENTRY(setvalue, 18),
-      NPN_ENTRY(invalidaterect, 19),
-      NPN_ENTRY(getstringidentifier, 22),
-      NPN_ENTRY(createobject, 28),
-      NPN_ENTRY(retainobject, 29),
-      NPN_ENTRY(releaseobject, 30),
-      NPN_ENTRY(invokeDefault, 32),
-      NPN_ENTRY(evaluate, 33),
-      NPN_ENTRY(releasevariantvalue, 39),
-      NPN_ENTRY(setexception, 40),
-      NPN_ENTRY(pluginthreadasynccall, 44),
-      NPN_ENTRY(construct, 45),
-      NPN_ENTRY(convertpoint, 52),
+      NPN_ENTRY(geturl, 1),          NPN_ENTRY(uagent, 8),           NPN_ENTRY(memalloc, 9),
+      NPN_ENTRY(memfree, 10),        NPN_ENTRY(getvalue, 17),        NPN_ENTRY(setvalue, 18),
+      NPN_ENTRY(invalidaterect, 19), NPN_ENTRY(getstringidentifier, 22), NPN_ENTRY(createobject, 28),
+      NPN_ENTRY(retainobject, 29),   NPN_ENTRY(releaseobject, 30),   NPN_ENTRY(invokeDefault, 32),
+      NPN_ENTRY(evaluate, 33),       NPN_ENTRY(releasevariantvalue, 39), NPN_ENTRY(setexception, 40),
+      NPN_ENTRY(pluginthreadasynccall, 44), NPN_ENTRY(construct, 45), NPN_ENTRY(convertpoint, 52),
   };
   for (const Entry& e : entries)
     EXPECT_EQ(e.offset, e.word * sizeof(void*)) << "NPNetscapeFuncs::" << e.name;
@@ -80,9 +65,7 @@ TEST(TargetLayout, PluginTableEntriesSitAtTheirWords) {
 // Absolute sizes as the browsers of each target lay them out.
 struct Size {
   const char* what;
-  size_t actual;
-  size_t arm32;
-  size_t x86_64;
+  size_t actual, arm32, x86_64;
 };
 
 TEST(TargetLayout, SizesMatchTheTarget) {

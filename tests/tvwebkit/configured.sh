@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# tvwebkit's configuration reaches the extension (its user data): which
-# origins get the TV object (--origin), and the browser variables 4000-4003
-# the module reads (--app-text). The page is served over HTTP on 127.0.0.1
-# (with a frame from localhost) and opened from its file. One row per case: how the page is opened, the
-# options, the lines the output must hold.
+# tvwebkit's configuration reaches the extension: the origins that get the TV
+# object (--origin) and the browser variables 4000-4003 (--app-text). The
+# page is served on 127.0.0.1 (a frame from localhost) or opened as a file.
 #   configured.sh TVWEBKIT MODULE_DIR
 set -u
 tvw=$1 module_dir=$2
@@ -32,9 +30,8 @@ done
 [ -n "$port" ] || { echo "not ok - the HTTP server did not start"; cat "$work/http.log"; exit 1; }
 http=http://127.0.0.1:$port
 
-# name | page (file or http) | options | lines that must be in the output (; separated).
-# How origins compare (ports, names, schemes) is the origin rule's table
-# (webkit/tests/config_test.cpp); here, that the rule reaches the pages.
+# name | page (file or http) | options | lines the output must hold (; separated).
+# How origins compare is the origin rule's table (webkit/tests/config_test.cpp).
 cases=(
   "file page gets the TV|file||tv: yes"
   "HTTP page of an unlisted origin gets none|http||tv: no"

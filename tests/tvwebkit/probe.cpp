@@ -1,29 +1,17 @@
-// A probe plug-in for the extension's tests: loaded instead of libnptv.so, it
-// shows script what an NPAPI plug-in receives from the browser (variant types
-// and values, object identity) and makes the browser convert what it answers.
-// Each instance's script object has these methods:
-//   describe(...)          "type:value" per argument, joined by " | "
-//   give(kind)             a variant made here: int32 double true null void
-//                          utf8 latin1 nul self held window
-//   echo(x)                x back (strings copied, objects retained)
-//   hold(x) / isHeld(x) / releaseAll()   keep objects; identity by pointer
-//   call(f, ...) invoke(o, name, ...) get(o, name) set(o, name, v)
-//   has(o, name) hasMethod(o, name) remove(o, name) construct(f, ...)
-//   keys(o)                NPN_Enumerate's names, joined by ","
-//   evaluate(text)         NPN_Evaluate on the window object
-//   throwWith(message)     NPN_SetException, then success
-//   refuse()               answers failure
-//   later(f, count)        count NPN_PluginThreadAsyncCall from another
-//                          thread, each calling f(i), i = 0..count-1, in order
-//   agent() appText(n)     NPN_UserAgent, NPN_GetValue(n)
-//   attributes()           NPP_New's argument names and values, "name=value;" each
+// A probe plug-in loaded instead of libnptv.so: shows script what an NPAPI
+// plug-in receives (variant types and values, object identity) and makes the
+// browser convert what it answers. Script object methods:
+//   describe(...) "type:value" per argument, joined by " | "
+//   give(kind) int32 double true null void utf8 latin1 nul self held window
+//   echo(x); hold(x) isHeld(x); call(f, ...) invoke(o, name, ...)
+//   get/set/has/hasMethod/remove(o, name[, v]) construct(f, ...) keys(o)
+//   evaluate(text) throwWith(message) refuse() agent() appText(n) attributes()
 // and a property `value` that keeps what is set.
 #include <npfunctions.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -91,24 +79,6 @@ NPObject* Obj(const NPVariant& v) {
   return v.type == NPVariantType_Object ? v.value.objectValue : nullptr;
 }
 
-struct Later {
-  NPP npp;
-  NPObject* f;
-  int i;
-  int count;
-};
-
-void RunLater(void* data) {
-  auto* l = static_cast<Later*>(data);
-  NPVariant arg, result;
-  INT32_TO_NPVARIANT(l->i, arg);
-  VOID_TO_NPVARIANT(result);
-  B.invokeDefault(l->npp, l->f, &arg, 1, &result);
-  B.releasevariantvalue(&result);
-  if (l->i == l->count - 1) B.releaseobject(l->f);
-  delete l;
-}
-
 bool Invoke(NPObject* o, NPIdentifier id, const NPVariant* a, uint32_t n, NPVariant* r) {
   auto* p = reinterpret_cast<Probe*>(o);
   NPUTF8* raw = B.utf8fromidentifier(id);
@@ -144,9 +114,6 @@ bool Invoke(NPObject* o, NPIdentifier id, const NPVariant* a, uint32_t n, NPVari
     bool found = false;
     for (NPObject* h : p->held) found = found || h == Obj(a[0]);
     BOOLEAN_TO_NPVARIANT(found, *r);
-  } else if (m == "releaseAll") {
-    for (NPObject* h : p->held) B.releaseobject(h);
-    p->held.clear();
   } else if (m == "call" && n >= 1 && Obj(a[0])) {
     return B.invokeDefault(p->npp, Obj(a[0]), a + 1, n - 1, r);
   } else if (m == "construct" && n >= 1 && Obj(a[0])) {
@@ -188,15 +155,6 @@ bool Invoke(NPObject* o, NPIdentifier id, const NPVariant* a, uint32_t n, NPVari
     B.setexception(o, Str(a[0]).c_str());
   } else if (m == "refuse") {
     return false;
-  } else if (m == "later" && n >= 2 && Obj(a[0])) {
-    int count = a[1].type == NPVariantType_Double ? static_cast<int>(a[1].value.doubleValue)
-                                                  : a[1].value.intValue;
-    if (count <= 0) return true;
-    NPObject* f = B.retainobject(Obj(a[0]));
-    NPP npp = p->npp;
-    std::thread([npp, f, count] {
-      for (int i = 0; i < count; ++i) B.pluginthreadasynccall(npp, RunLater, new Later{npp, f, i, count});
-    }).detach();
   } else if (m == "attributes") {
     Text(p->attributes, r);
   } else if (m == "agent") {
@@ -215,10 +173,10 @@ bool Invoke(NPObject* o, NPIdentifier id, const NPVariant* a, uint32_t n, NPVari
   return true;
 }
 
-const char* const kMethods[] = {"describe", "give",   "echo", "hold",      "isHeld",   "releaseAll",
-                                "call",     "construct", "invoke", "get",  "set",      "has",
-                                "hasMethod", "remove", "keys", "evaluate", "throwWith", "refuse",
-                                "later",    "agent",  "appText", "attributes"};
+const char* const kMethods[] = {"describe", "give",   "echo",      "hold",   "isHeld", "call",
+                                "construct", "invoke", "get",      "set",    "has",    "hasMethod",
+                                "remove",   "keys",   "evaluate",  "throwWith", "refuse", "agent",
+                                "appText",  "attributes"};
 
 bool HasMethod(NPObject*, NPIdentifier id) {
   NPUTF8* raw = B.utf8fromidentifier(id);

@@ -1,11 +1,8 @@
 #!/usr/bin/env node
-// A WebDriver session (WebKit's WebKitWebDriver, driven by selenium-webdriver
-// from package-lock.json) starts tvwebkit, loads a page with a TV embed and
-// reads what the module answers, against a simulated TV in a known state.
-//
+// A WebDriver session (WebKitWebDriver, selenium-webdriver) starts tvwebkit,
+// loads a page with a TV embed and reads what the module answers, against a
+// simulated TV in a known state.
 //   node webdriver-test.mjs TVWEBKIT MODULE_DIR
-//
-// Prints "ok - ..." / "not ok - ..." lines; exits 1 when a check failed.
 import { spawn } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
 import { createServer } from 'node:net';

@@ -1,6 +1,5 @@
-// The end-to-end pages' harness: checks, waits on events (never on time),
-// the simulated TV's control socket, and the verdict to tvbrowser.
-// Every check prints one line; the page passes when no check failed.
+// The end-to-end pages' harness: checks (one line each; the page passes when
+// none failed), waits on events (never on time), the control socket, the verdict.
 'use strict';
 
 var E2E = (function () {
@@ -18,13 +17,8 @@ var E2E = (function () {
   }
 
   function record(ok, name, detail) {
-    if (ok) {
-      passed++;
-      console.log('ok - ' + name);
-    } else {
-      failed++;
-      console.log('not ok - ' + name + (detail ? ': ' + detail : ''));
-    }
+    if (ok) passed++; else failed++;
+    console.log(ok ? 'ok - ' + name : 'not ok - ' + name + (detail ? ': ' + detail : ''));
     return ok;
   }
 
@@ -45,9 +39,7 @@ var E2E = (function () {
     return record(a === b, name, 'got ' + shorten(a) + ', want ' + shorten(b));
   }
 
-  function shorten(s) {
-    return s.length > 600 ? s.slice(0, 600) + '…(' + s.length + ' chars)' : s;
-  }
+  const shorten = (s) => s.length > 600 ? s.slice(0, 600) + '…(' + s.length + ' chars)' : s;
 
   // The call must throw (a script error), and nothing else.
   function throws(name, fn) {
@@ -63,12 +55,8 @@ var E2E = (function () {
   // One JSON request, its parsed reply; a reply that is not ok stops the page.
   function sim(request) {
     const line = tvbrowser.sim(JSON.stringify(request));
-    let reply;
-    try {
-      reply = JSON.parse(line);
-    } catch (e) {
-      throw new Error('control socket: not JSON: ' + line);
-    }
+    let reply = null;
+    try { reply = JSON.parse(line); } catch (e) { throw new Error('control socket: not JSON: ' + line); }
     if (!reply.ok) throw new Error('control socket refused ' + JSON.stringify(request) + ': ' + line);
     return reply;
   }
@@ -98,8 +86,7 @@ var E2E = (function () {
   }
 
   // ---- Events ----------------------------------------------------------------------
-  // A recorder: a handler function that keeps every call's two arguments and
-  // wakes waiters when enough calls arrived.
+  // A recorder: a handler keeping every call's arguments, waking waiters.
   function recorder(label) {
     const calls = [];
     const waiters = [];
@@ -134,24 +121,23 @@ var E2E = (function () {
     return handler;
   }
 
+  // Resolves once pred() holds, looked at after every task (never on a clock).
+  function until(pred) {
+    return new Promise(function look(resolve) { if (pred()) resolve(); else setTimeout(look, 0, resolve); });
+  }
+
   // ---- TV objects --------------------------------------------------------------------
-  // Brings the <embed>'s plug-in instance to life. In tvbrowser touching the
-  // TV object does it (called as a function it answers 1); through
-  // /tv-bridge.js in a desktop browser, where an element cannot be called,
-  // the bridge's attach does. In tvwebkit, whose elements cannot be called
-  // either, the instance comes with the element: its methods tell.
+  // Brings the <embed>'s instance to life: calling it (tvbrowser, answers 1),
+  // the bridge's attach (/tv-bridge.js), or nothing (tvwebkit: its methods tell).
   function touch(e) {
     if (window.TVBridge) return window.TVBridge.attach(e);
     if (window.tvbrowser && tvbrowser.elementCallable === false) return typeof e.GetCountry === 'function' ? 1 : 0;
     return e();
   }
 
-  // What the host offers a page. A page asks before the checks that need it
-  // and runs in every host; what a host lacks is said, not failed:
-  //   'callable element'  an <embed> called as a function (Qt WebKit's plug-in
-  //                       elements; not WebKitGTK's, nor a desktop browser's)
-  //   'statistics'        the host's counts of plug-in objects (window.nptvStats)
-  //   'control socket'    the simulated TV's control socket (tvbrowser.sim)
+  // What the host offers a page; what it lacks is said, not failed:
+  //   'callable element' (an <embed> called as a function: Qt WebKit only),
+  //   'statistics' (window.nptvStats), 'control socket' (tvbrowser.sim).
   function offers(need) {
     const host = window.tvbrowser || {};
     const has = need === 'callable element' ? !window.TVBridge && host.elementCallable !== false
@@ -172,8 +158,7 @@ var E2E = (function () {
     }
   }
 
-  // A new <embed type="application/tv"> in the page; its plug-in instance is
-  // created when script first touches it.
+  // A new <embed type="application/tv"> in the page, its instance brought to life.
   function embed(id) {
     const e = document.createElement('embed');
     e.type = 'application/tv';
@@ -185,19 +170,12 @@ var E2E = (function () {
     return e;
   }
 
-  function remove(e) {
-    e.parentNode.removeChild(e);
-  }
+  const remove = (e) => e.parentNode.removeChild(e);
 
   // ---- Running -----------------------------------------------------------------------
   // Checks that passed on an earlier load of the page (see soak.html).
-  function carry(n) {
-    passed += n;
-  }
-
-  function counts() {
-    return { passed: passed, failed: failed };
-  }
+  const carry = (n) => { passed += n; };
+  const counts = () => ({ passed: passed, failed: failed });
 
   function finish() {
     if (finished) return;
@@ -214,15 +192,12 @@ var E2E = (function () {
     finish();
   }
 
-  // Runs the test body after the page has loaded; the body may return a
-  // promise. Any exception fails the page.
+  // Runs the body (it may return a promise) once the page has loaded; any exception fails the page.
   function run(body) {
     function start() {
       try {
-        // A plug-in instance (and with it the simulated TV's control socket)
-        // comes to life when script first touches its <embed>.
-        const embeds = document.querySelectorAll('embed');
-        for (let i = 0; i < embeds.length; i++) touch(embeds[i]);
+        // Instances (and the control socket) come to life when script touches their <embed>.
+        Array.prototype.forEach.call(document.querySelectorAll('embed'), function (e) { touch(e); });
         Promise.resolve(body()).then(finish, abort);
       } catch (e) {
         abort(e);
@@ -235,6 +210,6 @@ var E2E = (function () {
 
   return {
     check: check, ok: ok, equalLists: equalLists, throws: throws, fmt: fmt,
-    sim: sim, raise: raise, embed: embed, offers: offers, callSelf: callSelf, remove: remove, carry: carry, counts: counts, finish: finish, api: api, readFile: readFile, recorder: recorder, run: run,
+    sim: sim, raise: raise, embed: embed, offers: offers, callSelf: callSelf, remove: remove, carry: carry, counts: counts, api: api, recorder: recorder, until: until, run: run,
   };
 })();

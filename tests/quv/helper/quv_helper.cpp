@@ -1,25 +1,20 @@
-// A small program for the tests that need a process of their own: the log
-// file named by QUV_LOG, and a clean exit with the framework thread running.
-//
-//   quv_helper log TEXT...     PrintLog each TEXT (with "%s") and exit
-//   quv_helper exit-busy N     open a connection, raise N events, exit at once
-//   quv_helper exit-late N     the same with a connection that outlives the
-//                              library's own state at exit
-//   quv_helper journal N       N commands, then "journal SIZE OLDEST NEWEST"
-//   quv_helper serve           a stand-in for a page: one open connection that
-//                              subscribes to every event kind, prints each
-//                              event it gets as a line "EVENT type p1 p2",
-//                              answers "cmd name args..." lines from stdin with
-//                              "REPLY <hex>", ends at end of input
+// A program for the tests that need a process of their own:
+//   quv_helper log TEXT...   PrintLog each TEXT (with "%s") to QUV_LOG's file
+//   quv_helper exit-busy N   open a connection, raise N events, exit at once
+//   quv_helper exit-late N   the same, the connection outliving the library's state
+//   quv_helper journal N     N commands, then "journal SIZE OLDEST NEWEST"
+//   quv_helper serve         a page's stand-in: subscribes to every event, prints
+//                            "EVENT type p1 p2", answers stdin's "cmd name args..."
+//                            with "REPLY <hex>", ends at end of input
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <sstream>
-#include <vector>
-#include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include <quv/CQUVDebug.h>
 #include <quv/CQuvPluginWrapper.h>
@@ -27,27 +22,24 @@
 
 namespace {
 
+// A connection; one made with `print` prints each event as "EVENT type p1 p2".
 class Counting : public quv::CQuvPluginWrapper {
  public:
-  Counting() : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN) {}
+  explicit Counting(bool print = false)
+      : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN), print_(print) {}
   ~Counting() override { Close(); }
-  bool OnEvent(int, std::string, std::string) override { return true; }
+  bool OnEvent(int type, std::string p1, std::string p2) override {
+    std::lock_guard<std::mutex> lk(out);
+    if (print_) std::cout << "EVENT " << type << " " << p1 << " " << p2 << std::endl;
+    return true;
+  }
+  static inline std::mutex out;
+
+ private:
+  const bool print_;
 };
 
 std::unique_ptr<Counting> g_late;
-
-class Printing : public quv::CQuvPluginWrapper {
- public:
-  Printing() : CQuvPluginWrapper(quv::CClientAppFactory::QUV_CLIENT_TYPE_PLUGIN) {}
-  ~Printing() override { Close(); }
-  bool OnEvent(int type, std::string p1, std::string p2) override {
-    std::lock_guard<std::mutex> lk(out);
-    std::cout << "EVENT " << type << " " << p1 << " " << p2 << std::endl;
-    return true;
-  }
-  static std::mutex out;
-};
-std::mutex Printing::out;
 
 std::string Hex(const std::string& s) {
   std::string out;
@@ -60,11 +52,11 @@ std::string Hex(const std::string& s) {
 }
 
 int Serve() {
-  Printing w;
+  Counting w(true);
   w.Open("TV", "1.0", "TV|widgetpath|helper");
   for (int kind = 1; kind <= 11; ++kind) w.Execute("SetEvent", std::to_string(kind), "0", "0", "0");
   {
-    std::lock_guard<std::mutex> lk(Printing::out);
+    std::lock_guard<std::mutex> lk(Counting::out);
     std::cout << "READY" << std::endl;
   }
   std::string line;
@@ -77,7 +69,7 @@ int Serve() {
     while (in >> word) t.push_back(word == "-" ? "" : word);
     t.resize(5, "0");
     std::string reply = w.Execute(t[0], t[1], t[2], t[3], t[4]);
-    std::lock_guard<std::mutex> lk(Printing::out);
+    std::lock_guard<std::mutex> lk(Counting::out);
     std::cout << "REPLY " << Hex(reply) << std::endl;
   }
   return 0;

@@ -15,6 +15,11 @@ const char kRaiseEvent[] =
 const char kRaiseEvent[] = "_ZN7quvstub10RaiseEventEiRKSsS1_";
 #endif
 
+int Fail(const char* what, const char* why) {
+  std::fprintf(stderr, "%s: %s\n", what, why ? why : "");
+  return 1;
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: quv_unload_helper LIBRARY\n");
@@ -22,28 +27,16 @@ int main(int argc, char** argv) {
   }
   for (int round = 0; round < 3; ++round) {
     void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (!lib) {
-      std::fprintf(stderr, "dlopen: %s\n", dlerror());
-      return 1;
-    }
+    if (!lib) return Fail("dlopen", dlerror());
     // quvstub::FrameworkThreadId() starts the thread.
     using ThreadIdFn = std::thread::id (*)();
     auto threadId = reinterpret_cast<ThreadIdFn>(dlsym(lib, "_ZN7quvstub17FrameworkThreadIdEv"));
     using RaiseFn = std::size_t (*)(int, const std::string&, const std::string&);
     auto raise = reinterpret_cast<RaiseFn>(dlsym(lib, kRaiseEvent));
-    if (!threadId || !raise) {
-      std::fprintf(stderr, "dlsym: %s\n", dlerror());
-      return 1;
-    }
-    if (threadId() == std::thread::id()) {
-      std::fprintf(stderr, "no framework thread\n");
-      return 1;
-    }
+    if (!threadId || !raise) return Fail("dlsym", dlerror());
+    if (threadId() == std::thread::id()) return Fail("quvstub", "no framework thread");
     raise(0, "1", "2");
-    if (dlclose(lib) != 0) {
-      std::fprintf(stderr, "dlclose: %s\n", dlerror());
-      return 1;
-    }
+    if (dlclose(lib) != 0) return Fail("dlclose", dlerror());
   }
   std::printf("unloaded\n");
   return 0;

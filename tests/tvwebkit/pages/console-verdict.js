@@ -1,6 +1,5 @@
-// For browsers that give a page no tvbrowser object (cog, WPE WebKit's
-// browser): the verdict and log lines go to the console, which the test's
-// runner reads (cog --enable-write-console-messages-to-stdout).
+// For browsers without a tvbrowser object (cog): verdict and log lines go to
+// the console, which the runner reads.
 'use strict';
 if (!window.tvbrowser) {
   window.tvbrowser = {
