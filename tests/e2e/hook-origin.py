@@ -39,7 +39,7 @@ if (window.tvbrowser) got.push('window.tvbrowser');
 try { if (parent.tvbrowser) got.push('parent.tvbrowser'); } catch (e) {}
 var h = window.webkit && webkit.messageHandlers && webkit.messageHandlers.tvwebkit;
 if (h) h.postMessage(['fail', 'a foreign frame gave the verdict']);
-['tvwebkit://host/resident', 'tvwebkit://host/sim?{}'].forEach(function (u) {
+['tvwebkit://host/sim?{}'].forEach(function (u) {
   try { var x = new XMLHttpRequest(); x.open('GET', u, false); x.send(); if (x.responseText) got.push(u); } catch (e) {}
 });
 var ret = param('top');
