@@ -267,7 +267,15 @@ console, script debugger, network) beside it. \`--remote-inspector PORT\`
 serves the inspector at \`http://127.0.0.1:PORT/\` instead (on this
 machine's loopback interface only): tvbrowser prints that address, whose
 page lists the loaded page with a link to its inspector. Open it in another
-browser on the same machine; this works headless too.
+browser on the same machine; this works headless too. The inspector drives
+the page's script, so only its own pages reach it: a request (or WebSocket
+opening) whose \`Host\` is not \`127.0.0.1:PORT\` or \`localhost:PORT\`, or that
+carries an \`Origin\` other than \`http://\` with one of those, gets 403 and is
+closed, and so is one whose head is not whole within 3 s or 8 KiB. A page
+of another origin open in your browser can therefore neither open the
+inspector's socket nor read it through a name of its own that resolves to
+127.0.0.1. Still, a program running on this machine can: use it only while
+you need it.
 
 ## Trying a page in your usual browser
 
