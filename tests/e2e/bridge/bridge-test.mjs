@@ -281,6 +281,37 @@ async function lifecycle(browser) {
   check('a bridge that dies mid-call: the call throws an Error naming its address',
         asked && died.startsWith('true ') && died.includes(dying.url) && !died.includes('within'), (asked ? '' : 'the call never reached the TV; ') + died);
   await d.close();
+  await tabs(browser);
+}
+
+// Ten tabs opened one after another and kept open: each loads, answers and
+// gets a TV event. A browser holds at most six connections to one server, so
+// a long-lived request per tab left the seventh waiting (~19 s). The bound
+// only tells that stall apart, on a loaded machine: a functional check, not a
+// speed one (the times are printed, not compared).
+async function tabs(browser) {
+  const bridge = await startBridge(join(e2e, 'bridge'));
+  const window = await driver.window();
+  const held = [], took = [];
+  for (let i = 1; i <= 10; i++) {
+    const t = await window.newPage();
+    held.push(t);
+    const start = Date.now();
+    const country = await t.goto(bridge.url + 'embeds.html').then(() => t.evaluate(() => {
+      const a = document.getElementById('a');
+      a.OnEvent = function () { window.events = (window.events || 0) + 1; };
+      return a.GetCountry();
+    })).catch((e) => e.message);
+    took.push(Date.now() - start);
+    await sim(bridge, { cmd: 'event', param1: 'tab', param2: String(i) });
+    const event = await until(() => t.evaluate(() => window.events > 0 && TVBridge.events));
+    if (!check(`tab ${i} of 10 loads, answers within 3 s and gets an event on its socket`,
+               country === 44 && took[i - 1] < 3000 && event && await t.evaluate(() => TVBridge.events) === 'socket',
+               `${country} after ${took[i - 1]} ms, event ${event}`)) break;
+  }
+  console.log(`# tabs: load and first answer took ${took.join(', ')} ms`);
+  for (const t of held) await t.close();
+  check('tvbridge ended cleanly', (await bridge.stop()).code === 0);
 }
 
 // A GET with the path sent exactly as given (fetch would tidy it).
@@ -591,6 +622,7 @@ try {
   if (scenario === 'pages') await pages(browser, rest);
   else if (scenario === 'demo') await demo(browser);
   else if (scenario === 'lifecycle') await lifecycle(browser);
+  else if (scenario === 'tabs') await tabs(browser);
   else if (scenario === 'refusals') await refusals(browser);
   else throw new Error('unknown scenario ' + scenario);
 } catch (e) {
