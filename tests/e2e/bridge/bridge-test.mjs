@@ -10,10 +10,13 @@
 //   node bridge-test.mjs TVBRIDGE REPO BROWSER CHANNEL pages PAGE.html...
 //        the end-to-end pages: the same verdicts as in tvbrowser, check by check
 //   node bridge-test.mjs TVBRIDGE REPO BROWSER CHANNEL demo
-//        the TV guide demo shows what demo-check.js expects (as in tvbrowser)
+//        the TV guide demo shows what demo-check.js expects (as in tvbrowser),
+//        beside idle connections to the socket port
 //   node bridge-test.mjs TVBRIDGE REPO BROWSER CHANNEL lifecycle
 //        instances come and go with embeds and tabs; a stalled and a stopped
-//        bridge; the bridge's errors
+//        bridge; the bridge's errors; then tabs:
+//   node bridge-test.mjs TVBRIDGE REPO BROWSER CHANNEL tabs
+//        ten tabs of one window opened one after another each load and answer
 //   node bridge-test.mjs TVBRIDGE REPO BROWSER CHANNEL refusals
 //        other origins and bad requests are refused, on HTTP and on the
 //        socket; nothing else is touched; attacks from another origin (plain
@@ -158,6 +161,10 @@ async function pages(browser, names) {
 
 async function demo(browser) {
   const bridge = await startBridge(join(repo, 'demo'));
+  // Many idle connections of one client on the socket port: the demo still
+  // loads and answers, and the bridge drops them all.
+  const sp = await socketPort(bridge);
+  const idle = Array.from({ length: 40 }, () => raw(`http://127.0.0.1:${sp}/`, [], 0, 60000));
   const scripts = ['bridge/tvbrowser-shim.js', 'lib/harness.js', 'demo-check.js'].map((f) => readFileSync(join(e2e, f), 'utf8'));
   const page = await browser.newPage();
   page.setDefaultTimeout(LONG);
@@ -177,6 +184,8 @@ async function demo(browser) {
         v + '\n' + lines.map((l) => '    | ' + l).join('\n'));
   check('the demo raised no script error', errors.length === 0, errors.join('; '));
   await page.close();
+  const held = (await Promise.all(idle)).filter((r) => !r.closed).length;
+  check('... beside 40 idle connections to the socket port, all of them dropped', held === 0, `${held} still open`);
   check('tvbridge ended cleanly', (await bridge.stop()).code === 0);
 }
 
@@ -211,9 +220,9 @@ async function lifecycle(browser) {
   check('a second tab: two more', await until(async () => (await open()) === 5), `${await open()} open`);
   await a.close();
   check('closing a tab destroys its instances', await until(async () => (await open()) === 2), `${await open()} open`);
-  // A tab that dies without a word (no pagehide): the lost event stream tells.
+  // A tab that dies without a word (no pagehide): the lost socket tells.
   await driver.crash(b);
-  check('a crashed tab\'s instances are destroyed when its event stream drops',
+  check('a crashed tab\'s instances are destroyed when its socket drops',
         await until(async () => (await open()) === 0), `${await open()} open`);
 
   // TV calls from the page's own handlers while it goes away: the same
@@ -489,6 +498,16 @@ async function attacks() {
   if (ws.socket) ws.socket.destroy();
   check('attack: JSON 300,000 deep on the WebSocket: 400, the bridge alive',
         /"status":400/.test(wsAnswer) && await alive(), wsAnswer.slice(0, 120));
+  // The socket port: a handshake that never ends is dropped; a refused one
+  // gets its answer, and either connection closes.
+  const opening = (origin) => `GET /bridge/socket?page=${page} HTTP/1.1\r\nHost: 127.0.0.1:${sp}\r\nOrigin: ${origin}\r\n` +
+    'Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n';
+  for (const [what, parts, gap, status] of [['a handshake sent a byte every 200 ms', Array.from(opening(`http://${self}`)), 200, ''],
+    ['an opening from another origin', [opening('http://127.0.0.2:8000')], 0, 'HTTP/1.1 403']]) {
+    const r = await raw(`http://127.0.0.1:${sp}/`, parts, gap, 15000);
+    check(`attack on the socket port: ${what}: ${status || 'dropped'}, connection closed`,
+          r.closed && r.text.startsWith(status) && !r.text.includes(' 101 '), `closed=${r.closed} ${r.text.slice(0, 80)}`);
+  }
   // Many slow clients (a byte a second) hold connections: pages still load.
   const slow = Array.from({ length: 80 }, () => raw(bridge.url, Array.from('GET / HTTP/1.1\r\n'), 1000, 12000));
   await new Promise((r) => setTimeout(r, 1500));
