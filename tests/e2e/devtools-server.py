@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """tvbrowser --remote-inspector: WebKit's inspector server answers on the
 loopback interface only, with the loaded page in its page list, and the
-inspector's own page that the list links to is served.
+inspector's own page that the list links to is served; its socket opens for
+that page only (not another origin's, not through another name).
 
 usage: devtools-server.py TVBROWSER PLUGIN_DIR"""
 import os
@@ -102,6 +103,19 @@ if address and loaded:
         status, ui = get(address.rstrip('/') + mine[0])
         check('the inspector the list links to is served', status == 200 and '<html' in ui.lower(),
               '%d, %d bytes' % (status, len(ui)))
+        # Its WebSocket opens for its own page only: not from a page of
+        # another origin, nor through another name (DNS rebinding).
+        ws = mine[0].split('page=')[-1]
+        for what, host, origin, want in (('its own page', '127.0.0.1', 'http://127.0.0.1:%d' % port, ' 101 '),
+                                         ('another origin', '127.0.0.1', 'http://127.0.0.2:8000', ' 403 '),
+                                         ('another name', 'rebound.example', None, ' 403 ')):
+            with socket.create_connection(('127.0.0.1', port), timeout=30) as s:
+                s.sendall(('GET /devtools/page/%s HTTP/1.1\r\nHost: %s:%d\r\n%sUpgrade: websocket\r\n'
+                           'Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n'
+                           'Sec-WebSocket-Version: 13\r\n\r\n' % (ws, host, port, 'Origin: %s\r\n' % origin
+                                                                    if origin else '')).encode())
+                answer = s.recv(200).decode('latin1')
+            check('the inspector\'s socket from %s:%s' % (what, want), want in answer.split('\r\n')[0], answer[:80])
     bound = listeners(port)
     check('the server listens on the loopback interface only', bound and set(bound) <= LOOPBACK,
           repr(bound))
