@@ -189,6 +189,22 @@ async function demo(browser) {
   check('tvbridge ended cleanly', (await bridge.stop()).code === 0);
 }
 
+// A tab on embeds.html, once its two instances are open and it knows its
+// channel.
+async function embeds(browser, bridge) {
+  const tab = await browser.newPage();
+  await tab.goto(bridge.url + 'embeds.html');
+  await until(async () => (await openConnections(bridge)) === 2);
+  await until(async () => (await tab.evaluate(() => TVBridge.channel)) !== 'trying');
+  return tab;
+}
+
+// What the tab's GetCountry() on its first embed throws: "true MESSAGE" for
+// an Error.
+const callError = (tab) => tab.evaluate(() => {
+  try { document.getElementById('a').GetCountry(); return 'no error'; } catch (e) { return (e instanceof Error) + ' ' + e.message; }
+});
+
 async function lifecycle(browser) {
   const bridge = await startBridge(join(e2e, 'bridge'));
   const open = () => openConnections(bridge);
@@ -249,16 +265,11 @@ async function lifecycle(browser) {
   await e.close();
   await until(async () => (await open()) === 0);
 
-  const c = await browser.newPage();
-  await c.goto(bridge.url + 'embeds.html');
-  await until(async () => (await open()) === 2);
-  await until(async () => (await c.evaluate(() => TVBridge.channel)) !== 'trying');
+  const c = await embeds(browser, bridge);
   // The simulated TV holds its answer for 8 s: the call throws once 5 s went
   // by, and the page goes on; calls answer again once the TV does.
   await sim(bridge, { cmd: 'delay', command: 'GetCountry', ms: 8000 });
-  const stalled = await c.evaluate(() => {
-    try { document.getElementById('a').GetCountry(); return 'no error'; } catch (e) { return (e instanceof Error) + ' ' + e.message; }
-  });
+  const stalled = await callError(c);
   check('no answer in 5 s: the call throws an Error naming the bridge\'s address',
         stalled.startsWith('true ') && stalled.includes(bridge.url) && stalled.includes('within 5 s'), stalled);
   await sim(bridge, { cmd: 'delay', command: 'GetCountry', ms: 0 });
@@ -267,23 +278,16 @@ async function lifecycle(browser) {
   })));
   const how = await bridge.stop();
   check('tvbridge ended cleanly', how.code === 0, JSON.stringify(how));
-  const error = await c.evaluate(() => {
-    try { document.getElementById('a').GetCountry(); return 'no error'; } catch (e) { return (e instanceof Error) + ' ' + e.message; }
-  });
+  const error = await callError(c);
   check('bridge not running: the call throws an Error naming its address', error.startsWith('true ') && error.includes(bridge.url), error);
   await c.close();
 
   // A bridge killed while a call waits for the simulated TV: the call throws.
   const dying = await startBridge(join(e2e, 'bridge'));
-  const d = await browser.newPage();
-  await d.goto(dying.url + 'embeds.html');
-  await until(async () => (await openConnections(dying)) === 2);
-  await until(async () => (await d.evaluate(() => TVBridge.channel)) !== 'trying');
+  const d = await embeds(browser, dying);
   await sim(dying, { cmd: 'delay', command: 'GetCountry', ms: 60000 });
   await sim(dying, { cmd: 'clear_journal' });
-  const midCall = d.evaluate(() => {
-    try { document.getElementById('a').GetCountry(); return 'no error'; } catch (e) { return (e instanceof Error) + ' ' + e.message; }
-  });
+  const midCall = callError(d);
   const asked = await until(async () => JSON.stringify((await sim(dying, { cmd: 'journal' })).journal).includes('GetCountry'));
   await dying.stop('SIGKILL');
   const died = await midCall;
