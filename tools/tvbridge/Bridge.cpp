@@ -176,14 +176,18 @@ void Bridge::DestroyInstance(Instance& instance) {
   m_byNpp.erase(instance.npp);
 }
 
+void Bridge::CloseSilentPages() {
+  const auto now = std::chrono::steady_clock::now();
+  for (auto it = m_pages.begin(); it != m_pages.end();) {
+    auto next = std::next(it);
+    if (!it->second.channel->Attached() && now - it->second.made > kStreamLimit) ClosePage(it->first);
+    it = next;
+  }
+}
+
 Json Bridge::Handle(const std::string& action, const Json& body) {
   if (action == "page") {
-    const auto now = std::chrono::steady_clock::now();
-    for (auto it = m_pages.begin(); m_pages.size() >= kMaxPages && it != m_pages.end();) {
-      auto next = std::next(it);
-      if (!it->second.channel->Attached() && now - it->second.made > kStreamLimit) ClosePage(it->first);
-      it = next;
-    }
+    if (m_pages.size() >= kMaxPages) CloseSilentPages();
     if (m_pages.size() >= kMaxPages)
       throw Refusal{503, "the bridge has " + std::to_string(kMaxPages) + " pages open already"};
     std::string token = NewToken();

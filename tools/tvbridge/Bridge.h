@@ -99,6 +99,10 @@ class Bridge {
   std::shared_ptr<Channel> ChannelOf(const std::string& page) const;
   // Destroys the page's instances and forgets it (its stream ended).
   void ClosePage(const std::string& page);
+  // Closes the pages whose socket or event stream has not opened within
+  // kStreamLimit of their making (a tab that died first): nothing else
+  // would ever close them.
+  void CloseSilentPages();
   void CloseAll();
   // NPN_Evaluate of an instance: queued to its page as an "eval" event.
   bool Evaluate(NPP npp, const std::string& script);
@@ -139,9 +143,8 @@ class Bridge {
   std::unordered_map<NPP, Owner> m_byNpp;
 };
 
-// How many pages a bridge keeps at once; a page whose socket or event
-// stream has not opened within kStreamLimit of its making is closed to make
-// room.
+// How many pages a bridge keeps at once. A page whose socket or event
+// stream has not opened within kStreamLimit of its making is closed.
 constexpr std::size_t kMaxPages = 64;
 constexpr std::chrono::seconds kStreamLimit{10};
 

@@ -240,6 +240,14 @@ async function lifecycle(browser) {
   await driver.crash(b);
   check('a crashed tab\'s instances are destroyed when its socket drops',
         await until(async () => (await open()) === 0), `${await open()} open`);
+  if (channel === 'http') {
+    // A tab that dies before its socket opens leaves nothing whose end tells:
+    // a page whose socket or stream has not opened within 10 s is closed.
+    const silent = JSON.parse((await post(bridge.url, 'bridge/page', '{}')).text).page;
+    await post(bridge.url, 'bridge/new', JSON.stringify({ page: silent }));
+    same('a page that never opens its socket has its instance', await open(), 1);
+    check('... until the bridge closes it', await until(async () => (await open()) === 0), `${await open()} open`);
+  }
 
   // TV calls from the page's own handlers while it goes away: the same
   // answer in every browser. They note what they got in localStorage.
