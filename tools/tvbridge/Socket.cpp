@@ -167,17 +167,6 @@ struct SocketServer::Impl {
       server.close(hdl, websocketpp::close::status::policy_violation, "the page does not read its events", ec);
   }
 
-  // While the page is open: a ping, and the next one a beat later.
-  void Beat(const Hdl& hdl) {
-    if (pages.find(hdl) == pages.end()) return;
-    websocketpp::lib::error_code ec;
-    server.ping(hdl, "", ec);
-    if (ec) return;
-    server.set_timer(kBeat, [this, hdl](const websocketpp::lib::error_code& e) {
-      if (!e) Beat(hdl);
-    });
-  }
-
   // The socket ended: its page with it.
   void Forget(const Hdl& hdl) {
     Settle(hdl);
@@ -210,12 +199,6 @@ int SocketServer::Listen(int httpPort, std::string* error) {
   d.server.set_max_message_size(kMaxMessage);
   d.server.set_max_http_body_size(0);  // an opening has no body
   d.server.set_open_handshake_timeout(kHandshakeLimit);
-  d.server.set_pong_timeout(kPongLimit);
-  d.server.set_pong_timeout_handler([&d](Hdl hdl, std::string) {
-    websocketpp::lib::error_code ec;
-    WsServer::connection_ptr con = d.server.get_con_from_hdl(hdl, ec);
-    if (!ec) con->terminate(websocketpp::error::make_error_code(websocketpp::error::close_handshake_timeout));
-  });
   // Every answer leaves at once (no coalescing of small writes).
   d.server.set_socket_init_handler([](Hdl, asio::ip::tcp::socket& s) {
     asio::error_code ignored;
@@ -245,7 +228,6 @@ int SocketServer::Listen(int httpPort, std::string* error) {
     auto it = d.pages.find(hdl);
     if (it == d.pages.end()) return;
     it->second.channel->Listen([&d, hdl] { asio::post(d.server.get_io_service(), [&d, hdl] { d.Flush(hdl); }); });
-    d.Beat(hdl);
   });
   d.server.set_message_handler([&d](Hdl hdl, WsServer::message_ptr msg) {
     websocketpp::lib::error_code sec;

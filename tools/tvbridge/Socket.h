@@ -47,11 +47,6 @@ std::string AnswerMessage(const std::string& message, const std::string& page, c
 constexpr std::size_t kMaxMessage = 1 << 20;       // bytes of one message
 constexpr std::size_t kMaxUnsent = 4 << 20;        // bytes of events a page has not read
 constexpr long kHandshakeLimit = 3000;             // ms
-// An open socket is pinged every kBeat ms; one whose pong has not come
-// kPongLimit ms later is dropped with its page (a tab that died without a
-// word: no close, no reset).
-constexpr long kBeat = 1000;
-constexpr long kPongLimit = 5000;
 constexpr std::size_t kPendingPerPeer = 8, kPending = 32;
 
 // The connections still in their opening handshake, oldest first.
