@@ -298,6 +298,18 @@ the same on both. \`TVBridge.channel\` tells which one the next call takes:
 it finds out whether its socket can answer; calls made meanwhile go over
 HTTP.
 
+Events (and the bridge's note that the plug-in has work for the page) come
+on a WebSocket to the bridge's socket port, whatever the page: its worker's
+on an isolated page, one on the page's own thread otherwise. Only when that
+socket cannot open (a \`connect-src\` policy of the page, say) does the page
+fall back to an event stream on the HTTP port. So a tab holds no
+long-lived request on the HTTP port, and any number of tabs load and
+answer (a browser keeps six connections to one server: with one event
+stream per tab, Firefox's sixth tab waited until one closed).
+\`TVBridge.events\` tells what carries them: \`'socket'\` or \`'stream'\`. When
+the page's socket or stream ends (the tab closed or crashed), the bridge
+destroys the page's instances.
+
 | what you see | Chromium | Firefox |
 |---|---|---|
 | channel of an isolated page | the WebSocket | HTTP: a worker's connections go through the page's own thread in Firefox, so they cannot answer a page that waits. The page tries that five times after it loaded (50 ms each, the page busy meanwhile), then keeps to HTTP |
@@ -332,19 +344,29 @@ request of its own.
 | a body over 1 MiB | 413 |
 | a head over 16 KiB, or more than 64 headers | 431 |
 | a body in a \`Transfer-Encoding\` (chunked) | 501 |
-| a 65th page (a page whose event stream never opened is closed after 10 s to make room) | 503 |
+| a 65th page (a page whose socket or event stream has not opened within 10 s is closed, with its instances: a tab that died first) | 503 |
 | a file whose path has a part starting with a dot (\`.git\`, \`.env\`), or outside the root | 404 |
 
 A connection idle for 5 s between requests is closed; from one address at
 most 128 connections that have not yet sent a whole request are kept (the
 oldest goes for a new one), 512 connections in all. Every answer carries
 \`X-Frame-Options: DENY\` and \`Content-Security-Policy: frame-ancestors
-'none'\`: no page of another origin can frame the bridge's pages. A page
-holds one long-lived request (its event stream; the bridge tells it there
-when the plug-in has work for it): browsers keep six connections to one
-server, so five tabs on the bridge still leave one for their calls; a
-sixth tab waits until one is closed. WebSocket messages follow the
-same JSON rule (400 for JSON nested deeper than 32) and are at most 1 MiB.
+'none'\`: no page of another origin can frame the bridge's pages.
+
+The socket port (127.0.0.1, a free port named in \`/tv-bridge.js\`) opens a
+socket only for the bridge's own pages: \`Host\` \`127.0.0.1:SOCKETPORT\` or
+\`localhost:SOCKETPORT\`, \`Origin\` the bridge's own, the path
+\`/bridge/socket?page=TOKEN\` of a page that exists and has no socket or
+event stream yet; otherwise it answers 403 (another \`Host\` or \`Origin\`),
+404 (another path, an unknown page), 400 (no page token) or 409 (the page
+has its socket or stream already), with a one-line reason, and closes the
+connection. A connection that has not finished its opening handshake
+within 3 s is dropped; of those at most 8 from one address and 32 in all
+are kept (the oldest goes for a new one); open sockets are bounded by the
+pages, one each. Messages follow the same JSON rule (400 for JSON nested
+deeper than 32) and are at most 1 MiB (a longer one closes the socket,
+status 1009); a page that leaves more than 4 MiB of its events unread has
+its socket closed, and with it the page.
 `);
   return out.join('\n');
 }

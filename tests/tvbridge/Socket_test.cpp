@@ -5,7 +5,9 @@
 #include <websocketpp/client.hpp>
 #include <websocketpp/config/asio_no_tls_client.hpp>
 
+#include <algorithm>
 #include <future>
+#include <map>
 #include <thread>
 
 namespace tvbridge {
@@ -109,6 +111,21 @@ TEST(SocketMessage, EachAnswersItsRequestForItsOwnPageOnly) {
   }
 }
 
+// ---- Connections still in their handshake ---------------------------------------------------
+
+TEST(SocketPending, BoundedPerAddressAndInAllTheOldestGoes) {
+  Pending p;
+  std::uintptr_t id = 1;
+  for (std::size_t i = 0; i < kPendingPerPeer; ++i) EXPECT_EQ(p.Admit(id++, "127.0.0.1"), 0u);
+  EXPECT_EQ(p.Admit(id++, "127.0.0.1"), 1u);  // one more from that address: its oldest goes
+  EXPECT_EQ(p.Admit(id++, "127.0.0.1"), 2u);
+  p.Done(5);
+  EXPECT_EQ(p.Admit(id++, "127.0.0.1"), 0u);  // one finished: room again
+  for (int peer = 2; p.size() < kPending; ++peer) EXPECT_EQ(p.Admit(id++, "127.0.0." + std::to_string(peer)), 0u);
+  EXPECT_EQ(p.Admit(id++, "127.0.0.99"), 3u);  // one more in all: the oldest of all goes
+  EXPECT_EQ(p.size(), kPending);
+}
+
 // ---- The host loop's bounded runs ---------------------------------------------------------------
 
 TEST(HostLoopRunFor, AnswersInTimeOrLetsTheWorkFinishAlone) {
@@ -145,8 +162,10 @@ struct Exchange {
 };
 
 // Opens ws://127.0.0.1:PORT/bridge/socket?page=PAGE with `origin`, sends
-// `messages` once open, and collects the answers until it has them all.
-Exchange Talk(int port, const std::string& page, const std::string& origin, std::vector<std::string> messages) {
+// `messages` once open, and collects what comes until it has an answer to
+// each and `events` more.
+Exchange Talk(int port, const std::string& page, const std::string& origin, std::vector<std::string> messages,
+              std::size_t events = 0) {
   Exchange out;
   Client client;
   client.clear_access_channels(websocketpp::log::alevel::all);
@@ -159,7 +178,7 @@ Exchange Talk(int port, const std::string& page, const std::string& origin, std:
   });
   client.set_message_handler([&](websocketpp::connection_hdl hdl, Client::message_ptr msg) {
     out.answers.push_back(msg->get_payload());
-    if (out.answers.size() == messages.size()) client.close(hdl, websocketpp::close::status::normal, "");
+    if (out.answers.size() == messages.size() + events) client.close(hdl, websocketpp::close::status::normal, "");
   });
   client.set_fail_handler([&](websocketpp::connection_hdl hdl) {
     out.status = client.get_con_from_hdl(hdl)->get_response_code();
@@ -174,20 +193,28 @@ Exchange Talk(int port, const std::string& page, const std::string& origin, std:
   return out;
 }
 
-TEST(SocketServer, OpensForKnownPagesAndAnswersInOrder) {
+TEST(SocketServer, OpensForKnownPagesAndCarriesTheirEvents) {
+  std::map<std::string, std::shared_ptr<Channel>> channels = {{"abc1", std::make_shared<Channel>()},
+                                                              {"abc2", std::make_shared<Channel>()}};
+  std::vector<std::string> gone;
   SocketServer server(
       [](const std::string& action, const Json& body) -> Json { return {{"action", action}, {"page", body["page"]}}; },
-      [](const std::string& page) { return page == "abc1" || page == "abc2"; });
+      [&](const std::string& page) { return channels.count(page) ? channels[page] : nullptr; },
+      [&](const std::string& page) { gone.push_back(page); });
   std::string error;
   const int port = server.Listen(9000, &error);
   ASSERT_GT(port, 0) << error;
   server.Start();
   const std::string origin = "http://127.0.0.1:9000";
 
+  channels["abc1"]->Push(R"({"kind":"work"})");  // waiting before the socket opens
   Exchange ok = Talk(port, "abc1", origin,
-                     {R"({"id":1,"action":"new","body":{"page":"abc2"}})", R"({"id":2,"action":"ping"})", "nonsense"});
+                     {R"({"id":1,"action":"new","body":{"page":"abc2"}})", R"({"id":2,"action":"ping"})", "nonsense"}, 1);
   ASSERT_TRUE(ok.opened);
-  ASSERT_EQ(ok.answers.size(), 3u);
+  ASSERT_EQ(ok.answers.size(), 4u);
+  auto event = std::find(ok.answers.begin(), ok.answers.end(), R"({"kind":"work"})");
+  ASSERT_NE(event, ok.answers.end());
+  ok.answers.erase(event);
   EXPECT_EQ(Json::parse(ok.answers[0])["reply"], (Json{{"action", "new"}, {"page", "abc1"}}));
   EXPECT_EQ(Json::parse(ok.answers[1])["id"], 2);
   EXPECT_EQ(Json::parse(ok.answers[2])["status"], 400);
@@ -208,9 +235,11 @@ TEST(SocketServer, OpensForKnownPagesAndAnswersInOrder) {
     EXPECT_FALSE(r.opened);
     EXPECT_EQ(r.status, row.status);
   }
-  // The first socket closed: its page may open another.
-  EXPECT_TRUE(Talk(port, "abc1", origin, {}).opened);
+  // The socket closed: the bridge is told its page is gone; a page has one
+  // socket or event stream, ever.
+  EXPECT_EQ(Talk(port, "abc1", origin, {}).status, 409);
   server.Stop();
+  EXPECT_EQ(gone, std::vector<std::string>{"abc1"});
 }
 
 }  // namespace

@@ -15,6 +15,13 @@ void Channel::Push(std::string event) {
   if (m_closed) return;
   m_events.push_back(std::move(event));
   m_cv.notify_all();
+  if (m_ready) m_ready();
+}
+
+void Channel::Listen(std::function<void()> ready) {
+  std::lock_guard<std::mutex> lock(m_mu);
+  m_ready = std::move(ready);
+  if (m_ready && (m_closed || !m_events.empty())) m_ready();
 }
 
 std::deque<std::string> Channel::Take(std::chrono::milliseconds wait, bool* closed) {
@@ -30,6 +37,7 @@ void Channel::Close() {
   std::lock_guard<std::mutex> lock(m_mu);
   m_closed = true;
   m_cv.notify_all();
+  if (m_ready) m_ready();
 }
 
 bool Channel::Attached() {
@@ -70,6 +78,13 @@ bool HostLoop::RunFor(std::function<void()> work, std::chrono::milliseconds limi
   if (done.wait_for(limit) != std::future_status::ready) return false;
   done.get();
   return true;
+}
+
+void HostLoop::Post(std::function<void()> work) {
+  std::lock_guard<std::mutex> lock(m_mu);
+  if (m_stop) return;
+  m_work.push_back(std::move(work));
+  m_cv.notify_all();
 }
 
 void HostLoop::Wake() {
@@ -161,17 +176,22 @@ void Bridge::DestroyInstance(Instance& instance) {
   m_byNpp.erase(instance.npp);
 }
 
+void Bridge::CloseSilentPages() {
+  const auto now = std::chrono::steady_clock::now();
+  for (auto it = m_pages.begin(); it != m_pages.end();) {
+    auto next = std::next(it);
+    if (!it->second.channel->Attached() && now - it->second.made > kStreamLimit) ClosePage(it->first);
+    it = next;
+  }
+}
+
 Json Bridge::Handle(const std::string& action, const Json& body) {
   if (action == "page") {
-    const auto now = std::chrono::steady_clock::now();
-    for (auto it = m_pages.begin(); m_pages.size() >= kMaxPages && it != m_pages.end();) {
-      auto next = std::next(it);
-      if (!it->second.channel->Attached() && now - it->second.made > kStreamLimit) ClosePage(it->first);
-      it = next;
-    }
+    if (m_pages.size() >= kMaxPages) CloseSilentPages();
     if (m_pages.size() >= kMaxPages)
       throw Refusal{503, "the bridge has " + std::to_string(kMaxPages) + " pages open already"};
     std::string token = NewToken();
+    std::lock_guard<std::mutex> lock(m_pagesMu);
     m_pages[token].channel = std::make_shared<Channel>();
     return {{"page", token}};
   }
@@ -252,7 +272,8 @@ Json Bridge::Handle(const std::string& action, const Json& body) {
   throw Refusal{500, "request " + action + " is not handled"};
 }
 
-std::shared_ptr<Channel> Bridge::ChannelOf(const std::string& page) {
+std::shared_ptr<Channel> Bridge::ChannelOf(const std::string& page) const {
+  std::lock_guard<std::mutex> lock(m_pagesMu);
   auto it = m_pages.find(page);
   return it == m_pages.end() ? nullptr : it->second.channel;
 }
@@ -262,6 +283,7 @@ void Bridge::ClosePage(const std::string& token) {
   if (it == m_pages.end()) return;
   for (auto& entry : it->second.instances) DestroyInstance(entry.second);
   it->second.channel->Close();
+  std::lock_guard<std::mutex> lock(m_pagesMu);
   m_pages.erase(it);
 }
 

@@ -29,11 +29,15 @@ struct Refusal {
   std::string reason;
 };
 
-// The events of one page, from the host thread to its event stream.
+// The events of one page, from the host thread to its socket or event stream.
 class Channel {
  public:
   // Queues one event (a JSON text); ignored once closed.
   void Push(std::string event);
+  // `ready` runs (under the channel's lock: it must only hand over) when
+  // events came or the channel closed, and at once if either already
+  // happened; null stops it (once Listen returns, it no longer runs).
+  void Listen(std::function<void()> ready);
   // Waits up to `wait` for events; empty when none came. `closed` tells
   // whether the page is gone (then no more events will come).
   std::deque<std::string> Take(std::chrono::milliseconds wait, bool* closed);
@@ -48,6 +52,7 @@ class Channel {
   std::deque<std::string> m_events;
   bool m_closed = false;
   bool m_attached = false;
+  std::function<void()> m_ready;
 };
 
 // The host thread: runs posted work, and the pump (SetPump) whenever the
@@ -61,6 +66,9 @@ class HostLoop {
   // had not ended by then (it still runs, later; it must own what it uses).
   // Rethrows what the work threw.
   bool RunFor(std::function<void()> work, std::chrono::milliseconds limit);
+  // Runs `work` on the host thread later, without waiting (dropped once the
+  // loop stopped).
+  void Post(std::function<void()> work);
   // Called from any thread: the async queue has work.
   void Wake();
   // The loop of the host thread; returns after Stop.
@@ -87,9 +95,14 @@ class Bridge {
   // the endpoint's path; throws Refusal for bad input.
   Json Handle(const std::string& action, const Json& body);
   // The page's event channel (to stream it), or null for an unknown page.
-  std::shared_ptr<Channel> ChannelOf(const std::string& page);
+  // Any thread.
+  std::shared_ptr<Channel> ChannelOf(const std::string& page) const;
   // Destroys the page's instances and forgets it (its stream ended).
   void ClosePage(const std::string& page);
+  // Closes the pages whose socket or event stream has not opened within
+  // kStreamLimit of their making (a tab that died first): nothing else
+  // would ever close them.
+  void CloseSilentPages();
   void CloseAll();
   // NPN_Evaluate of an instance: queued to its page as an "eval" event.
   bool Evaluate(NPP npp, const std::string& script);
@@ -119,7 +132,8 @@ class Bridge {
   void DestroyInstance(Instance& instance);
 
   nphost::Host& m_host;
-  std::map<std::string, Page> m_pages;
+  std::map<std::string, Page> m_pages;  // changed on the host thread only, under m_pagesMu
+  mutable std::mutex m_pagesMu;
   struct Owner {
     std::shared_ptr<Channel> channel;
     long long instance;
@@ -129,8 +143,8 @@ class Bridge {
   std::unordered_map<NPP, Owner> m_byNpp;
 };
 
-// How many pages a bridge keeps at once; a page whose event stream has not
-// opened within kStreamLimit of its making is closed to make room.
+// How many pages a bridge keeps at once. A page whose socket or event
+// stream has not opened within kStreamLimit of its making is closed.
 constexpr std::size_t kMaxPages = 64;
 constexpr std::chrono::seconds kStreamLimit{10};
 

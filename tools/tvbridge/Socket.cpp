@@ -6,8 +6,8 @@
 #include <websocketpp/config/asio_no_tls.hpp>
 #include <websocketpp/server.hpp>
 
+#include <algorithm>
 #include <map>
-#include <set>
 #include <thread>
 
 namespace tvbridge {
@@ -15,10 +15,9 @@ namespace tvbridge {
 namespace {
 
 const char kPath[] = "/bridge/socket";
-const std::size_t kMaxMessage = 1 << 20;  // a request is a few hundred bytes
 
 // The actions a socket may ask for: the page exists already (it named it
-// when opening), and waits for its events on HTTP. "ping" answers at once,
+// when opening). "ping" answers at once,
 // without the host thread: the page tries whether the socket answers while
 // it waits.
 bool Allowed(const std::string& action) {
@@ -88,6 +87,28 @@ std::string AnswerMessage(const std::string& message, const std::string& page, c
   }
 }
 
+// ---- Pending handshakes ---------------------------------------------------------------------
+
+std::uintptr_t Pending::Admit(std::uintptr_t id, const std::string& peer) {
+  m_order.emplace_back(id, peer);
+  std::size_t fromPeer = 0;
+  for (const auto& entry : m_order) fromPeer += entry.second == peer;
+  auto drop = m_order.end();
+  if (fromPeer > kPendingPerPeer) {
+    drop = std::find_if(m_order.begin(), m_order.end(), [&](const auto& entry) { return entry.second == peer; });
+  } else if (m_order.size() > kPending) {
+    drop = m_order.begin();
+  }
+  if (drop == m_order.end()) return 0;
+  std::uintptr_t dropped = drop->first;
+  m_order.erase(drop);
+  return dropped;
+}
+
+void Pending::Done(std::uintptr_t id) {
+  m_order.remove_if([id](const auto& entry) { return entry.first == id; });
+}
+
 // ---- SocketServer ----------------------------------------------------------------------------
 
 using WsServer = websocketpp::server<websocketpp::config::asio>;
@@ -95,25 +116,74 @@ using Hdl = websocketpp::connection_hdl;
 
 struct SocketServer::Impl {
   Handler handle;
-  std::function<bool(const std::string&)> known;
+  std::function<std::shared_ptr<Channel>(const std::string&)> channelOf;
+  std::function<void(const std::string&)> gone;
   WsServer server;
   std::thread thread;
   int httpPort = 0, port = 0;
   // Only the server's thread touches these.
-  std::map<Hdl, std::string, std::owner_less<Hdl>> pages;
-  std::set<std::string> taken;
+  struct Open {
+    std::string page;
+    std::shared_ptr<Channel> channel;
+  };
+  std::map<Hdl, Open, std::owner_less<Hdl>> pages;
+  Pending pending;
+  std::map<std::uintptr_t, Hdl> waiting;  // the pending ones' handles
 
-  void Forget(Hdl hdl) {
+  static std::uintptr_t Id(const Hdl& hdl) { return reinterpret_cast<std::uintptr_t>(hdl.lock().get()); }
+
+  // The handshake ended (opened, refused, failed).
+  void Settle(const Hdl& hdl) {
+    pending.Done(Id(hdl));
+    waiting.erase(Id(hdl));
+  }
+
+  void Admit(const Hdl& hdl) {
+    websocketpp::lib::error_code ec;
+    WsServer::connection_ptr con = server.get_con_from_hdl(hdl, ec);
+    if (ec) return;
+    asio::error_code aec;
+    const std::string peer = con->get_raw_socket().remote_endpoint(aec).address().to_string();
+    waiting[Id(hdl)] = hdl;
+    auto it = waiting.find(pending.Admit(Id(hdl), aec ? "?" : peer));
+    if (it == waiting.end()) return;
+    WsServer::connection_ptr old = server.get_con_from_hdl(it->second, ec);
+    waiting.erase(it);
+    if (!ec) old->terminate(websocketpp::error::make_error_code(websocketpp::error::open_handshake_timeout));
+  }
+
+  // Sends the page's events; closes its socket once the page is gone, or
+  // when it does not read them.
+  void Flush(const Hdl& hdl) {
     auto it = pages.find(hdl);
     if (it == pages.end()) return;
-    taken.erase(it->second);
+    bool closed = false;
+    std::deque<std::string> events = it->second.channel->Take(std::chrono::milliseconds(0), &closed);
+    websocketpp::lib::error_code ec;
+    for (const std::string& e : events) server.send(hdl, e, websocketpp::frame::opcode::text, ec);
+    WsServer::connection_ptr con = server.get_con_from_hdl(hdl, ec);
+    if (closed) server.close(hdl, websocketpp::close::status::normal, "the page was closed", ec);
+    else if (con && con->get_buffered_amount() > kMaxUnsent)
+      server.close(hdl, websocketpp::close::status::policy_violation, "the page does not read its events", ec);
+  }
+
+  // The socket ended: its page with it.
+  void Forget(const Hdl& hdl) {
+    Settle(hdl);
+    auto it = pages.find(hdl);
+    if (it == pages.end()) return;
+    it->second.channel->Listen(nullptr);
+    gone(it->second.page);
     pages.erase(it);
   }
 };
 
-SocketServer::SocketServer(Handler handle, std::function<bool(const std::string&)> known) : m_impl(new Impl) {
+SocketServer::SocketServer(Handler handle, std::function<std::shared_ptr<Channel>(const std::string&)> channel,
+                           std::function<void(const std::string&)> gone)
+    : m_impl(new Impl) {
   m_impl->handle = std::move(handle);
-  m_impl->known = std::move(known);
+  m_impl->channelOf = std::move(channel);
+  m_impl->gone = std::move(gone);
 }
 
 SocketServer::~SocketServer() { Stop(); }
@@ -127,28 +197,37 @@ int SocketServer::Listen(int httpPort, std::string* error) {
   d.server.init_asio(ec);
   if (ec) return *error = ec.message(), 0;
   d.server.set_max_message_size(kMaxMessage);
+  d.server.set_max_http_body_size(0);  // an opening has no body
+  d.server.set_open_handshake_timeout(kHandshakeLimit);
   // Every answer leaves at once (no coalescing of small writes).
   d.server.set_socket_init_handler([](Hdl, asio::ip::tcp::socket& s) {
     asio::error_code ignored;
     s.set_option(asio::ip::tcp::no_delay(true), ignored);
   });
+  d.server.set_tcp_post_init_handler([&d](Hdl hdl) { d.Admit(hdl); });
   d.server.set_validate_handler([&d](Hdl hdl) {
+    d.Settle(hdl);
     WsServer::connection_ptr con = d.server.get_con_from_hdl(hdl);
     asio::error_code aec;
     bool loopback = con->get_raw_socket().remote_endpoint(aec).address().is_loopback() && !aec;
     try {
       std::string page = CheckOpening(con->get_request_header("Host"), con->get_request_header("Origin"),
                                       con->get_resource(), loopback, d.httpPort, d.port);
-      if (!d.known(page)) throw Refusal{404, "unknown page (closed, or its event stream ended)"};
-      if (d.taken.count(page)) throw Refusal{409, "the page has a socket already"};
-      d.taken.insert(page);
-      d.pages[hdl] = page;
+      std::shared_ptr<Channel> channel = d.channelOf(page);
+      if (!channel) throw Refusal{404, "unknown page (closed, or its socket ended)"};
+      if (!channel->Attach()) throw Refusal{409, "the page has a socket or an event stream already"};
+      d.pages[hdl] = Impl::Open{page, channel};
       return true;
     } catch (const Refusal& r) {
       con->set_status(static_cast<websocketpp::http::status_code::value>(r.status));
       con->set_body("tvbridge: " + r.reason + "\n");
       return false;
     }
+  });
+  d.server.set_open_handler([&d](Hdl hdl) {
+    auto it = d.pages.find(hdl);
+    if (it == d.pages.end()) return;
+    it->second.channel->Listen([&d, hdl] { asio::post(d.server.get_io_service(), [&d, hdl] { d.Flush(hdl); }); });
   });
   d.server.set_message_handler([&d](Hdl hdl, WsServer::message_ptr msg) {
     websocketpp::lib::error_code sec;
@@ -158,7 +237,7 @@ int SocketServer::Listen(int httpPort, std::string* error) {
       d.server.close(hdl, websocketpp::close::status::unsupported_data, "text messages only", sec);
       return;
     }
-    d.server.send(hdl, AnswerMessage(msg->get_payload(), it->second, d.handle),
+    d.server.send(hdl, AnswerMessage(msg->get_payload(), it->second.page, d.handle),
                   websocketpp::frame::opcode::text, sec);
   });
   d.server.set_close_handler([&d](Hdl hdl) { d.Forget(hdl); });
@@ -198,6 +277,7 @@ void SocketServer::Stop() {
     if (!cv.wait_for(lock, std::chrono::seconds(2), [&] { return done; })) d.server.stop();
   });
   d.thread.join();
+  for (auto& entry : d.pages) entry.second.channel->Listen(nullptr);
   {
     std::lock_guard<std::mutex> lock(mu);
     done = true;

@@ -1,18 +1,24 @@
-// The bridge's WebSocket: a faster synchronous channel for pages that are
-// cross-origin isolated. The page's dedicated worker holds one socket to the
-// bridge; each text message is one request of that page (as on HTTP), each
-// answer one text message. A socket belongs to the page named when it
-// opened and reaches that page's instances only.
+// The bridge's WebSocket, on a port of its own: each page's events, and for
+// cross-origin isolated pages a faster synchronous channel. A page holds one
+// socket (its dedicated worker's when isolated, else one on its main thread)
+// that carries its events as the event stream would; the page's instances
+// are destroyed when it closes. Each text message of the page is one
+// request of that page (as on HTTP), each answer one text message. A socket
+// belongs to the page named when it opened and reaches that page only.
 //
 // Messages:  {"id": N, "action": "invoke", "body": {...}}
 // Answers:   {"id": N, "status": 200, "reply": {...}}
 //            {"id": N, "status": 4xx|5xx, "reason": "one line"}
+// Events:    {"kind": "work" | "call" | "eval", ...}  (no "id")
 #ifndef TVBRIDGE_SOCKET_H
 #define TVBRIDGE_SOCKET_H
 
+#include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "Bridge.h"
 
@@ -34,13 +40,37 @@ std::string CheckOpening(const std::string& host, const std::string& origin, con
 using Handler = std::function<Json(const std::string& action, Json body)>;
 std::string AnswerMessage(const std::string& message, const std::string& page, const Handler& handle);
 
+// What a peer may hold on the socket port. An opened socket needs a page,
+// one each, and pages are bounded (kMaxPages); a connection that has not
+// finished its opening handshake within kHandshakeLimit is dropped, and of
+// those at most kPendingPerPeer come from one address, kPending in all.
+constexpr std::size_t kMaxMessage = 1 << 20;       // bytes of one message
+constexpr std::size_t kMaxUnsent = 4 << 20;        // bytes of events a page has not read
+constexpr long kHandshakeLimit = 3000;             // ms
+constexpr std::size_t kPendingPerPeer = 8, kPending = 32;
+
+// The connections still in their opening handshake, oldest first.
+class Pending {
+ public:
+  // Admits connection `id` from address `peer`; answers the one to drop to
+  // stay within the bounds (the oldest of that address, else the oldest of
+  // all), 0 when none.
+  std::uintptr_t Admit(std::uintptr_t id, const std::string& peer);
+  void Done(std::uintptr_t id);  // opened, refused or gone
+  std::size_t size() const { return m_order.size(); }
+
+ private:
+  std::list<std::pair<std::uintptr_t, std::string>> m_order;
+};
+
 // The socket server: its own port on 127.0.0.1, one thread.
 class SocketServer {
  public:
   // `handle` runs one request (on the host thread, bounded in time);
-  // `known(page)` tells whether a page exists. A page's instances stay when
-  // its socket closes: they go with its event stream, as on HTTP.
-  SocketServer(Handler handle, std::function<bool(const std::string&)> known);
+  // `channel(page)` is the page's event channel (null for no such page, any
+  // thread); `gone(page)` is told when the page's socket closed.
+  SocketServer(Handler handle, std::function<std::shared_ptr<Channel>(const std::string&)> channel,
+               std::function<void(const std::string&)> gone);
   ~SocketServer();
   // Listens on 127.0.0.1 (any free port) for the pages of the HTTP port;
   // answers the port, 0 when it cannot.

@@ -168,18 +168,12 @@ int main(int argc, char** argv) {
   const std::string self = "127.0.0.1:" + std::to_string(port);
   const std::string local = "localhost:" + std::to_string(port);
 
-  // The WebSocket of isolated pages, on a port of its own.
+  // The pages' WebSocket, on a port of its own: events, and the calls of
+  // isolated pages. A page's socket ending closes the page.
   tvbridge::SocketServer sockets(
       [&](const std::string& action, Json body) { return tvbridge::HandleBounded(loop, bridge, action, std::move(body)); },
-      [&](const std::string& page) {
-        auto known = std::make_shared<bool>(false);
-        try {
-          return loop.RunFor([&bridge, known, page] { *known = bridge.ChannelOf(page) != nullptr; },
-                             tvbridge::kAnswerLimit) && *known;
-        } catch (const Refusal&) {
-          return false;
-        }
-      });
+      [&](const std::string& page) { return bridge.ChannelOf(page); },
+      [&](const std::string& page) { loop.Post([&bridge, page] { bridge.ClosePage(page); }); });
   std::string socketError;
   const int socketPort = sockets.Listen(port, &socketError);
   if (!socketPort) {
@@ -194,14 +188,14 @@ int main(int argc, char** argv) {
   using hostkit::http::Request;
   using hostkit::http::Response;
 
-  // The event stream of a page: its events, and a heartbeat each second (a
-  // lost reader shows on writing). Its end closes the page.
+  // The event stream of a page whose socket could not open: its events, and
+  // a heartbeat each second (a lost reader shows on writing). Its end closes
+  // the page.
   auto events = [&](const Request& req, Response& res) {
     const std::string page = req.Param("page");
-    std::shared_ptr<tvbridge::Channel> channel;
-    loop.Run([&] { channel = bridge.ChannelOf(page); });
+    std::shared_ptr<tvbridge::Channel> channel = bridge.ChannelOf(page);
     if (!channel) return Refuse(res, 404, "unknown page");
-    if (!channel->Attach()) return Refuse(res, 409, "the page has an event stream already");
+    if (!channel->Attach()) return Refuse(res, 409, "the page has a socket or an event stream already");
     res.type = "text/event-stream";
     res.stream = [channel](const std::function<bool(const std::string&)>& write) {
       bool closed = false;
@@ -291,8 +285,23 @@ int main(int argc, char** argv) {
   }
   std::thread http([&] { server.Run(); });
   sockets.Start();
+  // Each second, the pages that never opened their socket or stream go.
+  std::mutex tickMu;
+  std::condition_variable tickCv;
+  bool ticking = true;
+  std::thread ticker([&] {
+    std::unique_lock<std::mutex> lock(tickMu);
+    while (!tickCv.wait_for(lock, std::chrono::seconds(1), [&] { return !ticking; }))
+      loop.Post([&bridge] { bridge.CloseSilentPages(); });
+  });
   std::cout << "tvbridge: http://" << self << "/" << std::endl;
   loop.Loop();
+  {
+    std::lock_guard<std::mutex> lock(tickMu);
+    ticking = false;
+  }
+  tickCv.notify_all();
+  ticker.join();
   server.Stop();
   http.join();
   sockets.Stop();

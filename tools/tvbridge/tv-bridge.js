@@ -5,13 +5,16 @@
 // document and destroyed when it leaves or the page goes away. Calls are
 // synchronous, as on the TV: one synchronous request each, or, on a
 // cross-origin isolated page, one message on the page's WebSocket (faster).
-// Events arrive on one event stream per page.
+// Events arrive on the page's WebSocket (its worker's when isolated), or on
+// an event stream when no socket opens: one long-lived connection per page,
+// and none on the bridge's HTTP port unless the socket failed, so that a
+// browser's few connections per server serve any number of tabs.
 'use strict';
 
 const ORIGIN = location.origin;
 const HEADER = 'X-TV-Bridge';
 let pageToken = null;
-let stream = null;
+let events = null;            // the page's socket or event stream (not the worker's)
 const instances = new Map();  // embed -> instance number
 const live = new Set();       // instance numbers of embeds in the document
 const handles = new Map();    // handle -> the page's value (OnEvent)
@@ -94,8 +97,9 @@ onmessage = function (e) {
     ws = new WebSocket(m.url);
     ws.onopen = function () { postMessage({ open: true }); };
     ws.onmessage = function (ev) {
-      const id = JSON.parse(ev.data).id;
-      if (id === current) write(DONE, encoder.encode(ev.data));  // else: a call the page gave up on
+      const r = JSON.parse(ev.data);
+      if (r.kind) postMessage({ event: ev.data });
+      else if (r.id === current) write(DONE, encoder.encode(ev.data));  // else: a call the page gave up on
     };
     ws.onclose = function () {
       closed = true;
@@ -112,8 +116,9 @@ onmessage = function (e) {
 
 // Whether the socket answers while the page waits. In some browsers a
 // worker's socket works through the page's own thread, so it could never
-// answer a waiting page: the page then keeps to HTTP. Tried a few times, as
-// a loaded machine may be slow once.
+// answer a waiting page: the page's calls then keep to HTTP (its events
+// still come on the socket). Tried a few times, as a loaded machine may be
+// slow once.
 const PROBE_MS = 50, PROBES = 5;
 function probe(channel, n) {
   if (fast !== channel || leaving) return;
@@ -127,13 +132,17 @@ function probe(channel, n) {
   if (n < PROBES) {
     setTimeout(function () { probe(channel, n + 1); }, PROBE_MS);
   } else {
-    channel.worker.terminate();
-    fast = null;
+    channel.slow = true;
   }
 }
 
+function socketUrl(token) {
+  return 'ws://' + location.hostname + ':' + SOCKET_PORT + '/bridge/socket?page=' + token;
+}
+
+// The worker's socket, on a cross-origin isolated page; false elsewhere.
 function startSocket(token) {
-  if (!self.crossOriginIsolated || typeof SharedArrayBuffer !== 'function' || typeof SOCKET_PORT !== 'number' || !SOCKET_PORT) return;
+  if (!self.crossOriginIsolated || typeof SharedArrayBuffer !== 'function') return false;
   const sab = new SharedArrayBuffer(16 + CAPACITY);
   const ctl = new Int32Array(sab, 0, 4);
   const data = new Uint8Array(sab, 16);
@@ -141,14 +150,19 @@ function startSocket(token) {
   const url = URL.createObjectURL(new Blob([WORKER], { type: 'text/javascript' }));
   const worker = new Worker(url);
   URL.revokeObjectURL(url);
-  const channel = { open: false, closed: false, worker: worker, next: 1 };
+  const channel = { open: false, opened: false, slow: false, closed: false, worker: worker, next: 1 };
   // Until the socket is open, calls go over HTTP: the same answers. Once it
   // closed, calls fail as they would on HTTP (the bridge closed the page).
   worker.onmessage = function (e) {
-    if (e.data.open) probe(channel, 1);
+    if (e.data.event) dispatch(e.data.event);
+    if (e.data.open) {
+      channel.opened = true;
+      probe(channel, 1);
+    }
     if (e.data.closed) {
       channel.open = false;
       channel.closed = true;
+      ended(channel.opened, token);
     }
   };
   channel.request = function (action, body, limit) {
@@ -182,7 +196,8 @@ function startSocket(token) {
     return r.reply;
   };
   fast = channel;
-  worker.postMessage({ init: true, sab: sab, url: 'ws://' + location.hostname + ':' + SOCKET_PORT + '/bridge/socket?page=' + token });
+  worker.postMessage({ init: true, sab: sab, url: socketUrl(token) });
+  return true;
 }
 
 // ---- Values -----------------------------------------------------------------------
@@ -235,10 +250,10 @@ function decode(r) {
 //
 // The plug-in's work for this page (its events) runs in the bridge when the
 // page asks, between the page's own tasks, as on the TV's main thread: the
-// stream says "work" when there is some, and the page asks (a synchronous
+// socket says "work" when there is some, and the page asks (a synchronous
 // request, so none of the page's script runs meanwhile) in a task of its
-// own, never inside another request (Firefox delivers stream messages while
-// a synchronous request of the page waits, ours or its own).
+// own, never inside another request (Firefox delivers socket and stream
+// messages while a synchronous request of the page waits, ours or its own).
 function pump() {
   if (!pageToken) return;
   if (requesting) {
@@ -252,8 +267,8 @@ function pump() {
   }
 }
 
-function dispatch(message) {
-  const event = JSON.parse(message.data);
+function dispatch(text) {
+  const event = JSON.parse(text);
   if (event.kind === 'work') {
     setTimeout(pump, 0);  // a task of its own: never inside the page's current one
     return;
@@ -276,14 +291,42 @@ function page() {
     return pageToken;
   }
   pageToken = token;
-  startSocket(pageToken);
-  stream = new EventSource('/bridge/events?page=' + pageToken);
-  stream.onmessage = dispatch;
-  stream.onerror = function () {
-    if (stream.readyState === EventSource.CLOSED)
-      console.error('tv-bridge: the event stream from ' + ORIGIN + '/ ended: TV events no longer arrive');
-  };
+  listen(token);
   return pageToken;
+}
+
+// The page's events: on a socket (the worker's on an isolated page), else,
+// when the socket does not open (no socket port, a policy of the page), on
+// an event stream. The bridge closes the page when either ends.
+function listen(token) {
+  if (typeof SOCKET_PORT !== 'number' || !SOCKET_PORT || typeof WebSocket !== 'function') return eventStream(token);
+  if (startSocket(token)) return;
+  let opened = false;
+  let ws;
+  try {
+    ws = new WebSocket(socketUrl(token));
+  } catch (e) {
+    return eventStream(token);  // refused by the page's policy
+  }
+  ws.onopen = function () { opened = true; };
+  ws.onmessage = function (m) { dispatch(m.data); };
+  ws.onclose = function () { ended(opened, token); };
+  events = ws;
+}
+
+function eventStream(token) {
+  const stream = new EventSource('/bridge/events?page=' + token);
+  stream.onmessage = function (m) { dispatch(m.data); };
+  stream.onerror = function () { if (stream.readyState === EventSource.CLOSED) ended(true, token); };
+  events = stream;
+}
+
+// The page's socket or stream closed: the stream instead of a socket that
+// never opened; otherwise the bridge has closed the page.
+function ended(opened, token) {
+  if (token !== pageToken || leaving) return;
+  if (!opened) return eventStream(token);
+  console.error('tv-bridge: the event channel from ' + ORIGIN + '/ ended: TV events no longer arrive');
 }
 
 // ---- Embeds -------------------------------------------------------------------------
@@ -381,7 +424,8 @@ window.addEventListener('beforeunload', function () {
 window.addEventListener('pagehide', function () {
   leaving = true;
   if (!pageToken) return;
-  if (stream) stream.close();
+  if (events) events.close();
+  events = null;
   if (fast) fast.worker.terminate();
   fast = null;
   fetch('/bridge/close', {
@@ -403,5 +447,10 @@ window.TVBridge = {
   attach: attach, origin: ORIGIN,
   // The channel the next call takes: 'socket', 'http', or 'trying' while the
   // page finds out whether its socket answers.
-  get channel() { return !fast || fast.closed ? 'http' : fast.open ? 'socket' : 'trying'; },
+  get channel() { return !fast || fast.closed || fast.slow ? 'http' : fast.open ? 'socket' : 'trying'; },
+  // What carries the page's events: 'socket', 'stream', or null before the
+  // page has any.
+  get events() {
+    return events instanceof EventSource ? 'stream' : events || (fast && !fast.closed) ? 'socket' : null;
+  },
 };

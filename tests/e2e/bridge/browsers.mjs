@@ -6,6 +6,7 @@
 //   const b = await open('chromium' | 'firefox', timeout)
 //   b.name, b.browser (newPage, close), b.initScript(page, text),
 //   b.crash(page): the tab's process dies without a word (no pagehide)
+//   b.window(): tabs sharing one window's connections (newPage)
 //   b.socketAnswers: whether a worker's socket can answer a page that waits
 //                    (false in Firefox: its workers' network goes through
 //                    the page's own thread)
@@ -21,6 +22,7 @@ async function chromiumBrowser(timeout) {
   return {
     name: 'chromium', browser, socketAnswers: true,
     initScript: (page, content) => page.addInitScript({ content }),
+    window: () => browser.newContext(),  // browser.newPage() makes a context per tab
     async crash(page) {
       const cdp = await page.context().newCDPSession(page);
       cdp.send('Page.crash').catch(() => {});
@@ -72,6 +74,7 @@ async function firefoxBrowser(timeout) {
   return {
     name: 'firefox', browser, socketAnswers: false,
     initScript: (page, content) => page.evaluateOnNewDocument(content),
+    window: async () => browser.defaultBrowserContext(),
     // BiDi has no command that kills a tab's process, and the processes are
     // not named after their sites: the page takes a large block of memory,
     // and the content process that grew by it is ended with SIGKILL.
