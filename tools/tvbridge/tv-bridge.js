@@ -267,17 +267,49 @@ function pump() {
   }
 }
 
+// Handlers run one after the other, each to its end, as on the TV: an event
+// that arrives while a handler or a TV call is under way (Firefox delivers
+// socket messages while a synchronous request waits) waits in `arrived`
+// until the one before it has returned.
+const arrived = [];
+let delivering = false;
+let drainLater = false;
+
 function dispatch(text) {
   const event = JSON.parse(text);
   if (event.kind === 'work') {
     setTimeout(pump, 0);  // a task of its own: never inside the page's current one
     return;
   }
+  if (event.kind !== 'call' && event.kind !== 'eval') return;
+  arrived.push(event);
+  deliver();
+}
+
+function deliver() {
+  if (delivering || requesting) {
+    if (!delivering && !drainLater) {
+      drainLater = true;
+      setTimeout(function () { drainLater = false; deliver(); }, 0);
+    }
+    return;
+  }
+  delivering = true;
+  try {
+    while (arrived.length) run(arrived.shift());
+  } finally {
+    delivering = false;
+    // A handler threw: the rest in a task of their own (the error is the page's).
+    if (arrived.length) setTimeout(deliver, 0);
+  }
+}
+
+function run(event) {
   if (!live.has(event.instance)) return;
   if (event.kind === 'call') {
     const fn = handles.get(event.fn);
     if (typeof fn === 'function') fn.apply(window, event.args.map(decode));
-  } else if (event.kind === 'eval') {
+  } else {
     (0, eval)(event.script);  // the page's global scope, as the TV's browser does
   }
 }
