@@ -308,7 +308,10 @@ answer (a browser keeps six connections to one server: with one event
 stream per tab, Firefox's sixth tab waited until one closed).
 \`TVBridge.events\` tells what carries them: \`'socket'\` or \`'stream'\`. When
 the page's socket or stream ends (the tab closed or crashed), the bridge
-destroys the page's instances.
+destroys the page's instances. Handlers run one after the other, each to its
+end, as on the TV: an event that arrives while a handler (or any TV call) is
+under way waits until it has returned, even in Firefox, which hands a page
+its socket messages while a synchronous request waits.
 
 | what you see | Chromium | Firefox |
 |---|---|---|
