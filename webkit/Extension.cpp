@@ -121,7 +121,7 @@ void HopHandler() {
 // on a later turn. The source runs below WebKit's own sources, so a stream of
 // events cannot hold the page; it is never run from inside itself.
 
-constexpr gint64 kSliceMicroseconds = 4000;
+constexpr gint64 kSliceMicroseconds = 2000;
 constexpr int kPumpPriority = G_PRIORITY_DEFAULT_IDLE;
 
 gboolean Pump(gpointer) {

@@ -37,13 +37,17 @@ bool IsUtf8(const char* bytes, std::size_t length) {
 
 // ---- Root -----------------------------------------------------------------------------------
 
-Root::Root(JSCContext* context) : m_context(static_cast<JSCContext*>(g_object_ref(context))) {}
+Root::Root(JSCContext* context) : m_context(static_cast<JSCContext*>(g_object_ref(context))) {
+  // Kept from the start: a handler's result is undefined most of the time,
+  // and its wrapper is then found instead of made and dropped per call.
+  m_immediates[kUndefined] = jsc_value_new_undefined(m_context);
+}
 
 Root::~Root() { Invalidate(); }
 
 void Root::ToVariant(JSCValue* value, NPVariant* out) {
   // The commonest first: a handler's result is undefined.
-  if (jsc_value_is_undefined(value)) {
+  if (IsKeptUndefined(value) || jsc_value_is_undefined(value)) {
     VOID_TO_NPVARIANT(*out);
   } else if (jsc_value_is_string(value)) {
     GBytes* bytes = jsc_value_to_string_as_bytes(value);

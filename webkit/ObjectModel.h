@@ -39,6 +39,10 @@ class Root {
   // always as doubles, strings as UTF-8 copies the receiver releases, the
   // plug-in's own objects unwrapped, other objects wrapped with identity).
   void ToVariant(JSCValue* value, NPVariant* out);
+  // Whether `value` is this root's undefined (made when the root is, and
+  // kept: JavaScriptCore hands out the one wrapper of a value while it
+  // lives, so a call's undefined result is this very object).
+  bool IsKeptUndefined(JSCValue* value) const { return value && value == m_immediates[kUndefined]; }
   // Variant -> script value (strings that are not UTF-8 are read as Latin-1,
   // as WebKit does). Transfer full. Null only when the root is invalid.
   JSCValue* ToScript(const NPVariant& value);

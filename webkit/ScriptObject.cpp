@@ -34,16 +34,29 @@ bool Live(NPObject* o, JSCValue** value, Root** root) {
   return true;
 }
 
-std::vector<JSCValue*> Arguments(Root* root, const NPVariant* args, uint32_t n) {
-  std::vector<JSCValue*> values;
-  values.reserve(n);
-  for (uint32_t i = 0; i < n; ++i) values.push_back(root->ToScript(args[i]));
-  return values;
-}
+// A call's arguments as script values, on the stack for the few an event
+// or a call has (no allocation per call), let go when it ends.
+class Arguments {
+ public:
+  Arguments(Root* root, const NPVariant* args, uint32_t n) : m_n(n) {
+    if (n > kInPlace) m_heap.resize(n);
+    JSCValue** to = data();
+    for (uint32_t i = 0; i < n; ++i) to[i] = root->ToScript(args[i]);
+  }
+  ~Arguments() {
+    JSCValue** values = data();
+    for (uint32_t i = 0; i < m_n; ++i) g_object_unref(values[i]);
+  }
+  Arguments(const Arguments&) = delete;
+  Arguments& operator=(const Arguments&) = delete;
+  JSCValue** data() { return m_n > kInPlace ? m_heap.data() : m_inPlace; }
 
-void Free(std::vector<JSCValue*>& values) {
-  for (JSCValue* v : values) g_object_unref(v);
-}
+ private:
+  static constexpr uint32_t kInPlace = 6;
+  uint32_t m_n;
+  JSCValue* m_inPlace[kInPlace];
+  std::vector<JSCValue*> m_heap;
+};
 
 // A script exception during a call the plug-in made: WebKit's NPAPI layer
 // clears it and goes on; we also say so on stderr.
@@ -62,7 +75,9 @@ bool Caught(JSCContext* context, const char* what) {
 // WebKit's NPAPI layer.
 bool Finish(Root* root, JSCValue* value, const char* what, NPVariant* result) {
   bool threw = Caught(root->context(), what);
-  if (value && !threw)
+  if (value && !threw && root->IsKeptUndefined(value))
+    VOID_TO_NPVARIANT(*result);  // a handler's usual result, known without asking
+  else if (value && !threw)
     root->ToVariant(value, result);
   else
     NULL_TO_NPVARIANT(*result);
@@ -86,10 +101,12 @@ bool ScriptInvokeDefault(NPObject* o, const NPVariant* args, uint32_t n, NPVaria
   ScriptObject* s = AsScript(o);
   if (s->callable < 0) s->callable = jsc_value_is_function(value) ? 1 : 0;  // never changes
   if (!s->callable) return false;
-  std::vector<JSCValue*> values = Arguments(root, args, n);
-  if (gBeforeHandlerCall) gBeforeHandlerCall();
-  JSCValue* r = jsc_value_function_callv(value, n, values.data());
-  Free(values);
+  JSCValue* r;
+  {
+    Arguments values(root, args, n);
+    if (gBeforeHandlerCall) gBeforeHandlerCall();
+    r = jsc_value_function_callv(value, n, values.data());
+  }
   Finish(root, r, "a handler", result);
   return true;
 }
@@ -107,9 +124,11 @@ bool ScriptInvoke(NPObject* o, NPIdentifier name, const NPVariant* args, uint32_
     Caught(root->context(), "a property read");
     return false;
   }
-  std::vector<JSCValue*> values = Arguments(root, args, n);
-  JSCValue* r = jsc_value_object_invoke_methodv(value, text.c_str(), n, values.data());
-  Free(values);
+  JSCValue* r;
+  {
+    Arguments values(root, args, n);
+    r = jsc_value_object_invoke_methodv(value, text.c_str(), n, values.data());
+  }
   Finish(root, r, "a method", result);
   return true;
 }
@@ -189,9 +208,11 @@ bool ScriptConstruct(NPObject* o, const NPVariant* args, uint32_t n, NPVariant* 
   JSCValue* value;
   Root* root;
   if (!Live(o, &value, &root) || !jsc_value_is_constructor(value)) return false;
-  std::vector<JSCValue*> values = Arguments(root, args, n);
-  JSCValue* r = jsc_value_constructor_callv(value, n, values.data());
-  Free(values);
+  JSCValue* r;
+  {
+    Arguments values(root, args, n);
+    r = jsc_value_constructor_callv(value, n, values.data());
+  }
   return Finish(root, r, "a constructor", result);
 }
 
