@@ -33,6 +33,7 @@ cases=(
   'tvbrowser:bad inspector port|tvbrowser.pass();|--remote-inspector 70000|2|--remote-inspector: .70000. is not a port number'
   'tvwebkit:page closes its window|window.close();|--timeout 60|1|^tvwebkit: FAIL: the page closed its window before giving a verdict$'
   'tvwebkit:elements cannot be called|console.log("callable " + tvbrowser.elementCallable); tvbrowser.pass();|--timeout 60|0|^callable false$'
+  'tvwebkit:web process killed|console.log("page up");|--timeout 60 --no-sandbox KILLWEB|5|^tvwebkit: FAIL: the web process crashed$'
   'tvwebkit:missing extension folder|tvbrowser.pass();|--extension-dir /nonexistent|2|no extension folder /nonexistent'
 )
 
@@ -53,9 +54,21 @@ for row in "${cases[@]}"; do
   opts=${opts//SCRIPT/$work/script.js}
   printf 'console.log("script saw " + window.fromPage); tvbrowser.pass();\n' >"$work/script.js"
   unset QUV_SIM_SOCKET
-  # shellcheck disable=SC2086
-  out=$("$tvb" --headless --plugin-dir "$plugin_dir" $opts "$page" 2>&1)
-  status=$?
+  if [[ $opts == *KILLWEB* ]]; then
+    # The web process killed once the page is up: the program ends by itself.
+    # shellcheck disable=SC2086
+    "$tvb" --headless --plugin-dir "$plugin_dir" ${opts//KILLWEB/} "$page" >"$work/out" 2>&1 &
+    bg=$!
+    for _ in $(seq 600); do grep -q '^page up$' "$work/out" && break; sleep 0.1; done
+    pkill -KILL -P "$bg" -f WebKitWebProcess
+    wait "$bg"
+    status=$?
+    out=$(cat "$work/out")
+  else
+    # shellcheck disable=SC2086
+    out=$("$tvb" --headless --plugin-dir "$plugin_dir" $opts "$page" 2>&1)
+    status=$?
+  fi
   if [ "$status" -eq "$want_status" ] && grep -qE -- "$want_line" <<<"$out"; then
     if [ "$name" = "screenshot written" ] && ! head -c 8 "$work/shot.png" | grep -q PNG; then
       echo "not ok - $name: $work/shot.png is not a PNG"; fail=$((fail + 1)); continue

@@ -264,7 +264,14 @@ void Browser::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTermination
                     : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "exceeded its memory limit"
                                                                          : "was terminated";
   b->m_verdict.Fail(hostkit::kEngineEnded, std::string("the web process ") + why);
-  b->Finish(hostkit::kEngineEnded);
+  // Not from inside WebKit's own handling of the loss: it goes on using the
+  // view after this signal, so the view is destroyed on a later turn.
+  g_idle_add(
+      [](gpointer self) -> gboolean {
+        static_cast<Browser*>(self)->Finish(hostkit::kEngineEnded);
+        return G_SOURCE_REMOVE;
+      },
+      b);
 }
 
 void Browser::OnViewClose(WebKitWebView*, gpointer self) {
