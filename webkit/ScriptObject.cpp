@@ -75,9 +75,7 @@ bool Caught(JSCContext* context, const char* what) {
 // WebKit's NPAPI layer.
 bool Finish(Root* root, JSCValue* value, const char* what, NPVariant* result) {
   bool threw = Caught(root->context(), what);
-  if (value && !threw && root->IsKeptUndefined(value))
-    VOID_TO_NPVARIANT(*result);  // a handler's usual result, known without asking
-  else if (value && !threw)
+  if (value && !threw)
     root->ToVariant(value, result);
   else
     NULL_TO_NPVARIANT(*result);

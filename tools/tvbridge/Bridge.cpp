@@ -54,37 +54,35 @@ bool Channel::Attach() {
 
 // ---- HostLoop -----------------------------------------------------------------------------
 
+bool HostLoop::Enqueue(std::function<void()> work) {
+  std::lock_guard<std::mutex> lock(m_mu);
+  if (m_stop) return false;
+  m_work.push_back(std::move(work));
+  m_cv.notify_all();
+  return true;
+}
+
 void HostLoop::Run(const std::function<void()>& work) {
   std::packaged_task<void()> task(work);
   std::future<void> done = task.get_future();
-  {
-    std::lock_guard<std::mutex> lock(m_mu);
-    if (m_stop) throw Refusal{503, "the bridge is shutting down"};
-    m_work.push_back([&task] { task(); });
-    m_cv.notify_all();
-  }
+  if (!Enqueue([&task] { task(); })) throw Refusal{503, "the bridge is shutting down"};
   done.get();  // rethrows what the work threw
 }
 
 bool HostLoop::RunFor(std::function<void()> work, std::chrono::milliseconds limit) {
   auto task = std::make_shared<std::packaged_task<void()>>(std::move(work));
   std::future<void> done = task->get_future();
-  {
-    std::lock_guard<std::mutex> lock(m_mu);
-    if (m_stop) throw Refusal{503, "the bridge is shutting down"};
-    m_work.push_back([task] { (*task)(); });
-    m_cv.notify_all();
-  }
+  if (!Enqueue([task] { (*task)(); })) throw Refusal{503, "the bridge is shutting down"};
   if (done.wait_for(limit) != std::future_status::ready) return false;
   done.get();
   return true;
 }
 
-void HostLoop::Post(std::function<void()> work) {
-  std::lock_guard<std::mutex> lock(m_mu);
-  if (m_stop) return;
-  m_work.push_back(std::move(work));
-  m_cv.notify_all();
+void HostLoop::Post(std::function<void()> work) { Enqueue(std::move(work)); }
+
+void HostLoop::SetTick(std::function<void()> tick, std::chrono::milliseconds period) {
+  m_tick = std::move(tick);
+  m_period = period;
 }
 
 void HostLoop::Wake() {
@@ -95,22 +93,30 @@ void HostLoop::Wake() {
 
 void HostLoop::Loop() {
   m_thread = std::this_thread::get_id();
+  auto next = std::chrono::steady_clock::now() + m_period;
   for (;;) {
     std::function<void()> work;
-    bool pump = false;
+    bool pump = false, tick = false;
     {
       std::unique_lock<std::mutex> lock(m_mu);
-      m_cv.wait(lock, [this] { return m_stop || m_pump || !m_work.empty(); });
+      auto ready = [this] { return m_stop || m_pump || !m_work.empty(); };
+      if (m_tick) m_cv.wait_until(lock, next, ready);
+      else m_cv.wait(lock, ready);
       pump = m_pump;
       m_pump = false;
       if (!m_work.empty()) {
         work = std::move(m_work.front());
         m_work.pop_front();
       }
-      if (!pump && !work) return;  // stopped, nothing left to do
+      if (!pump && !work && m_stop) return;  // stopped, nothing left to do
+      tick = m_tick && std::chrono::steady_clock::now() >= next;
     }
     if (pump && m_pumpWork) m_pumpWork();
     if (work) work();
+    if (tick) {
+      next = std::chrono::steady_clock::now() + m_period;
+      m_tick();
+    }
   }
 }
 

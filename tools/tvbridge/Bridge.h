@@ -69,6 +69,9 @@ class HostLoop {
   // Runs `work` on the host thread later, without waiting (dropped once the
   // loop stopped).
   void Post(std::function<void()> work);
+  // Runs `tick` on the host thread every `period` while the loop runs (set
+  // before Loop).
+  void SetTick(std::function<void()> tick, std::chrono::milliseconds period);
   // Called from any thread: the async queue has work.
   void Wake();
   // The loop of the host thread; returns after Stop.
@@ -79,9 +82,13 @@ class HostLoop {
  private:
   std::mutex m_mu;
   std::condition_variable m_cv;
+  bool Enqueue(std::function<void()> work);  // false once stopped
+
   std::deque<std::function<void()>> m_work;
   bool m_pump = false;
   std::function<void()> m_pumpWork;
+  std::function<void()> m_tick;
+  std::chrono::milliseconds m_period{0};
   bool m_stop = false;
   std::thread::id m_thread;
 };

@@ -286,22 +286,9 @@ int main(int argc, char** argv) {
   std::thread http([&] { server.Run(); });
   sockets.Start();
   // Each second, the pages that never opened their socket or stream go.
-  std::mutex tickMu;
-  std::condition_variable tickCv;
-  bool ticking = true;
-  std::thread ticker([&] {
-    std::unique_lock<std::mutex> lock(tickMu);
-    while (!tickCv.wait_for(lock, std::chrono::seconds(1), [&] { return !ticking; }))
-      loop.Post([&bridge] { bridge.CloseSilentPages(); });
-  });
+  loop.SetTick([&bridge] { bridge.CloseSilentPages(); }, std::chrono::seconds(1));
   std::cout << "tvbridge: http://" << self << "/" << std::endl;
   loop.Loop();
-  {
-    std::lock_guard<std::mutex> lock(tickMu);
-    ticking = false;
-  }
-  tickCv.notify_all();
-  ticker.join();
   server.Stop();
   http.join();
   sockets.Stop();

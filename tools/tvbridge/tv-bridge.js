@@ -273,7 +273,7 @@ function pump() {
 // until the one before it has returned.
 const arrived = [];
 let delivering = false;
-let drainLater = false;
+let later = false;            // a task to deliver them is set
 
 function dispatch(text) {
   const event = JSON.parse(text);
@@ -286,21 +286,22 @@ function dispatch(text) {
   deliver();
 }
 
+function deliverLater() {
+  if (later) return;
+  later = true;
+  setTimeout(function () { later = false; deliver(); }, 0);
+}
+
 function deliver() {
-  if (delivering || requesting) {
-    if (!delivering && !drainLater) {
-      drainLater = true;
-      setTimeout(function () { drainLater = false; deliver(); }, 0);
-    }
-    return;
-  }
+  if (delivering) return;  // the running loop takes it
+  if (requesting) return deliverLater();
   delivering = true;
   try {
     while (arrived.length) run(arrived.shift());
   } finally {
     delivering = false;
     // A handler threw: the rest in a task of their own (the error is the page's).
-    if (arrived.length) setTimeout(deliver, 0);
+    if (arrived.length) deliverLater();
   }
 }
 
