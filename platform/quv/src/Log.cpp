@@ -95,8 +95,22 @@ bool LogSink::WritesToStderr() {
   return file_ == stderr;
 }
 
+// One line each, whatever a configuration file or a trace put in a key or a
+// text: control characters are written as \xNN.
 void Complain(const std::string& line) {
-  std::string text = "libQuv: " + line + "\n";
+  std::string text = "libQuv: ";
+  text.reserve(text.size() + line.size() + 1);
+  for (unsigned char c : line) {
+    if (c >= 0x20 && c != 0x7f) {
+      text += static_cast<char>(c);
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      text += "\\x";
+      text += kHex[c >> 4];
+      text += kHex[c & 15];
+    }
+  }
+  text += '\n';
   if (g_sinkGone) {
     std::fputs(text.c_str(), stderr);
     return;
