@@ -34,28 +34,78 @@ bool Live(NPObject* o, JSCValue** value, Root** root) {
   return true;
 }
 
-// A call's arguments as script values, on the stack for the few an event
-// or a call has (no allocation per call), let go when it ends.
+// A call's arguments, made for JavaScriptCore's variadic calls: a text that
+// is UTF-8 without a NUL goes as a C string (JavaScriptCore makes the script
+// string itself, with no wrapper object to make and let go, most of an
+// event's cost otherwise), any other value as a script value. Kept on the
+// stack for the few an event or a call has; past that, every argument is a
+// script value for the array form of the call.
 class Arguments {
  public:
   Arguments(Root* root, const NPVariant* args, uint32_t n) : m_n(n) {
-    if (n > kInPlace) m_heap.resize(n);
-    JSCValue** to = data();
-    for (uint32_t i = 0; i < n; ++i) to[i] = root->ToScript(args[i]);
+    if (n > kInPlace) {
+      m_many.resize(n);
+      for (uint32_t i = 0; i < n; ++i) m_many[i] = root->ToScript(args[i]);
+      return;
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+      const NPVariant& v = args[i];
+      if (PlainText(v, &m_texts[i]))
+        m_slots[i] = {G_TYPE_STRING, const_cast<char*>(m_texts[i].c_str())};
+      else
+        m_slots[i] = {JSC_TYPE_VALUE, root->ToScript(v)};
+    }
   }
   ~Arguments() {
-    JSCValue** values = data();
-    for (uint32_t i = 0; i < m_n; ++i) g_object_unref(values[i]);
+    for (JSCValue* v : m_many) g_object_unref(v);
+    if (m_n > kInPlace) return;
+    for (uint32_t i = 0; i < m_n; ++i)
+      if (m_slots[i].type == JSC_TYPE_VALUE) g_object_unref(m_slots[i].value);
   }
   Arguments(const Arguments&) = delete;
   Arguments& operator=(const Arguments&) = delete;
-  JSCValue** data() { return m_n > kInPlace ? m_heap.data() : m_inPlace; }
+
+  // Calls `pairs` with the arguments as (type, pointer) pairs closed by
+  // G_TYPE_NONE, or `array` with (count, script values) when there are many.
+  template <class Pairs, class Array>
+  JSCValue* Call(Pairs pairs, Array array) {
+    const Slot* s = m_slots;
+    switch (m_n) {
+      case 0: return pairs(G_TYPE_NONE);
+      case 1: return pairs(s[0].type, s[0].value, G_TYPE_NONE);
+      case 2: return pairs(s[0].type, s[0].value, s[1].type, s[1].value, G_TYPE_NONE);
+      case 3:
+        return pairs(s[0].type, s[0].value, s[1].type, s[1].value, s[2].type, s[2].value,
+                     G_TYPE_NONE);
+      case 4:
+        return pairs(s[0].type, s[0].value, s[1].type, s[1].value, s[2].type, s[2].value,
+                     s[3].type, s[3].value, G_TYPE_NONE);
+      default:
+        return array(m_n, m_many.data());
+    }
+  }
 
  private:
-  static constexpr uint32_t kInPlace = 6;
+  // A text that is UTF-8 without a NUL, copied out with its terminator.
+  static bool PlainText(const NPVariant& v, std::string* out) {
+    if (v.type != NPVariantType_String) return false;
+    const char* chars = v.value.stringValue.UTF8Characters;
+    std::size_t length = chars ? v.value.stringValue.UTF8Length : 0;
+    // A NUL is not valid UTF-8 to GLib either.
+    if (length && !g_utf8_validate_len(chars, length, nullptr)) return false;
+    out->assign(length ? chars : "", length);
+    return true;
+  }
+
+  static constexpr uint32_t kInPlace = 4;
+  struct Slot {
+    GType type;
+    gpointer value;
+  };
   uint32_t m_n;
-  JSCValue* m_inPlace[kInPlace];
-  std::vector<JSCValue*> m_heap;
+  Slot m_slots[kInPlace];
+  std::string m_texts[kInPlace];
+  std::vector<JSCValue*> m_many;
 };
 
 // A script exception during a call the plug-in made: WebKit's NPAPI layer
@@ -103,7 +153,10 @@ bool ScriptInvokeDefault(NPObject* o, const NPVariant* args, uint32_t n, NPVaria
   {
     Arguments values(root, args, n);
     if (gBeforeHandlerCall) gBeforeHandlerCall();
-    r = jsc_value_function_callv(value, n, values.data());
+    r = values.Call([&](auto... pairs) { return jsc_value_function_call(value, pairs...); },
+                    [&](uint32_t count, JSCValue** all) {
+                      return jsc_value_function_callv(value, count, all);
+                    });
   }
   Finish(root, r, "a handler", result);
   return true;
@@ -125,7 +178,11 @@ bool ScriptInvoke(NPObject* o, NPIdentifier name, const NPVariant* args, uint32_
   JSCValue* r;
   {
     Arguments values(root, args, n);
-    r = jsc_value_object_invoke_methodv(value, text.c_str(), n, values.data());
+    r = values.Call(
+        [&](auto... pairs) { return jsc_value_object_invoke_method(value, text.c_str(), pairs...); },
+        [&](uint32_t count, JSCValue** all) {
+          return jsc_value_object_invoke_methodv(value, text.c_str(), count, all);
+        });
   }
   Finish(root, r, "a method", result);
   return true;
@@ -209,7 +266,10 @@ bool ScriptConstruct(NPObject* o, const NPVariant* args, uint32_t n, NPVariant* 
   JSCValue* r;
   {
     Arguments values(root, args, n);
-    r = jsc_value_constructor_callv(value, n, values.data());
+    r = values.Call([&](auto... pairs) { return jsc_value_constructor_call(value, pairs...); },
+                    [&](uint32_t count, JSCValue** all) {
+                      return jsc_value_constructor_callv(value, count, all);
+                    });
   }
   return Finish(root, r, "a constructor", result);
 }

@@ -2,7 +2,8 @@
 // plug-in receives (variant types and values, object identity) and makes the
 // browser convert what it answers. Script object methods:
 //   describe(...) "type:value" per argument, joined by " | "
-//   give(kind) int32 double true null void utf8 latin1 nul self held window
+//   give(kind) int32 double true null void utf8 latin1 nul empty self held window
+//   callWith(f, kind...) f called with those values
 //   echo(x); hold(x) isHeld(x); call(f, ...) invoke(o, name, ...)
 //   get/set/has/hasMethod/remove(o, name[, v]) construct(f, ...) keys(o)
 //   evaluate(text) throwWith(message) refuse() agent() appText(n) attributes()
@@ -79,6 +80,26 @@ NPObject* Obj(const NPVariant& v) {
   return v.type == NPVariantType_Object ? v.value.objectValue : nullptr;
 }
 
+// The plug-in's own value of a kind (see give).
+void Give(Probe* p, NPObject* o, const std::string& k, NPVariant* r) {
+  VOID_TO_NPVARIANT(*r);
+  if (k == "int32") INT32_TO_NPVARIANT(7, *r);
+  else if (k == "double") DOUBLE_TO_NPVARIANT(2.5, *r);
+  else if (k == "true") BOOLEAN_TO_NPVARIANT(true, *r);
+  else if (k == "null") NULL_TO_NPVARIANT(*r);
+  else if (k == "utf8") Text("gr\xc3\xbc\xc3\x9f" "e", r);
+  else if (k == "latin1") Text("gr\xfc\xdf" "e", r);
+  else if (k == "nul") Text(std::string("a\0b", 3), r);
+  else if (k == "empty") Text("", r);
+  else if (k == "self") OBJECT_TO_NPVARIANT(B.retainobject(o), *r);
+  else if (k == "held" && !p->held.empty()) OBJECT_TO_NPVARIANT(B.retainobject(p->held[0]), *r);
+  else if (k == "window") {
+    NPObject* w = nullptr;
+    if (B.getvalue(p->npp, NPNVWindowNPObject, &w) == NPERR_NO_ERROR && w)
+      OBJECT_TO_NPVARIANT(w, *r);
+  }
+}
+
 bool Invoke(NPObject* o, NPIdentifier id, const NPVariant* a, uint32_t n, NPVariant* r) {
   auto* p = reinterpret_cast<Probe*>(o);
   NPUTF8* raw = B.utf8fromidentifier(id);
@@ -90,21 +111,14 @@ bool Invoke(NPObject* o, NPIdentifier id, const NPVariant* a, uint32_t n, NPVari
     for (uint32_t i = 0; i < n; ++i) s += (i ? " | " : "") + Describe(a[i]);
     Text(s, r);
   } else if (m == "give" && n >= 1) {
-    std::string k = Str(a[0]);
-    if (k == "int32") INT32_TO_NPVARIANT(7, *r);
-    else if (k == "double") DOUBLE_TO_NPVARIANT(2.5, *r);
-    else if (k == "true") BOOLEAN_TO_NPVARIANT(true, *r);
-    else if (k == "null") NULL_TO_NPVARIANT(*r);
-    else if (k == "utf8") Text("gr\xc3\xbc\xc3\x9f" "e", r);
-    else if (k == "latin1") Text("gr\xfc\xdf" "e", r);
-    else if (k == "nul") Text(std::string("a\0b", 3), r);
-    else if (k == "self") OBJECT_TO_NPVARIANT(B.retainobject(o), *r);
-    else if (k == "held" && !p->held.empty()) OBJECT_TO_NPVARIANT(B.retainobject(p->held[0]), *r);
-    else if (k == "window") {
-      NPObject* w = nullptr;
-      if (B.getvalue(p->npp, NPNVWindowNPObject, &w) == NPERR_NO_ERROR && w)
-        OBJECT_TO_NPVARIANT(w, *r);
-    }
+    Give(p, o, Str(a[0]), r);
+  } else if (m == "callWith" && n >= 1 && Obj(a[0])) {
+    // The plug-in's own values of the kinds named, as a call's arguments.
+    std::vector<NPVariant> args(n - 1);
+    for (uint32_t i = 1; i < n; ++i) Give(p, o, Str(a[i]), &args[i - 1]);
+    bool ok = B.invokeDefault(p->npp, Obj(a[0]), args.data(), n - 1, r);
+    for (NPVariant& v : args) B.releasevariantvalue(&v);
+    return ok;
   } else if (m == "echo" && n >= 1) {
     *r = Copy(a[0]);
   } else if (m == "hold" && n >= 1 && Obj(a[0])) {
@@ -173,7 +187,7 @@ bool Invoke(NPObject* o, NPIdentifier id, const NPVariant* a, uint32_t n, NPVari
   return true;
 }
 
-const char* const kMethods[] = {"describe", "give",   "echo",      "hold",   "isHeld", "call",
+const char* const kMethods[] = {"describe", "give", "callWith", "echo",      "hold",   "isHeld", "call",
                                 "construct", "invoke", "get",      "set",    "has",    "hasMethod",
                                 "remove",   "keys",   "evaluate",  "throwWith", "refuse", "agent",
                                 "appText",  "attributes"};
