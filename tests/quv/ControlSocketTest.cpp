@@ -51,6 +51,9 @@ TEST_F(Control, RequestsAreCheckedAndAnsweredWithOkOrAnError) {
       {R"({"cmd":"set","key":"now","value":5})", false, "real time"},
       {R"({"cmd":"event","type":0,"param1":3})", false, "\"param1\" must be a text"},
       {R"({"cmd":"event","type":0,"param1_hex":"0g"})", false, "hex"},
+      {R"({"cmd":"event","count":0})", false, "\"count\" must be an integer in 1..100000"},
+      {R"({"cmd":"event","count":100001})", false, "\"count\""},
+      {R"({"cmd":"event","count":"3"})", false, "\"count\""},
       {R"({"cmd":"reply","command":"GetCountry","reply":"E","times":1})", true, ""},
       {R"({"cmd":"reply","command":"GetCountry"})", false, "\"reply\" (or \"reply_hex\") is missing"},
       {R"({"cmd":"reply","command":"GetCountry","reply_hex":"555"})", false, "hex"},
@@ -81,6 +84,14 @@ TEST_F(Control, EventsGoToEveryOpenConnectionWithTextOrHexParameters) {
     EXPECT_EQ(std::make_pair(w->Got()[0].type, w->Got()[0].thread), std::make_pair(0, quvstub::FrameworkThreadId()));
   }
   EXPECT_TRUE(closed.Got().empty());
+}
+
+TEST_F(Control, ABurstRaisesCountEventsNumberedInOrder) {
+  Recorder w;
+  json r = Request(R"({"cmd":"event","type":0,"param1":"s","param2":"x","count":3})");
+  EXPECT_EQ(r["queued"], 1);
+  EXPECT_TRUE(Request(R"({"cmd":"wait_events"})")["ok"]);
+  EXPECT_EQ(w.Texts(), (std::vector<std::string>{"s0|x", "s1|x", "s2|x"}));
 }
 
 TEST_F(Control, TheJournalIsValidJsonWhateverTheBytes) {

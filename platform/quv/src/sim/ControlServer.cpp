@@ -113,6 +113,9 @@ bool IntField(const json& req, const std::string& name, bool required, long long
   return true;
 }
 
+// The most events one request raises.
+constexpr long long kMaxBurst = 100000;
+
 const char* kCommands =
     "event, set, state, reply, delay, clear_replies, journal, clear_journal, wait_events, "
     "connections, simulator, reset";
@@ -131,13 +134,22 @@ std::string ControlServer::Handle(Library& lib, const std::string& line) {
   json reply = {{"ok", true}};
 
   if (cmd == "event") {
-    long long type = 0;
+    long long type = 0, count = 0;
     std::string p1, p2;
     if (!IntField(req, "type", false, INT_MIN, INT_MAX, &type, &error) ||
         !TextField(req, "param1", false, &p1, &error) ||
-        !TextField(req, "param2", false, &p2, &error))
+        !TextField(req, "param2", false, &p2, &error) ||
+        !IntField(req, "count", false, 1, kMaxBurst, &count, &error))
       return Dump(Fail(error));
-    reply["queued"] = lib.framework.Raise(static_cast<int>(type), p1, p2);
+    if (!count) {
+      reply["queued"] = lib.framework.Raise(static_cast<int>(type), p1, p2);
+    } else {
+      // A burst: param1 of each event is the text given followed by its number.
+      int queued = 0;
+      for (long long i = 0; i < count; ++i)
+        queued = lib.framework.Raise(static_cast<int>(type), p1 + std::to_string(i), p2);
+      reply["queued"] = queued;
+    }
   } else if (cmd == "set") {
     if (!req.contains("key") || !req["key"].is_string()) return Dump(Fail("\"key\" is missing"));
     if (!req.contains("value")) return Dump(Fail("\"value\" is missing"));
