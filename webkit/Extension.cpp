@@ -115,14 +115,23 @@ void HopHandler() {
 
 // ---- The main-thread queue --------------------------------------------------------
 //
-// One idle source on the main context runs the queue in slices: at most what
-// was queued when the slice began, and at most kSliceMicroseconds of time, then it gives
-// the main loop back (WebKit's IPC, timers and rendering run) and comes again
-// on a later turn. The source runs below WebKit's own sources, so a stream of
-// events cannot hold the page; it is never run from inside itself.
+// One source on the main context runs the queue in slices: at most what was
+// queued when the slice began, and at most kSliceMicroseconds of time, then
+// it gives the main loop back (WebKit's IPC, timers and rendering run) and
+// comes again on a later turn. It starts at default priority, so that a call
+// or an event that finds the queue empty runs on the next turn of the loop;
+// once a slice leaves work behind, the rest of the stream runs at idle
+// priority, below WebKit's own sources, so that a stream of events cannot
+// hold the page. It is never run from inside itself.
 
 constexpr gint64 kSliceMicroseconds = 2000;
-constexpr int kPumpPriority = G_PRIORITY_DEFAULT_IDLE;
+constexpr int kFirstPriority = G_PRIORITY_DEFAULT;
+constexpr int kStreamPriority = G_PRIORITY_DEFAULT_IDLE;
+
+gboolean MoreLater() {
+  g_source_set_priority(g_main_current_source(), kStreamPriority);
+  return G_SOURCE_CONTINUE;
+}
 
 gboolean Pump(gpointer) {
   std::size_t budget = nphost::PendingAsyncCalls();
@@ -143,11 +152,11 @@ gboolean Pump(gpointer) {
   }
   // What the element script found out of the document ends now.
   DestroyWhere([](Instance* i) { return i->gone; });
-  if (nphost::PendingAsyncCalls()) return G_SOURCE_CONTINUE;
+  if (nphost::PendingAsyncCalls()) return MoreLater();
   gPumpScheduled = false;
   // Queued between the last look and the flag's reset: the queuing thread
   // saw the flag set and left the pumping to us.
-  if (nphost::PendingAsyncCalls() && !gPumpScheduled.exchange(true)) return G_SOURCE_CONTINUE;
+  if (nphost::PendingAsyncCalls() && !gPumpScheduled.exchange(true)) return MoreLater();
   return G_SOURCE_REMOVE;
 }
 
@@ -155,7 +164,7 @@ gboolean Pump(gpointer) {
 void Schedule() {
   if (gPumpScheduled.exchange(true)) return;
   GSource* source = g_idle_source_new();
-  g_source_set_priority(source, kPumpPriority);
+  g_source_set_priority(source, kFirstPriority);
   g_source_set_callback(source, Pump, nullptr, nullptr);
   g_source_attach(source, g_main_context_default());
   g_source_unref(source);
