@@ -375,6 +375,10 @@ JSCValue* NativeStats(GPtrArray*, gpointer) {
     std::fclose(f);
   }
   put("rss", static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)));
+  // The C heap in use: the module, the host, the extension, GLib (the script
+  // engine keeps its objects in a heap of its own).
+  const struct mallinfo2 heap = mallinfo2();
+  put("cHeap", static_cast<double>(heap.uordblks + heap.hblkhd));
   return o;
 }
 
