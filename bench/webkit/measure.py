@@ -188,9 +188,9 @@ What each figure includes:
   main thread sleeps between two paced events; when the framework's thread
   that wakes it runs on the other CPU of this virtual machine, the main
   thread takes some 300 µs to run at all, a cost of the machine, not of the
-  hop: the last two rows are the same hop from one more tvwebkit run per
-  round with every process on one CPU (`sched_setaffinity`), where waking is
-  a switch on the same CPU.
+  hop: the two rows after the hop's are the same hop from one more tvwebkit
+  run per round with every process on one CPU (`sched_setaffinity`), where
+  waking is a switch on the same CPU.
 - Frames per second: a `requestAnimationFrame` loop that moves a box every
   frame while 10,000 pre-queued events reach a function handler; from the
   first event to the first frame after the last one, 1000 / the longest
