@@ -82,7 +82,8 @@ void Root::ToVariant(JSCValue* value, NPVariant* out) {
 
 // Values that are the same every time are made once per root and handed out
 // again (script values are immutable): the four immediates, small integers,
-// and short texts seen lately (event parameters repeat).
+// and short texts seen lately (answers repeat; a call's UTF-8 text arguments
+// go to script as C strings instead, see ScriptObject.cpp).
 JSCValue* Root::Number(double number) {
   if (number >= 0 && number < kKeptNumbers && number == static_cast<int>(number) &&
       !(number == 0 && std::signbit(number)))

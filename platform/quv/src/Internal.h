@@ -222,6 +222,13 @@ class LogSink {
 // goes there, to stderr.
 void Complain(const std::string& line);
 
+// Appends a byte as two lower-case hex digits.
+inline void AppendHex(std::string& out, unsigned char c) {
+  static const char kDigits[] = "0123456789abcdef";
+  out += kDigits[c >> 4];
+  out += kDigits[c & 15];
+}
+
 class Simulator;     // sim/Simulator.h
 class Replay;        // sim/Replay.h
 class ControlServer;  // sim/ControlServer.h

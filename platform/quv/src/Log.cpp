@@ -104,10 +104,8 @@ void Complain(const std::string& line) {
     if (c >= 0x20 && c != 0x7f) {
       text += static_cast<char>(c);
     } else {
-      static const char kHex[] = "0123456789abcdef";
       text += "\\x";
-      text += kHex[c >> 4];
-      text += kHex[c & 15];
+      AppendHex(text, c);
     }
   }
   text += '\n';

@@ -74,9 +74,8 @@ void Journal::Replied(unsigned connection, const Texts& texts, const std::string
   if (!file_) return;
   std::string line = std::to_string(connection);
   auto hex = [&line](const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
     line += ' ';
-    for (unsigned char c : bytes) line += {digits[c >> 4], digits[c & 15]};
+    for (unsigned char c : bytes) AppendHex(line, c);
   };
   for (const std::string& t : texts) hex(t);
   line += " =";

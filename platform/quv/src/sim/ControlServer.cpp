@@ -34,12 +34,8 @@ constexpr std::size_t kMaxPending = std::size_t(16) << 20;
 std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 std::string Hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
   std::string out;
-  for (unsigned char c : bytes) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
+  for (unsigned char c : bytes) AppendHex(out, c);
   return out;
 }
 
